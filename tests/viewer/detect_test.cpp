@@ -1,0 +1,57 @@
+// Guessing the code page of a text.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/viewer/iconv_helper.h"
+#include "viewer/CyrCoder.h"
+
+namespace vigilo {
+namespace {
+
+using test::Iconv;
+using test::kIconvNames;
+
+const char* const kParagraphs[] = {
+    "Уважаемые коллеги! Напоминаем, что в пятницу в 15:00 состоится общее собрание. "
+    "На повестке дня отчёт о работе за квартал и планы на следующий год. Просим не опаздывать, "
+    "а тех, кто не сможет прийти, заранее сообщить секретарю.",
+
+    "Ёлки в нашем лесу растут медленно, но живут долго. Осенью мы собирали грибы и ягоды, "
+    "а зимой катались на лыжах по замёрзшей реке. Вечером вся семья садилась у печки, пила чай "
+    "с вареньем и слушала, как за окном воет ветер.",
+
+    "ПРИВЕТ! Высылаю тебе документы по договору поставки. Посмотри, пожалуйста, приложение и "
+    "напиши, всё ли в порядке со сроками оплаты. Если будут вопросы, звони мне на мобильный "
+    "после шести часов вечера.",
+};
+
+constexpr TCodePage kAllPages[] = {TCodePage::CP1251, TCodePage::KOI8R, TCodePage::CP866,
+                                   TCodePage::ISO8859, TCodePage::UTF8};
+
+TEST(DetectCodePage, FindsThePageOfARussianParagraph) {
+  for (const char* paragraph : kParagraphs)
+    for (TCodePage page : kAllPages) {
+      const std::string text = *Iconv(paragraph, "UTF-8", kIconvNames[int(page)]);
+      EXPECT_EQ(DetectCodePage(text), page) << CodePageName(page) << ": " << paragraph;
+    }
+}
+
+TEST(DetectCodePage, TextWithoutCyrillicBytesIsWindows1251) {
+  EXPECT_EQ(DetectCodePage(""), TCodePage::CP1251);
+  EXPECT_EQ(DetectCodePage(" "), TCodePage::CP1251);
+  EXPECT_EQ(DetectCodePage("Re: meeting at 10:30\r\n"), TCodePage::CP1251);
+  EXPECT_EQ(DetectCodePage(std::string("a\0b", 3)), TCodePage::CP1251);
+}
+
+TEST(DetectCodePage, OnlyWellFormedUtf8IsTakenForUtf8) {
+  EXPECT_EQ(DetectCodePage("Subject: привет"), TCodePage::UTF8);
+  EXPECT_EQ(DetectCodePage("\xF0\x9F\x98\x80"), TCodePage::UTF8);
+  // The same letters with one byte cut off are read as a single-byte page.
+  EXPECT_NE(DetectCodePage("Subject: привет\xD0"), TCodePage::UTF8);
+  EXPECT_NE(DetectCodePage("\xC0\xAF"), TCodePage::UTF8);
+}
+
+}  // namespace
+}  // namespace vigilo
