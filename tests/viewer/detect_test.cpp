@@ -53,5 +53,35 @@ TEST(DetectCodePage, OnlyWellFormedUtf8IsTakenForUtf8) {
   EXPECT_NE(DetectCodePage("\xC0\xAF"), TCodePage::UTF8);
 }
 
+TEST(DetectCodePage, ShortTextsKeepTheirKnownGuesses) {
+  // A few words are too little to tell the page, and the guesses are often wrong;
+  // these outcomes pin down the candidate order, the carried-over translation table,
+  // the tie rule and the float scoring, which together decide them.
+  using enum TCodePage;
+  struct Case {
+    const char* text;
+    TCodePage cp1251, koi8r, cp866, iso8859;  // the guess for the text in each page
+  };
+  const Case cases[] = {
+      {"Привет", CP866, CP866, CP1251, CP866},
+      {"Как дела?", CP866, CP866, CP1251, CP866},
+      {"Протокол собрания", CP866, CP866, CP1251, CP866},
+      {"о", ISO8859, ISO8859, CP1251, CP866},
+      {"Ёж", CP1251, CP1251, CP1251, CP866},
+      {"Уважаемые коллеги! Напоминаем, что в пятницу в 15:00 состоится общее собрание.", CP1251,
+       KOI8R, CP866, ISO8859},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DetectCodePage(*Iconv(c.text, "UTF-8", "CP1251")), c.cp1251) << c.text;
+    EXPECT_EQ(DetectCodePage(*Iconv(c.text, "UTF-8", "KOI8-R")), c.koi8r) << c.text;
+    EXPECT_EQ(DetectCodePage(*Iconv(c.text, "UTF-8", "IBM866")), c.cp866) << c.text;
+    EXPECT_EQ(DetectCodePage(*Iconv(c.text, "UTF-8", "ISO-8859-5")), c.iso8859) << c.text;
+  }
+  // Rounding the running sum to float after every addition decides these two: an
+  // unrounded sum would give ISO8859 and CP866.
+  EXPECT_EQ(DetectCodePage(*Iconv("Встреча года", "UTF-8", "CP1251")), CP866);
+  EXPECT_EQ(DetectCodePage(*Iconv("задание оплату техническое", "UTF-8", "IBM866")), KOI8R);
+}
+
 }  // namespace
 }  // namespace vigilo
