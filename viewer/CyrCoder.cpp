@@ -159,21 +159,6 @@ std::optional<TCodePage> CodePageFromName(std::string_view name) {
 
 ECyrCoderError::ECyrCoderError() : std::runtime_error("Found error in codepage settings") {}
 
-bool IsValidUtf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = p + text.size();
-  while (p < end) {
-    if (*p < 0x80) {
-      ++p;
-      continue;
-    }
-    char32_t cp;
-    p += utf8::Decode(p, end, cp);
-    if (cp == utf8::kInvalid) return false;
-  }
-  return true;
-}
-
 std::string ConvertCodePage(std::string_view text, TCodePage source, TCodePage target) {
   if (!IsValidCodePage(static_cast<int>(source)) || !IsValidCodePage(static_cast<int>(target)))
     throw ECyrCoderError();

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/utf8.h"
+
 namespace vigilo {
 
 // The value is what header records and the store keep; do not renumber.
@@ -60,10 +62,6 @@ std::string ConvertCodePage(std::string_view text, TCodePage source, TCodePage t
 // unassigned bytes and invalid UTF-8 sequences become U+FFFD. A value that is no
 // page is read as Windows-1251.
 std::string ToUtf8(std::string_view text, TCodePage cp);
-
-// True when text is well-formed UTF-8 (no overlong forms, surrogates or code
-// points above U+10FFFF).
-bool IsValidUtf8(std::string_view text);
 
 // Guesses the code page of text from Russian letter frequencies: UTF8 for valid
 // UTF-8 with at least one multi-byte sequence, otherwise the best of the
