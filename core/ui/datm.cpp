@@ -55,6 +55,13 @@ Tdm::Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent)
 }
 
 Tdm::~Tdm() {
+  // The tray icon refers to the menus: it goes first. Menus are top-level widgets,
+  // owned here rather than by a parent.
+  delete TrayIcon1;
+  TrayIcon1 = nullptr;
+  delete PopupMenu1;
+  delete PopupMenu2;
+  delete ConfMenu;
   if (dm == this) dm = nullptr;
 }
 
