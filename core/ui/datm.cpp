@@ -102,14 +102,6 @@ void Tdm::CreateMenus() {
 
   ConfMenu = new QMenu();
 
-  for (QMenu* menu : {PopupMenu1, PopupMenu2, ConfMenu})
-    menu->setParent(nullptr);
-  connect(this, &QObject::destroyed, [m1 = PopupMenu1, m2 = PopupMenu2, m3 = ConfMenu] {
-    delete m1;
-    delete m2;
-    delete m3;
-  });
-
   connect(N26, &QAction::triggered, this, &Tdm::N26Click);
   connect(N33, &QAction::triggered, this, &Tdm::N33Click);
   connect(N39, &QAction::triggered, this, &Tdm::N33Click);
