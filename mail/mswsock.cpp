@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -134,6 +135,15 @@ std::vector<TmsResolvedAddress> ResolveHost(const std::string& host, int port) {
   // An empty name or one holding a NUL is no host at all; getaddrinfo would
   // take the empty name for the local host.
   if (host.empty() || host.find('\0') != std::string::npos) RaiseWinsockError(WSAHOST_NOT_FOUND);
+  // Names under the reserved top-level domain "invalid" never exist (RFC 6761):
+  // answered at once, without asking a name server.
+  std::string lower = host;
+  for (char& c : lower)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  while (!lower.empty() && lower.back() == '.')
+    lower.pop_back();
+  if (lower == "invalid" || (lower.size() > 8 && lower.ends_with(".invalid")))
+    RaiseWinsockError(WSAHOST_NOT_FOUND);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
