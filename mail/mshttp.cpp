@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
@@ -102,6 +103,12 @@ std::string TmsHTTPClient::BuildRequest() const {
 }
 
 int TmsHTTPClient::Get() {
+  struct DeadlineGuard {
+    TmsHTTPClient& c;
+    ~DeadlineGuard() { c.ClearDeadline(); }
+  } guard{*this};
+  if (RequestTimeOut > 0)
+    SetDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(RequestTimeOut));
   ResetState();
   Connect();
   Raise(OnSendingRequest);

@@ -64,9 +64,11 @@ void TmsSocketBase::StartCounter() {
 }
 
 bool TmsSocketBase::TimedOut() const {
+  const auto now = std::chrono::steady_clock::now();
+  if (hasDeadline_ && now >= deadline_) return true;
   if (Blocking) return false;
   const auto limit = std::chrono::seconds(std::max(TimeOut, 1));
-  return std::chrono::steady_clock::now() - lastProgress_ >= limit;
+  return now - lastProgress_ >= limit;
 }
 
 // ---------------------------------------------------------------- TmsSocket

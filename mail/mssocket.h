@@ -56,12 +56,22 @@ class TmsSocketBase {
   void StartCounter();
   void ResetCounter() { StartCounter(); }
   bool TimedOut() const;
+  // An optional absolute limit for the operations that follow, on top of the
+  // inactivity time-out (a peer that trickles a byte now and then keeps the
+  // inactivity clock from ever running out).
+  void SetDeadline(std::chrono::steady_clock::time_point deadline) {
+    deadline_ = deadline;
+    hasDeadline_ = true;
+  }
+  void ClearDeadline() { hasDeadline_ = false; }
 
  protected:
   std::unique_ptr<TmsTransport> transport_;
 
  private:
   std::chrono::steady_clock::time_point lastProgress_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point deadline_;
+  bool hasDeadline_ = false;
 };
 
 class TmsSocket : public TmsSocketBase {
