@@ -80,11 +80,14 @@ void TmsSocket::ResetState() {
   StartCounter();
 }
 
-void TmsSocket::WaitReady(short events) {
+void TmsSocket::WaitReady(short events, int handle) {
   if (cancel_) throw EmsCanceledError();
   if (TimedOut()) throw EmsTimedOutError();
-  if (!transport_) throw EWinsockError(WSAENOTCONN);
-  pollfd p{transport_->Handle(), events, 0};
+  if (handle < 0) {
+    if (!transport_) throw EWinsockError(WSAENOTCONN);
+    handle = transport_->Handle();
+  }
+  pollfd p{handle, events, 0};
   const int rc = ::poll(&p, 1, kSliceMs);
   if (rc < 0 && errno != EINTR) RaiseErrno(errno);
   if (!Blocking) PumpMessages();
