@@ -57,13 +57,14 @@ void IssueSigned(const std::string& dir, const std::string& name, const std::str
   pair.key = dir + "/" + name + ".key";
   WriteFile(dir + "/" + name + ".ext",
             "basicConstraints = CA:FALSE\n"
-            "keyUsage = digitalSignature, keyEncipherment\n"
+            "keyUsage = digitalSignature\n"
             "extendedKeyUsage = serverAuth\n"
             "subjectAltName = " +
                 san + "\n");
-  Run("cd '" + dir + "' && openssl req -new -newkey rsa:2048 -nodes -subj '/CN=" + cn +
-      "' -keyout " + name + ".key -out " + name + ".csr 2>&1 && openssl x509 -req -in " + name +
-      ".csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 3 -sha256 -extfile " + name +
+  Run("cd '" + dir +
+      "' && openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj '/CN=" +
+      cn + "' -keyout " + name + ".key -out " + name + ".csr 2>&1 && openssl x509 -req -in " +
+      name + ".csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 3 -sha256 -extfile " + name +
       ".ext -out " + name + ".pem 2>&1");
   ShareKey(pair.key);
   Fingerprint(pair);
@@ -76,7 +77,8 @@ std::unique_ptr<Store> Make() {
   c.ca.cert = c.dir + "/ca.pem";
   c.ca.key = c.dir + "/ca.key";
   Run("cd '" + c.dir +
-      "' && openssl req -x509 -newkey rsa:2048 -nodes -days 3 -sha256 -subj '/CN=Vigilo Test CA' "
+      "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 3 "
+      "-sha256 -subj '/CN=Vigilo Test CA' "
       "-addext 'basicConstraints=critical,CA:TRUE' -addext 'keyUsage=critical,keyCertSign,cRLSign' "
       "-keyout ca.key -out ca.pem 2>&1");
   Fingerprint(c.ca);

@@ -18,7 +18,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -195,6 +197,7 @@ void ServerProcess::Stop(int graceMs) {
       reaped = true;
       break;
     }
+    if (!lingering_.empty() && OnlyLingeringLeft()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (!reaped) {
@@ -206,6 +209,29 @@ void ServerProcess::Stop(int graceMs) {
   // Children the server left behind (workers still shutting down) share its group.
   ReapGroup(group, 1000);
   pid_ = -1;
+}
+
+bool ServerProcess::OnlyLingeringLeft() const {
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
+    std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (std::stoi(name) == pid_) continue;
+    std::ifstream in(e.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) continue;
+    int pgrp = 0, ppid = 0;
+    char state = 0;
+    if (sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &ppid, &pgrp) != 3) continue;
+    if (pgrp != pid_ || state == 'Z') continue;
+    std::string comm = stat.substr(open + 1, close - open - 1);
+    bool lingering = false;
+    for (const auto& n : lingering_)
+      lingering = lingering || comm == n;
+    if (!lingering) return false;
+  }
+  return true;
 }
 
 void ServerProcess::StopInBackground(std::function<void()> after) {
@@ -223,6 +249,7 @@ void ServerProcess::StopInBackground(std::function<void()> after) {
   auto owned = std::make_shared<ServerProcess>();
   owned->pid_ = pid_;
   owned->terminated_ = true;
+  owned->lingering_ = lingering_;
   pid_ = -1;
   reaper->Add([owned, after = std::move(after)] {
     owned->Stop();

@@ -23,6 +23,10 @@ class ServerProcess {
   // program cannot be started.
   void Start(const std::vector<std::string>& argv, const std::string& logFile);
   pid_t Pid() const { return pid_; }
+  // Processes (by command name) that only delay a stop: once SIGTERM was sent and nothing but
+  // the leader and such processes is left of the group, the group is killed at once. (Dovecot's
+  // master waits a second or two for its "log" process, which has nothing left to do.)
+  void SetLingering(std::vector<std::string> names) { lingering_ = std::move(names); }
   // True while the program runs (not exited, not a zombie); reaps it once it has ended.
   bool Alive();
   // Sends SIGTERM and returns at once (to stop several servers in parallel).
@@ -35,8 +39,11 @@ class ServerProcess {
   void StopInBackground(std::function<void()> after = {});
 
  private:
+  bool OnlyLingeringLeft() const;
+
   pid_t pid_ = -1;
   bool terminated_ = false;
+  std::vector<std::string> lingering_;
 };
 
 // Connects to 127.0.0.1:port until a line starting with `prefix` arrives, the server dies or
