@@ -40,7 +40,7 @@ void AppendEncodedLine(const std::string& line, bool uue, std::string& data) {
     if (IsUUBegin(line) || line == "`" || SameText(line, "end")) return;
     data += DecodeUULine(line);
   } else {
-    data += DecodeBase64Text(line);
+    DecodeBase64Append(line, data);
   }
 }
 
@@ -183,7 +183,7 @@ void TmsCustomDecoder::DecodeTextBody() {
     std::string bytes;
     std::size_t count = 0;
     while (source_.ReadLine(line)) {
-      if (!line.empty()) bytes += DecodeBase64Text(line);
+      if (!line.empty()) DecodeBase64Append(line, bytes);
       if (++count % 4096 == 0) PumpMessages();
     }
     for (auto& l : SplitLines(bytes))
