@@ -268,3 +268,35 @@ TEST(DecodeLimits, HostileInputDoesNotCrash) {
     EXPECT_NO_THROW(m.LoadFromString(raw));
   }
 }
+
+TEST(DecodeLimits, AnyLineEndReadsTheSame) {
+  const std::string lf =
+      "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
+      "Content-Type: text/plain\n\none\ntwo\n--b\nContent-Type: application/x-y; name=a\n"
+      "Content-Transfer-Encoding: base64\n\nAAEC\n--b--\n";
+  std::string cr = lf;
+  for (char& c : cr)
+    if (c == '\n') c = '\r';
+  for (const std::string& raw : {lf, cr, Crlf(lf)}) {
+    TmsMessage m = Decode(raw);
+    EXPECT_EQ(m.Body, (TmsStrings{"one", "two"}));
+    ASSERT_EQ(m.Attachments.Count(), 1);
+    EXPECT_EQ(m.Attachments.Items(0).Data, std::string("\0\1\2", 3));
+  }
+}
+
+TEST(DecodeArticle, NewsArticleFields) {
+  TmsArticle a;
+  a.Sender = {"Poster", "p@x"};
+  a.NewsGroups = "fido7.ru.test";
+  a.Subject = "Test";
+  a.Body = {"text"};
+  std::string raw = a.SaveToString();
+  EXPECT_EQ(raw.substr(0, raw.find("Mime-Version")),
+            Crlf("From:     Poster <p@x>\nNewsgroups: fido7.ru.test\nSubject:  Test\n"));
+  TmsArticle back;
+  back.LoadFromString(raw);
+  EXPECT_EQ(back.NewsGroups, "fido7.ru.test");
+  EXPECT_EQ(back.Subject, "Test");
+  EXPECT_EQ(back.Body, a.Body);
+}
