@@ -170,8 +170,11 @@ void RunHandshake(TmsSocket& socket, TmsTlsTransport& tls) {
 // ---------------------------------------------------------------- fingerprints
 
 std::string NormalizeFingerprint(const std::string& text) {
+  // "sha256 Fingerprint=AB:CD:..." as openssl prints it: the part after "=".
+  const size_t eq = text.rfind('=');
+  const std::string digits = eq == std::string::npos ? text : text.substr(eq + 1);
   std::string out;
-  for (char c : text) {
+  for (char c : digits) {
     if (c == ':' || c == ' ' || c == '\t') continue;
     const char l = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (!std::isxdigit(static_cast<unsigned char>(l))) return {};

@@ -53,7 +53,8 @@ class EmsTlsError : public EmsError {
 
 // The fingerprint in canonical form (64 lower-case hexadecimal digits), or ""
 // when text is not a SHA-256 fingerprint. Colons, blanks and case are ignored,
-// so the "SHA256 Fingerprint=AB:CD:..." form that openssl prints is accepted.
+// and so is a label before "=", so the "sha256 Fingerprint=AB:CD:..." line
+// that openssl prints is accepted.
 std::string NormalizeFingerprint(const std::string& text);
 // "AB:CD:..." for 64 hexadecimal digits.
 std::string ColonFingerprint(const std::string& hex);
