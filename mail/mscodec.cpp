@@ -53,14 +53,14 @@ std::string DecodeBase64Text(const std::string& text) {
   for (char ch : text) {
     int v = kBase64Table[static_cast<unsigned char>(ch)];
     if (v == -3) continue;
-    if (v == -1) throw EMessageParserError("Invalid Character");
+    if (v == -1) throw EmsError("Invalid Character");
     if (v == -2) {
       // Padding may only end a group, after at least two characters.
-      if (have < 2) throw EMessageParserError("Invalid Character");
+      if (have < 2) throw EmsError("Invalid Character");
       ++pad;
       v = 0;
     } else if (pad > 0) {
-      throw EMessageParserError("Invalid Character");
+      throw EmsError("Invalid Character");
     }
     group = (group << 6) | static_cast<unsigned>(v);
     if (++have == 4) {

@@ -14,7 +14,7 @@ namespace ms {
 // a word is not converted). Blanks between two adjacent encoded words vanish;
 // a word that cannot be decoded is left as it is.
 std::string DecodeHeaderWords(const std::string& text);
-// RFC 2045 base64; "=" padding is dropped; EMessageParserError "Invalid
+// RFC 2045 base64; "=" padding is dropped; EmsError "Invalid
 // Character" for a byte outside the alphabet.
 std::string DecodeBase64Text(const std::string& text);
 // Quoted-printable text lines to bytes. A line ending in "=" is a soft break;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
@@ -89,7 +90,9 @@ std::string TmsHTTPClient::BuildRequest() const {
     if (url_.size() <= 7 || url_.find('/', 7) == std::string::npos) target += "/";
   }
   std::string r = "GET " + target + " HTTP/1.1\r\n";
-  r += "Host: " + Host() + "\r\n";
+  // An IPv6 literal goes in brackets, as in the URL.
+  const bool v6 = Host().find(':') != Host().rfind(':');
+  r += "Host: " + (v6 ? "[" + Host() + "]" : Host()) + "\r\n";
   r += "Accept: */*\r\n";
   if (Authorization)
     r += "Authorization: Basic " + Base64((UserName + ":" + Password).substr(0, 255)) + "\r\n";
@@ -102,6 +105,12 @@ std::string TmsHTTPClient::BuildRequest() const {
 }
 
 int TmsHTTPClient::Get() {
+  struct DeadlineGuard {
+    TmsHTTPClient& c;
+    ~DeadlineGuard() { c.ClearDeadline(); }
+  } guard{*this};
+  if (RequestTimeOut > 0)
+    SetDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(RequestTimeOut));
   ResetState();
   Connect();
   Raise(OnSendingRequest);

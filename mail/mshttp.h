@@ -33,6 +33,10 @@ class TmsHTTPClient : public TmsClientSocket {
   bool ProxyAuthorization = false;
   std::string UserName, Password, ProxyUserName, ProxyPassword;
 
+  // Seconds one Get may take in all, however steadily the server trickles;
+  // 0 for no limit. Beyond it Get fails with EmsTimedOutError.
+  int RequestTimeOut = 300;
+
   TmsNotifyEvent OnSendingRequest;
   TmsNotifyEvent OnRequestSent;
 

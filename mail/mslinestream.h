@@ -28,6 +28,12 @@ class TLineStream {
     eof_ = false;
   }
   const std::string& Data() const { return data_; }
+  // The offset of the next line, and back to such an offset.
+  std::size_t Position() const { return pos_; }
+  void Seek(std::size_t pos) {
+    pos_ = pos < data_.size() ? pos : data_.size();
+    eof_ = false;
+  }
 
  private:
   std::string data_;

@@ -1,6 +1,7 @@
 #pragma once
 // MIME encoding: a message object into its wire form.
 
+#include <initializer_list>
 #include <ostream>
 #include <string>
 
@@ -28,8 +29,11 @@ class TmsCustomEncoder {
   std::string HeaderText(const std::string& text) const;
   // An address as written in From, To and CC: name <address>.
   std::string AddressText(const TmsMailAddress& address) const;
-  // The remaining custom header lines, after removing the fields the encoder writes.
-  void WriteCustomHeaders();
+  // The remaining custom header lines, after removing the fields the encoder
+  // writes (and the fields More).
+  void WriteCustomHeaders(std::initializer_list<const char*> more);
+  // A header line, folded at blanks when longer than 998 octets.
+  void WriteHeaderLine(const std::string& text);
 
   TmsCustomMessage& message_;
   std::ostream& out_;
@@ -45,6 +49,8 @@ class TmsCustomEncoder {
   void EncodeMultipart(bool alternative);
   void EncodeUU();
   void WriteAttachmentData(const TmsAttItem& item);
+  std::string FileNameText(const TmsAttItem& item) const;
+  std::string NewBoundary(const std::string& prefix) const;
 };
 
 class TmsMessageEncoder : public TmsCustomEncoder {

@@ -32,19 +32,22 @@ class TmsCustomDecoder {
   bool in_alternative_ = false;
   std::string outer_boundary_;
   bool alternative_message_ = false;
+  bool first_part_pending_ = false;  // the first part is read by DecodeParts
+  std::string last_delimiter_;       // the delimiter line SkipTo stopped at
 
  private:
   void ReadHeaders(TmsHeaders& headers);
   void DecodeMime();
   void DecodeTextBody();
   void DecodePlain();
-  void UUExtract(std::string beginLine);
+  void UUExtract(const std::string& beginLine);
   void DecodeSingleAttachment();
   void DecodeMultipart();
   bool DecodeFirstPart();
   void DecodeParts();
   bool SkipTo(const std::string& delimiter, bool prefix);
-  // Reads the lines of one part up to a delimiter; returns the line that ended it.
+  // Reads the lines of one part up to a delimiter; returns the delimiter line
+  // (blanks at its end removed), or an empty text when the data ended first.
   std::string ReadPartLines(TmsStrings& lines, bool prefixMatch);
   bool IsDelimiter(const std::string& line, bool prefixMatch) const;
 };

@@ -64,9 +64,11 @@ void TmsSocketBase::StartCounter() {
 }
 
 bool TmsSocketBase::TimedOut() const {
+  const auto now = std::chrono::steady_clock::now();
+  if (hasDeadline_ && now >= deadline_) return true;
   if (Blocking) return false;
   const auto limit = std::chrono::seconds(std::max(TimeOut, 1));
-  return std::chrono::steady_clock::now() - lastProgress_ >= limit;
+  return now - lastProgress_ >= limit;
 }
 
 // ---------------------------------------------------------------- TmsSocket
@@ -78,11 +80,14 @@ void TmsSocket::ResetState() {
   StartCounter();
 }
 
-void TmsSocket::WaitReady(short events) {
+void TmsSocket::WaitReady(short events, int handle) {
   if (cancel_) throw EmsCanceledError();
   if (TimedOut()) throw EmsTimedOutError();
-  if (!transport_) throw EWinsockError(WSAENOTCONN);
-  pollfd p{transport_->Handle(), events, 0};
+  if (handle < 0) {
+    if (!transport_) throw EWinsockError(WSAENOTCONN);
+    handle = transport_->Handle();
+  }
+  pollfd p{handle, events, 0};
   const int rc = ::poll(&p, 1, kSliceMs);
   if (rc < 0 && errno != EINTR) RaiseErrno(errno);
   if (!Blocking) PumpMessages();

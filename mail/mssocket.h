@@ -56,12 +56,22 @@ class TmsSocketBase {
   void StartCounter();
   void ResetCounter() { StartCounter(); }
   bool TimedOut() const;
+  // An optional absolute limit for the operations that follow, on top of the
+  // inactivity time-out (a peer that trickles a byte now and then keeps the
+  // inactivity clock from ever running out).
+  void SetDeadline(std::chrono::steady_clock::time_point deadline) {
+    deadline_ = deadline;
+    hasDeadline_ = true;
+  }
+  void ClearDeadline() { hasDeadline_ = false; }
 
  protected:
   std::unique_ptr<TmsTransport> transport_;
 
  private:
   std::chrono::steady_clock::time_point lastProgress_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point deadline_;
+  bool hasDeadline_ = false;
 };
 
 class TmsSocket : public TmsSocketBase {
@@ -77,11 +87,12 @@ class TmsSocket : public TmsSocketBase {
   bool Connected() const { return connected_; }
   bool ClosedByPeer() const { return closedByPeer_; }
 
-  // Waits one short slice for the transport to become ready for events, then
-  // runs the message pump (non-blocking mode). Raises EmsCanceledError when
-  // the cancel flag is set and EmsTimedOutError when the inactivity time-out
-  // has passed. For operations and for a transport layer's handshake.
-  void WaitReady(short events);
+  // Waits one short slice for the transport (or the given descriptor) to
+  // become ready for events, then runs the message pump (non-blocking mode).
+  // Raises EmsCanceledError when the cancel flag is set and EmsTimedOutError
+  // when the inactivity time-out has passed. For operations, and for a
+  // transport layer's handshake, which passes the descriptor it wraps.
+  void WaitReady(short events, int handle = -1);
 
   // Clears the connected, closed-by-peer and cancel flags and restarts the
   // inactivity clock.
@@ -132,7 +143,8 @@ class TmsClientSocket : public TmsSocket {
   int64_t MaxDataSize = int64_t{256} << 20;
 
   // Called after the TCP connection is made and before OnConnected; may wrap
-  // the plain transport (TLS) and drive its handshake through WaitReady.
+  // the plain transport (TLS) and drive its handshake through
+  // WaitReady(events, plain->Handle()). Returning nullptr fails the Connect.
   std::function<std::unique_ptr<TmsTransport>(TmsClientSocket&, std::unique_ptr<TmsTransport>)>
       TransportLayer;
 

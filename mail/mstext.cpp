@@ -111,8 +111,9 @@ long long ExtractNumber(const std::string& text, int skip) {
 }
 
 std::string FirstToken(const std::string& text) {
-  std::size_t p = text.find_first_of(" ;");
-  return Trim(p == std::string::npos ? text : text.substr(0, p));
+  std::string t = Trim(text);
+  std::size_t p = t.find_first_of(" \t;");
+  return p == std::string::npos ? t : t.substr(0, p);
 }
 
 std::string GetHeaderParameter(const std::string& name, const std::string& value) {

@@ -9,7 +9,7 @@ namespace ms {
 bool IsUUBegin(const std::string& line);
 // The file name of a begin line (a quoted name ends at its closing quote).
 std::string UUFileName(const std::string& line);
-// The bytes of one encoded line; EMessageParserError "Invalid Character" for a
+// The bytes of one encoded line; EmsError "Invalid Character" for a
 // character outside the uuencode alphabet.
 std::string DecodeUULine(const std::string& line);
 // One encoded line of at most 45 bytes.

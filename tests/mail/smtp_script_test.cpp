@@ -2,13 +2,19 @@
 // bytes of DATA.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "mail/msexcept.h"
 #include "mail/msmsg.h"
 #include "mail/mssmtp.h"
+#include "mail/mstempfile.h"
 #include "tests/support/scripted_server.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 
@@ -231,6 +237,75 @@ TEST(SmtpStuff, PiecesKeepTheLineState) {
   ms::StuffData("b\rc", 3, out, lineStart, pendingCR);
   EXPECT_EQ("..a\r\n..b\r\nc", out);
   EXPECT_FALSE(lineStart);
+}
+
+}  // namespace
+
+namespace {
+
+// The real encoder writes the body as it is; the dots are doubled on the wire.
+TEST(SmtpScript, EncodedMessageDotLinesAreStuffedOnTheWire) {
+  ScriptedServer server({Send("220 mx\r\n"), Expect("HELO client.test"), Send("250 mx\r\n"),
+                         Expect("MAIL FROM:<ann@example.test>"), Send("250 OK\r\n"),
+                         Expect("RCPT TO:<bob@example.test>"), Send("250 OK\r\n"), Expect("DATA"),
+                         Send("354 go\r\n"), ExpectUntil("."), Send("250 queued\r\n")});
+  ms::TmsMessage message;
+  message.Sender.Address = "ann@example.test";
+  message.Recipients.Add("bob@example.test");
+  message.Subject = "dots";
+  message.Body = {"before", ".", ".x", "after"};
+  ms::TmsSMTPClient smtp;
+  smtp.SetHost("127.0.0.1:" + std::to_string(server.Port()));
+  smtp.HeloName = "client.test";
+  smtp.TimeOut = 2;
+  smtp.MailMessage = &message;
+  smtp.Login();
+  smtp.SendMessage();
+  ASSERT_TRUE(server.Finished()) << server.Failure();
+  const std::vector<std::string> data = DataLines(server);
+  const auto before = std::find(data.begin(), data.end(), "before");
+  ASSERT_NE(before, data.end());
+  ASSERT_GE(data.end() - before, 4);
+  EXPECT_EQ("..", before[1]);
+  EXPECT_EQ("..x", before[2]);
+  EXPECT_EQ("after", before[3]);
+  EXPECT_EQ((ms::TmsStrings{"before", ".", ".x", "after"}), message.Body);
+}
+
+}  // namespace
+
+namespace {
+
+// The encoded message waits in a private folder and is deleted on every path.
+TEST(SmtpScript, TemporaryFileIsPrivateAndAlwaysDeleted) {
+  vigilo::test::TempDir runtime;
+  const char* old = std::getenv("XDG_RUNTIME_DIR");
+  const std::string saved = old ? old : "";
+  setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  const std::string folder = ms::PrivateTempFolder();
+  EXPECT_EQ(runtime.str() + "vigilo/", folder);
+  struct stat st {};
+  ASSERT_EQ(0, stat(folder.c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 0777);
+  {
+    ScriptedServer server(
+        Concat(Greeting(), {Expect("MAIL FROM:<ann@example.test>"), Send("550 go away\r\n")}));
+    Client c(server);
+    std::vector<std::string> present;
+    c.smtp.OnSending = [&](ms::TmsSocketBase&) {
+      for (const auto& e : std::filesystem::directory_iterator(folder))
+        present.push_back(e.path().filename().string());
+    };
+    c.smtp.Login();
+    EXPECT_THROW(c.smtp.SendMessage(), ms::EmsServerError);
+    ASSERT_EQ(1u, present.size());
+    EXPECT_EQ(0u, present[0].rfind("ms", 0));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  if (old)
+    setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

@@ -370,4 +370,99 @@ TEST(SocketConnect, RefusedUnknownAndEveryAddressTried) {
   EXPECT_EQ((std::vector<std::string>{"connecting", "connected", "disconnected"}), events);
 }
 
+TEST(SocketConnect, IPv6LiteralInBrackets) {
+  const int l = ::socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  if (l < 0 || bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (l >= 0) close(l);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  ASSERT_EQ(0, listen(l, 1));
+  socklen_t len = sizeof a;
+  getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
+  PortedSocket s(110);
+  s.SetHost("[::1]:" + std::to_string(ntohs(a.sin6_port)));
+  s.Connect();
+  EXPECT_TRUE(s.Connected());
+  const int peer = accept(l, nullptr, nullptr);
+  ASSERT_GE(peer, 0);
+  ASSERT_EQ(7, ::send(peer, "+OK v6\n", 7, 0));
+  EXPECT_EQ("+OK v6", s.ReadLine());
+  close(peer);
+  close(l);
+}
+
+}  // namespace
+
+namespace {
+
+// A toy layer over the plain transport: waits for the peer's "HELLO\n" before
+// the protocol may start and writes everything in upper case. It stands in
+// for an encrypting layer.
+class ShoutingLayer : public ms::TmsTransport {
+ public:
+  explicit ShoutingLayer(std::unique_ptr<ms::TmsTransport> inner) : inner_(std::move(inner)) {}
+  ms::TmsIoResult Read(char* b, size_t n) override { return inner_->Read(b, n); }
+  ms::TmsIoResult Write(const char* b, size_t n) override {
+    std::string up(b, n);
+    for (char& c : up)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return inner_->Write(up.data(), up.size());
+  }
+  int Handle() const override { return inner_->Handle(); }
+  void Close() override { inner_->Close(); }
+
+ private:
+  std::unique_ptr<ms::TmsTransport> inner_;
+};
+
+TEST(SocketLayer, ALayerSlipsUnderTheSocketAtConnect) {
+  const int l = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, listen(l, 1));
+  socklen_t len = sizeof a;
+  getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
+  std::string got;
+  std::thread peer([&] {
+    const int c = accept(l, nullptr, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::send(c, "HELLO\n+OK go\r\n", 14, 0);
+    char buf[64];
+    const ssize_t n = ::recv(c, buf, sizeof buf, 0);
+    if (n > 0) got.assign(buf, static_cast<size_t>(n));
+    close(c);
+  });
+  PortedSocket s(110);
+  s.TimeOut = 2;
+  s.SetHost("127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+  bool connectedDuringHandshake = true;
+  s.OnConnected = [&](ms::TmsSocketBase&) { connectedDuringHandshake = false; };
+  s.TransportLayer = [&](ms::TmsClientSocket& socket, std::unique_ptr<ms::TmsTransport> plain) {
+    std::string hello;
+    while (hello.find('\n') == std::string::npos) {
+      char c;
+      const ms::TmsIoResult r = plain->Read(&c, 1);
+      if (r.kind == ms::TmsIoResult::Data)
+        hello += c;
+      else if (r.kind == ms::TmsIoResult::WouldBlock)
+        socket.WaitReady(r.waitEvents, plain->Handle());
+      else
+        return std::unique_ptr<ms::TmsTransport>();
+    }
+    EXPECT_TRUE(connectedDuringHandshake);
+    return std::unique_ptr<ms::TmsTransport>(new ShoutingLayer(std::move(plain)));
+  };
+  s.Connect();
+  EXPECT_EQ("+OK go", s.ReadLine());
+  s.WriteLine("quit");
+  peer.join();
+  close(l);
+  EXPECT_EQ("QUIT\r\n", got);
+}
+
 }  // namespace
