@@ -161,7 +161,7 @@ void RunHandshake(TmsSocket& socket, TmsTlsTransport& tls) {
   for (;;) {
     const TmsIoResult r = tls.Handshake();
     if (r.kind == TmsIoResult::Data) return;
-    socket.WaitReady(r.waitEvents ? r.waitEvents : POLLIN);
+    socket.WaitReady(r.waitEvents ? r.waitEvents : POLLIN, tls.Handle());
   }
 }
 
@@ -494,15 +494,8 @@ void ConnectTLS(TmsClientSocket& socket, const std::string& host, const TmsTlsOp
   } restore{socket, saved};
   socket.TransportLayer = [host, options](TmsClientSocket& s, std::unique_ptr<TmsTransport> plain) {
     auto tls = std::make_unique<TmsTlsTransport>(std::move(plain), host, options);
-    TmsTlsTransport& t = *tls;
-    s.SetTransport(std::move(tls));
-    try {
-      RunHandshake(s, t);
-    } catch (...) {
-      s.TakeTransport();  // closes the connection
-      throw;
-    }
-    return s.TakeTransport();
+    RunHandshake(s, *tls);  // on failure the TLS transport closes the connection
+    return std::unique_ptr<TmsTransport>(std::move(tls));
   };
   socket.Connect();
 }
