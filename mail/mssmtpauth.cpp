@@ -33,15 +33,17 @@ bool TmsSMTPClient::Ehlo() {
   const std::string name = HeloName.empty() ? LocalHostName() : HeloName;
   WriteLine("EHLO " + name);
   const int code = ReadReply();
-  if (code == 250 && LastReply.find('-') == 3) {
-    for (int lines = 0;; ++lines) {
+  std::vector<std::string> lines;
+  if (code >= 1 && LastReply.find('-') == 3) {
+    for (int n = 0;; ++n) {
       if (ClosedByPeer()) break;
-      if (lines >= kMaxEhloLines) throw EmsError("The server's reply has too many lines");
+      if (n >= kMaxEhloLines) throw EmsError("The server's reply has too many lines");
       const int next = ReadReply();
-      extensions_.push_back(LastReply.size() > 4 ? LastReply.substr(4) : std::string());
+      lines.push_back(LastReply.size() > 4 ? LastReply.substr(4) : std::string());
       if (next == code && (LastReply.size() == 3 || LastReply.find(' ') == 3)) break;
     }
   }
+  if (code == 250) extensions_ = std::move(lines);
   return code == 250;
 }
 
@@ -59,12 +61,10 @@ void TmsSMTPClient::LoginExtended() {
     throw EmsError(
         "SMTP authentication needs an encrypted connection (STARTTLS or TLS); the password "
         "was not sent");
-  if (Security == TmsSecurity::TLS) {
-    if (Host().empty() && ProxyHost().empty()) throw EmsError("Host property must be assigned");
-    ConnectTLS(*this, TlsHostOf(*this), Tls);
-  } else {
+  if (Security == TmsSecurity::TLS)
+    ConnectTLS(*this, TlsHostOf(*this), Tls);  // Connect checks Host first
+  else
     Connect();
-  }
   if (ReadMultiLineReply() != 220) throw EmsServerError(LastReply);
   if (!Ehlo()) {
     // A server without ESMTP can still take mail when nothing more than the

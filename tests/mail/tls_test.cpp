@@ -271,6 +271,20 @@ TEST(TlsSmtp, PlainTextAuthOnlyWhenAllowed) {
   EXPECT_EQ("", server.Failure());
 }
 
+TEST(TlsSmtp, RefusedEhloIsReadToItsLastLine) {
+  namespace vt = vigilo::test;
+  vt::ScriptedServer server({vt::Send("220 mx\r\n"), vt::Expect("EHLO client.test"),
+                             vt::Send("554-no ESMTP\r\n554 for you\r\n")});
+  Smtp c(server.Port());
+  c.smtp.AllowPlainAuth = true;
+  try {
+    c.smtp.Login();
+    FAIL();
+  } catch (const ms::EmsServerError& e) {
+    EXPECT_STREQ("554 for you", e.what());
+  }
+}
+
 TEST(TlsSmtp, AuthMechanismsOfEhloLines) {
   EXPECT_EQ((std::vector<std::string>{"PLAIN", "LOGIN"}), ms::AuthMechanismsOf("AUTH plain LOGIN"));
   EXPECT_EQ((std::vector<std::string>{"LOGIN", "PLAIN"}), ms::AuthMechanismsOf("AUTH=LOGIN PLAIN"));
