@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
   }
 
   const EnvLookup env = ProcessEnvironment();
+  // A headless run (one check without a display) branches off before the lock: it
+  // needs only AppEnvironment and TDMU, no QApplication and no widgets.
   // Only one copy per user: a second start ends at once, silently. The lock lives in
   // the runtime folder, which needs no settings to find.
   const Folders folders = ResolveFolders(cmd.Home, env);

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "config/dmuser.h"
@@ -79,8 +80,10 @@ class Tdm : public QObject {
   void UpdateStatus();
   void LoadIconSet(const std::string& ini_path);
   void SaveIconSet(const std::string& ini_path);
-  // Returns once Busy is 0, processing events meanwhile.
-  void WaitWhileBusy();
+  // Runs `action` once Busy is 0: at once, or later from the event loop. A check
+  // that holds Busy runs further down the same thread's stack, so waiting in a
+  // nested loop here could never see it end.
+  void WhenNotBusy(std::function<void()> action);
   // Starts Timer1 unless checking is stopped or the interval says no ticks.
   void StartTimer1();
 
