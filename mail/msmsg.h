@@ -48,7 +48,7 @@ class TmsCustomMessage {
 
   // Clear, then LoadFromStream of the file; EmsError when it cannot be opened.
   void LoadFromFile(const std::string& path);
-  void LoadFromString(const std::string& bytes);
+  void LoadFromString(std::string bytes);
   // Creates (or truncates) the file and writes the message; EmsError on failure.
   void SaveToFile(const std::string& path);
   std::string SaveToString();
@@ -56,6 +56,9 @@ class TmsCustomMessage {
   void SaveAttachment(int index, const std::string& folder) const;
 
  protected:
+  // Decodes one raw message into this one (the decoder of the class).
+  virtual void DecodeRaw(std::string raw);
+
   mutable std::string content_type_ = "text/plain";
 };
 
@@ -67,9 +70,11 @@ class TmsMessage : public TmsCustomMessage {
 
   void CheckValid() const override;
   void Clear() override;
-  void LoadFromStream(std::istream& in) override;
   void SaveToStream(std::ostream& out) override;
   void ParseHeaders(const TmsHeaders& lines) override;
+
+ protected:
+  void DecodeRaw(std::string raw) override;
 };
 
 // The news-article variant; the program itself does not use it.
@@ -81,9 +86,11 @@ class TmsArticle : public TmsCustomMessage {
 
   void CheckValid() const override;
   void Clear() override;
-  void LoadFromStream(std::istream& in) override;
   void SaveToStream(std::ostream& out) override;
   void ParseHeaders(const TmsHeaders& lines) override;
+
+ protected:
+  void DecodeRaw(std::string raw) override;
 };
 
 }  // namespace ms
