@@ -41,7 +41,8 @@ class TmsCustomMessage {
   // Decodes a raw message from the stream's current position to its end and
   // adds it to this message (call Clear first for a fresh message).
   virtual void LoadFromStream(std::istream& in);
-  // Encodes the message into the stream (from position 0 when it can seek).
+  // Encodes the message into the stream at its current position (the message
+  // itself: no dot-stuffing, which is the SMTP transport's job).
   virtual void SaveToStream(std::ostream& out);
   // Fills the fields from a block of header lines.
   virtual void ParseHeaders(const TmsHeaders& lines);
