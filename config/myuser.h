@@ -1,0 +1,120 @@
+#pragma once
+// The settings object: global options, blacklist and the mailbox configurations
+// with the message headers found at the last check, kept in the registry under
+// "Software\Brenna\Vigilo".
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/autostart.h"
+#include "platform/registry.h"
+
+namespace vigilo {
+
+// Stored texts are limited to 255 characters; longer ones are cut at a character boundary.
+inline constexpr std::size_t kShortStringChars = 255;
+std::string ShortStr(std::string_view s);
+
+// One message on the server, from its header.
+struct tmailhead {
+  uint8_t CodePage = 0;
+  int32_t Index = 0;
+  std::string From;
+  std::string Subject;
+  std::string Size;  // " 2048 байт"
+  std::string To;
+  std::string Date;
+  std::string MessageID;
+  bool Marked = false;
+  bool DeleteNext = false;
+};
+
+// One mailbox configuration.
+struct tuser {
+  int32_t Index = 0;
+  std::string ConfigNM;
+  std::string Host;
+  int32_t Port = 0;
+  std::string SMTPHost;
+  int32_t SMTPPort = 0;
+  std::string Adress;
+  std::string UserName;
+  std::string UserPwd;
+  bool Connected = false;
+  bool Deleted = false;
+  int32_t HeadCount = 0;
+  bool ViewMail = false;
+  bool NonActive = false;
+  std::vector<tmailhead> Heads;
+  std::string InDir;
+  std::string OutDir;
+
+  // Number of the registry key the record was loaded from or last saved to; 0 for a
+  // record not stored yet. Lets a save that renumbers keys move a key's other values
+  // along with its configuration.
+  int32_t StoredKey = 0;
+};
+
+class tusers {
+ public:
+  static constexpr const char* kRoot = "Software\\Brenna\\Vigilo";
+  static constexpr int32_t kHeadsReserveLimit = 1024;
+
+  // Loads everything (Load). program_folder ends with '/'; program_file is what the
+  // autostart entry starts.
+  tusers(RegistryStore& reg, Autostart& autorun, std::string program_folder,
+         std::string program_file);
+
+  std::vector<tuser> Conf;
+  int32_t Users = 0;
+  int32_t Delay = 0;
+  bool Ponty = false;
+  bool delType = false;
+  bool delBlack = false;
+  bool ChIfCon = false;
+  std::string Sound;
+  std::string Post;
+  std::string Avir;
+  bool AutoRun = false;
+  int32_t Lan = 0;
+  std::string Ras;
+  int32_t Visual = 0;
+  std::vector<std::string> Black;
+
+  void Load();
+  void Save();
+  int32_t AddConf();
+  // Frees the headers of `conf` and prepares room for about n records (at most
+  // kHeadsReserveLimit are reserved: n may come from a server).
+  void ClearHeads(int32_t conf, int64_t n);
+  void AddHead(int32_t conf, int32_t idx, std::string_view From, std::string_view Subject,
+               std::string_view Size, std::string_view Date, std::string_view To,
+               std::string_view MessageID, uint8_t CodePage);
+  void FreeHeads(int32_t conf);
+
+  // Password scrambling with the bytes of `key` used cyclically (an empty key leaves
+  // the bytes as they are). DecodePwd throws std::invalid_argument on malformed text.
+  static std::string EncodePwd(std::string_view plain, std::string_view key);
+  static std::string DecodePwd(std::string_view stored, std::string_view key);
+
+  // Sets InDir and OutDir of u from the program folder, UserName and Host.
+  void ComputeDirs(tuser& u) const;
+  const std::string& ProgramFolder() const { return program_folder_; }
+  std::string ErrorLogPath() const { return program_folder_ + "error.log"; }
+
+ private:
+  std::string ConfKey(int32_t n) const;
+  void FirstStart(bool damaged, const std::string& why);
+  bool LoadConf(int32_t number, tuser& u, std::string& why);
+  void Log(const std::string& message) const;
+
+  RegistryStore& reg_;
+  Autostart& autorun_;
+  std::string program_folder_;
+  std::string program_file_;
+  int32_t stored_users_ = 0;  // configuration keys that may exist in the store
+};
+
+}  // namespace vigilo

@@ -1,0 +1,21 @@
+#include "core/environment.h"
+
+namespace vigilo {
+
+std::unique_ptr<AppEnvironment> AppEnvironment::Create(const CommandLine& cmd, const EnvLookup& env,
+                                                       std::string* error) {
+  auto e = std::make_unique<AppEnvironment>();
+  e->folders = ResolveFolders(cmd.Home, env);
+  if (std::string failure = CreateFolders(e->folders); !failure.empty()) {
+    if (error) *error = failure;
+    return nullptr;
+  }
+  e->ProgramFile = vigilo::ProgramFile();
+  e->Registry = std::make_unique<RegistryFile>(e->RegistryPath(), e->ErrorLogPath());
+  std::vector<std::string> args;
+  if (e->folders.HomeGiven) args = {"--home", e->folders.Home};
+  e->AutoStart = std::make_unique<XdgAutostart>(XdgAutostart::DefaultPath(env), std::move(args));
+  return e;
+}
+
+}  // namespace vigilo

@@ -1,0 +1,30 @@
+#pragma once
+// What every way of running the program shares, without any window: the folders,
+// the registry file and the autostart entry. The tray program and a headless run
+// both start from here.
+
+#include <memory>
+#include <string>
+
+#include "core/cmdline.h"
+#include "platform/autostart.h"
+#include "platform/folders.h"
+#include "platform/regfile.h"
+
+namespace vigilo {
+
+struct AppEnvironment {
+  Folders folders;
+  std::string ProgramFile;
+  std::unique_ptr<RegistryFile> Registry;
+  std::unique_ptr<XdgAutostart> AutoStart;
+
+  std::string ErrorLogPath() const { return folders.Home + "error.log"; }
+  std::string RegistryPath() const { return folders.Config + "registry.reg"; }
+
+  // Creates the folders and opens the registry. On failure returns nullptr and sets *error.
+  static std::unique_ptr<AppEnvironment> Create(const CommandLine& cmd, const EnvLookup& env,
+                                                std::string* error);
+};
+
+}  // namespace vigilo

@@ -1,0 +1,67 @@
+#include "core/ui/application.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include "config/dmuser.h"
+#include "core/ui/datm.h"
+#include "mail/mspump.h"
+#include "platform/process.h"
+#include "platform/sound.h"
+
+namespace vigilo {
+
+int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Vigilo");
+  QApplication::setApplicationDisplayName(QString::fromUtf8(kAppTitle));
+  QApplication::setQuitOnLastWindowClosed(false);  // no main window is shown
+  app.setProperty("HelpFile", kHelpFile);
+
+  // Synchronous network calls keep the interface alive through this pump.
+  QThread* gui_thread = app.thread();
+  ms::SetMessagePump([gui_thread] {
+    if (QThread::currentThread() == gui_thread) QCoreApplication::processEvents();
+  });
+
+  // The end of the session: consent to it, then quit cleanly.
+  QObject::connect(&app, &QGuiApplication::commitDataRequest,
+                   [](QSessionManager& manager) { manager.release(); });
+  std::unique_ptr<QSocketNotifier> end_notifier;
+  if (const int fd = InstallSessionEndSignals(); fd >= 0) {
+    end_notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(end_notifier.get(), &QSocketNotifier::activated, [] {
+      ConsumeSessionEnd();
+      QCoreApplication::quit();
+    });
+  }
+
+  // Give unused memory back whenever the loop goes idle (at most once a second).
+  QElapsedTimer since_trim;
+  since_trim.start();
+  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                   [&since_trim] {
+                     if (since_trim.elapsed() < 1000) return;
+                     since_trim.restart();
+                     TrimWorkingSet();
+                   });
+
+  auto sound = CreateSystemSoundPlayer();
+  int code;
+  {
+    // Creation order: TForm1 (about, main window) and its splash, TVF, TDMU, TForm2,
+    // TForm3, Tdm, TForm5 ... TForm9. Windows are added here as they are built.
+    TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
+    Tdm tdm(dmu, env.folders, sound.get());
+    tdm.TrayIcon1->Show();
+    code = QApplication::exec();
+    ms::SetMessagePump(nullptr);
+  }
+  return code;
+}
+
+}  // namespace vigilo

@@ -1,0 +1,240 @@
+#include "platform/regfile.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "platform/atomicfile.h"
+#include "platform/errorlog.h"
+
+namespace vigilo {
+namespace {
+
+constexpr std::string_view kRoot = "HKEY_CURRENT_USER";
+
+std::string Normalize(std::string key) {
+  while (!key.empty() && key.front() == '\\')
+    key.erase(key.begin());
+  while (!key.empty() && key.back() == '\\')
+    key.pop_back();
+  return key;
+}
+
+// True when `key` lies below `parent` (not equal to it).
+bool IsBelow(std::string_view key, std::string_view parent) {
+  return key.size() > parent.size() + 1 && key[parent.size()] == '\\' &&
+         RegNameEquals(key.substr(0, parent.size()), parent);
+}
+
+}  // namespace
+
+RegistryFile::RegistryFile() = default;
+
+RegistryFile::RegistryFile(std::filesystem::path path, std::filesystem::path error_log)
+    : path_(std::move(path)), error_log_(std::move(error_log)), writable_(true) {
+  Load();
+}
+
+std::string RegistryFile::Full(const std::string& key) {
+  const std::string k = Normalize(key);
+  return k.empty() ? std::string(kRoot) : std::string(kRoot) + "\\" + k;
+}
+
+void RegistryFile::Log(const std::string& message) const {
+  AppendErrorLog(error_log_, path_.filename().string(), message);
+}
+
+void RegistryFile::Load() {
+  std::string text;
+  bool missing = false;
+  std::string error = ReadWholeFile(path_, text, kMaxFileSize, &missing);
+  if (missing) return;
+  RegParseResult parsed;
+  if (error.empty()) {
+    parsed = ParseRegText(text);
+    if (parsed.corrupt) error = parsed.corrupt_reason;
+  }
+  if (!error.empty()) {
+    // Unusable: move it out of the way so that the next save starts a fresh file.
+    damaged_ = true;
+    const auto aside = AsideName(path_, "damaged");
+    std::error_code ec;
+    std::filesystem::rename(path_, aside, ec);
+    if (ec) {
+      writable_ = false;
+      Log("cannot be used (" + error + ") nor moved aside (" + ec.message() +
+          "); settings changes will not be saved");
+    } else {
+      kept_.push_back(aside);
+      Log("cannot be used (" + error + "); kept as " + aside.string() +
+          ", starting with default settings");
+    }
+    return;
+  }
+  doc_ = std::move(parsed.doc);
+  if (!parsed.bad_lines.empty()) {
+    for (const auto& bad : parsed.bad_lines) {
+      Log("line " + std::to_string(bad.number) + ": " + bad.reason + ", skipped");
+    }
+    // The next rewrite drops the skipped lines: keep the file as it was.
+    const auto aside = AsideName(path_, "damaged");
+    std::error_code ec;
+    std::filesystem::copy_file(path_, aside, ec);
+    if (!ec) {
+      std::filesystem::permissions(
+          aside, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+      kept_.push_back(aside);
+      Log("the file as it was is kept as " + aside.string());
+    }
+  }
+}
+
+const RegKeyData* RegistryFile::Find(const std::string& key) const {
+  const std::string full = Full(key);
+  for (const auto& k : doc_.keys) {
+    if (RegNameEquals(k.path, full)) return &k;
+  }
+  return nullptr;
+}
+
+RegKeyData* RegistryFile::Find(const std::string& key) {
+  return const_cast<RegKeyData*>(std::as_const(*this).Find(key));
+}
+
+RegKeyData& RegistryFile::Ensure(const std::string& key) {
+  if (RegKeyData* k = Find(key)) return *k;
+  doc_.keys.push_back({Full(key), {}});
+  Changed();
+  return doc_.keys.back();
+}
+
+bool RegistryFile::KeyExists(const std::string& key) const {
+  if (Find(key)) return true;
+  const std::string full = Full(key);
+  return std::any_of(doc_.keys.begin(), doc_.keys.end(),
+                     [&](const RegKeyData& k) { return IsBelow(k.path, full); });
+}
+
+void RegistryFile::CreateKey(const std::string& key) {
+  BeginUpdate();
+  Ensure(key);
+  EndUpdate();
+}
+
+void RegistryFile::DeleteKey(const std::string& key) {
+  const std::string full = Full(key);
+  const auto before = doc_.keys.size();
+  std::erase_if(doc_.keys, [&](const RegKeyData& k) {
+    return RegNameEquals(k.path, full) || IsBelow(k.path, full);
+  });
+  if (doc_.keys.size() != before) {
+    BeginUpdate();
+    Changed();
+    EndUpdate();
+  }
+}
+
+std::optional<RegValue> RegistryFile::GetValue(const std::string& key,
+                                               const std::string& name) const {
+  const RegKeyData* k = Find(key);
+  if (!k) return std::nullopt;
+  for (const auto& [n, v] : k->values) {
+    if (RegNameEquals(n, name)) return v;
+  }
+  return std::nullopt;
+}
+
+void RegistryFile::SetValue(const std::string& key, const std::string& name, const RegValue& v) {
+  BeginUpdate();
+  RegKeyData& k = Ensure(key);
+  auto it = std::find_if(k.values.begin(), k.values.end(),
+                         [&](const auto& nv) { return RegNameEquals(nv.first, name); });
+  if (it == k.values.end()) {
+    k.values.emplace_back(name, v);
+    Changed();
+  } else if (!(it->second == v)) {
+    it->second = v;
+    Changed();
+  }
+  EndUpdate();
+}
+
+void RegistryFile::DeleteValue(const std::string& key, const std::string& name) {
+  RegKeyData* k = Find(key);
+  if (!k) return;
+  const auto n =
+      std::erase_if(k->values, [&](const auto& nv) { return RegNameEquals(nv.first, name); });
+  if (n) {
+    BeginUpdate();
+    Changed();
+    EndUpdate();
+  }
+}
+
+std::vector<std::string> RegistryFile::ValueNames(const std::string& key) const {
+  std::vector<std::string> names;
+  if (const RegKeyData* k = Find(key)) {
+    for (const auto& nv : k->values)
+      names.push_back(nv.first);
+  }
+  return names;
+}
+
+std::vector<std::string> RegistryFile::SubKeyNames(const std::string& key) const {
+  const std::string full = Full(key);
+  std::vector<std::string> names;
+  for (const auto& k : doc_.keys) {
+    if (!IsBelow(k.path, full)) continue;
+    std::string rest = k.path.substr(full.size() + 1);
+    rest = rest.substr(0, rest.find('\\'));
+    if (std::none_of(names.begin(), names.end(),
+                     [&](const std::string& n) { return RegNameEquals(n, rest); })) {
+      names.push_back(rest);
+    }
+  }
+  return names;
+}
+
+void RegistryFile::BeginUpdate() {
+  ++depth_;
+}
+
+void RegistryFile::EndUpdate() {
+  if (depth_ > 0 && --depth_ == 0 && dirty_) Flush();
+}
+
+void RegistryFile::Changed() {
+  dirty_ = true;
+}
+
+bool RegistryFile::Flush() {
+  if (!dirty_) return true;
+  if (!writable_) return false;
+  const std::string error = WriteFileAtomic(path_, FormatRegText(doc_), 0600);
+  if (!error.empty()) {
+    Log("cannot be written: " + error);
+    return false;
+  }
+  dirty_ = false;
+  return true;
+}
+
+void RegistryFile::KeepCopy(const std::string& reason) {
+  if (path_.empty()) return;
+  std::error_code ec;
+  if (!std::filesystem::exists(path_, ec)) {
+    Log(reason);
+    return;
+  }
+  const auto aside = AsideName(path_, "saved");
+  std::filesystem::copy_file(path_, aside, ec);
+  if (ec) {
+    Log(reason + "; no copy could be kept: " + ec.message());
+    return;
+  }
+  std::filesystem::permissions(
+      aside, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+  kept_.push_back(aside);
+  Log(reason + "; the file as it was is kept as " + aside.string());
+}
+
+}  // namespace vigilo

@@ -1,0 +1,75 @@
+#include "platform/utf8.h"
+
+namespace vigilo {
+
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = byte(i);
+  if (c < 0x80) return 1;
+  std::size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    if (c == 0xE0) lo = 0xA0;  // no overlong forms
+    if (c == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
+  for (std::size_t k = 2; k < len; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  }
+  return len;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = Utf8SequenceLength(s, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::string CutChars(std::string_view s, std::size_t max_chars) {
+  std::size_t i = 0;
+  for (std::size_t chars = 0; i < s.size() && chars < max_chars; ++chars) {
+    const std::size_t n = Utf8SequenceLength(s, i);
+    i += n == 0 ? 1 : n;
+  }
+  return std::string(s.substr(0, i));
+}
+
+std::string ToValidUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = Utf8SequenceLength(s, i);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(s.substr(i, n));
+      i += n;
+    }
+  }
+  return out;
+}
+
+std::string Trim(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= 0x20)
+    ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 0x20)
+    --e;
+  return std::string(s.substr(b, e - b));
+}
+
+}  // namespace vigilo

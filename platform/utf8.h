@@ -1,0 +1,26 @@
+#pragma once
+// UTF-8 helpers on byte strings. Text that is not valid UTF-8 (raw mail bytes in
+// a Cyrillic code page) is handled byte by byte: every byte that does not start a
+// valid sequence counts as one character of its own.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vigilo {
+
+// Length in bytes of the valid UTF-8 sequence starting at s[i], or 0 when none does.
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t i);
+
+bool IsValidUtf8(std::string_view s);
+
+// The first `max_chars` characters of s; never ends inside a valid UTF-8 sequence.
+std::string CutChars(std::string_view s, std::size_t max_chars);
+
+// s with every byte that is not part of a valid UTF-8 sequence replaced by U+FFFD.
+std::string ToValidUtf8(std::string_view s);
+
+// Removes bytes up to and including the blank (0x00..0x20) from both ends.
+std::string Trim(std::string_view s);
+
+}  // namespace vigilo

@@ -1,0 +1,39 @@
+#pragma once
+// A settings store in a fresh folder, with an autostart entry that only records.
+
+#include <filesystem>
+#include <memory>
+
+#include "config/myuser.h"
+#include "platform/regfile.h"
+#include "tests/support/tempdir.h"
+
+namespace vigilo::test {
+
+class RecordingAutostart : public Autostart {
+ public:
+  bool Exists() const override { return !program.empty(); }
+  void Set(const std::string& p) override { program = p; }
+  void Remove() override { program.clear(); }
+  std::string program;
+};
+
+struct StoreFixture {
+  TempDir dir;
+  std::filesystem::path file = dir.path() / "registry.reg";
+  RecordingAutostart autostart;
+  std::unique_ptr<RegistryFile> reg;
+
+  RegistryFile& Reg() {
+    if (!reg) reg = std::make_unique<RegistryFile>(file, dir.path() / "error.log");
+    return *reg;
+  }
+  // Reads the file afresh, as a new start of the program does.
+  std::unique_ptr<tusers> Start() {
+    reg.reset();
+    return std::make_unique<tusers>(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
+  }
+  std::string ErrorLog() const { return ReadFile(dir.path() / "error.log"); }
+};
+
+}  // namespace vigilo::test

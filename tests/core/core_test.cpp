@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "config/inifile.h"
+#include "core/cmdline.h"
+#include "core/iconset.h"
+#include "core/timing.h"
+#include "core/trayicon_model.h"
+#include "platform/utf8.h"
+#include "tests/support/tempdir.h"
+
+namespace vigilo {
+namespace {
+
+TEST(TrayIconModel, IndexBeyondTheListShowsTheLastIcon) {
+  TrayIconModel m;
+  EXPECT_EQ(m.DisplayedIcon(), -1);  // no list yet
+  m.SetListSize(3);
+  EXPECT_EQ(m.DisplayedIcon(), 0);
+  m.SetIconIndex(2);
+  EXPECT_EQ(m.DisplayedIcon(), 2);
+  m.SetIconIndex(7);
+  EXPECT_EQ(m.DisplayedIcon(), 2);
+  m.SetIconIndex(-4);
+  EXPECT_EQ(m.DisplayedIcon(), 0);
+  m.SetIconIndex(2);
+  m.SetListSize(1);  // choosing another list shows its icon 0
+  EXPECT_EQ(m.IconIndex(), 0);
+  EXPECT_EQ(m.DisplayedIcon(), 0);
+}
+
+TEST(TrayIconModel, CyclingWrapsAndRestartsAtIconZero) {
+  TrayIconModel m;
+  m.SetListSize(3);
+  m.Tick();  // off: nothing moves
+  EXPECT_EQ(m.DisplayedIcon(), 0);
+  m.SetIconIndex(2);
+  m.SetCycling(true);
+  EXPECT_EQ(m.DisplayedIcon(), 0);
+  std::vector<int> seen;
+  for (int i = 0; i < 5; ++i) {
+    m.Tick();
+    seen.push_back(m.DisplayedIcon());
+  }
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 0, 1, 2}));
+  m.SetCycling(false);
+  m.Tick();
+  EXPECT_EQ(m.DisplayedIcon(), 2);
+  m.SetCycling(true);
+  EXPECT_EQ(m.DisplayedIcon(), 0);
+  // An index beyond the list cycles on from the icon shown.
+  m.SetIconIndex(9);
+  m.Tick();
+  EXPECT_EQ(m.DisplayedIcon(), 0);
+  TrayIconModel empty;
+  empty.SetCycling(true);
+  empty.Tick();
+  EXPECT_EQ(empty.DisplayedIcon(), -1);
+}
+
+TEST(TrayIconModel, TooltipIsCutTo127Characters) {
+  TrayIconModel m;
+  std::string hint;
+  for (int i = 0; i < 20; ++i)
+    hint += "Почта-" + std::to_string(i) + ";\n";
+  m.SetHint(hint);
+  EXPECT_EQ(m.Hint(), CutChars(hint, 127));
+  EXPECT_TRUE(IsValidUtf8(m.Hint()));
+  EXPECT_NE(m.Hint().find('\n'), std::string::npos);  // several lines stay
+  m.SetHint("Проверка почты");
+  EXPECT_EQ(m.Hint(), "Проверка почты");
+}
+
+TEST(Timing, DelayInSecondsGivesTheTimerInterval) {
+  EXPECT_EQ(TimerIntervalMs(60), 60000);
+  EXPECT_EQ(TimerIntervalMs(1), 1000);
+  EXPECT_EQ(TimerIntervalMs(0), 0);  // no ticks
+  EXPECT_EQ(TimerIntervalMs(-5), 0);
+  EXPECT_EQ(TimerIntervalMs(INT_MAX), INT_MAX);
+}
+
+TEST(IconSet, EntriesFollowKeyOrderAndSkipMissingFiles) {
+  test::TempDir t;
+  test::WriteFile(t.path() / "a.ico", "x");
+  test::WriteFile(t.path() / "c.ico", "x");
+  test::WriteFile(t.path() / "icon.ini", "[ImageList5]\nz=" + t.str() + "a.ico\ny=" + t.str() +
+                                             "missing.ico\nx=" + t.str() + "c.ico\n");
+  const IniFile ini(t.str() + "icon.ini");
+  const auto entries = IconSetEntries(ini, "ImageList5");
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].position, 0);
+  EXPECT_EQ(entries[1].position, 2);
+  EXPECT_EQ(entries[1].file, t.str() + "c.ico");
+  EXPECT_TRUE(IconSetEntries(ini, "ImageList1").empty());
+  EXPECT_EQ(IconSetFileName("/h/", "ImageList5", 2), "/h/icon/ImageList52.ico");
+
+  std::vector<int> icons{10, 11};
+  PlaceIcon(icons, 1, 21);
+  PlaceIcon(icons, 5, 25);
+  EXPECT_EQ(icons, (std::vector<int>{10, 21, 25}));
+}
+
+TEST(CommandLine, OptionsAndErrors) {
+  EXPECT_TRUE(ParseCommandLine({"--help"}).Help);
+  EXPECT_TRUE(ParseCommandLine({"--version"}).Version);
+  EXPECT_EQ(ParseCommandLine({"--home", "/x"}).Home, "/x");
+  EXPECT_EQ(ParseCommandLine({"--home=/y"}).Home, "/y");
+  EXPECT_FALSE(ParseCommandLine({"--home"}).Error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--bogus"}).Error.empty());
+  EXPECT_TRUE(ParseCommandLine({}).Error.empty());
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,175 @@
+// The real program, started as a user starts it (offscreen, private folders).
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/regfile.h"
+#include "tests/support/tempdir.h"
+
+extern char** environ;
+
+namespace vigilo {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Program : ::testing::Test {
+  test::TempDir dir;
+  std::string home = dir.str() + "home";
+
+  void SetUp() override { fs::create_directory(dir.str() + "run"); }
+
+  std::vector<std::string> Environment() const {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+      const std::string var = *e;
+      for (const char* drop : {"VIGILO_HOME=", "XDG_", "QT_QPA_PLATFORM=", "DBUS_SESSION"}) {
+        if (var.rfind(drop, 0) == 0) goto skip;
+      }
+      env.push_back(var);
+    skip:;
+    }
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.push_back("DBUS_SESSION_BUS_ADDRESS=disabled:");
+    env.push_back("XDG_RUNTIME_DIR=" + dir.str() + "run");
+    env.push_back("XDG_CONFIG_HOME=" + dir.str() + "config");
+    env.push_back("XDG_DATA_HOME=" + dir.str() + "data");
+    if (!getenv("ASAN_OPTIONS")) env.push_back("ASAN_OPTIONS=detect_leaks=0");
+    return env;
+  }
+
+  // Starts the program with its output going to a file in the test folder.
+  pid_t Start(std::vector<std::string> args, const std::string& out = "out.txt") {
+    args.insert(args.begin(), VIGILO_BINARY);
+    std::vector<char*> argv;
+    for (auto& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    auto env = Environment();
+    std::vector<char*> envp;
+    for (auto& e : env)
+      envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    const std::string out_path = dir.str() + out;
+    posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    EXPECT_EQ(rc, 0);
+    return pid;
+  }
+
+  // The exit code, -1 when still running after `limit`, -2 when killed by a signal.
+  static int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    for (;;) {
+      int status = 0;
+      const pid_t r = waitpid(pid, &status, WNOHANG);
+      if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+      if (r < 0) return -3;  // not our child (any more)
+      if (Clock::now() >= end) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+  static void Stop(pid_t pid) {
+    kill(pid, SIGTERM);
+    if (WaitExit(pid, std::chrono::seconds(10)) == -1) {
+      kill(pid, SIGKILL);
+      WaitExit(pid, std::chrono::seconds(5));
+    }
+  }
+
+  bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+      if (fs::exists(path)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+};
+
+TEST_F(Program, FirstStartWritesTheDefaultsAndASecondCopyLeavesAtOnce) {
+  const pid_t first = Start({"--home", home});
+  ASSERT_TRUE(WaitForFile(home + "/registry.reg", std::chrono::seconds(20)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let it settle
+  ASSERT_EQ(WaitExit(first, std::chrono::milliseconds(0)), -1)
+      << test::ReadFile(dir.str() + "out.txt");
+
+  const std::string text = test::ReadFile(home + "/registry.reg");
+  EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
+  RegistryFile reg(home + "/registry.reg", "");
+  const std::string root = "Software\\Brenna\\Vigilo";
+  EXPECT_EQ(reg.ReadInteger(root, "Users"), 1);
+  EXPECT_EQ(reg.ReadInteger(root, "Delay"), 0);
+  EXPECT_EQ(reg.ReadString(root + "\\1", "ConfigNM"), "Конфигурация 1");
+  EXPECT_EQ(reg.ReadInteger(root + "\\1", "Port"), 110);
+  EXPECT_EQ(reg.ReadInteger(root + "\\1", "SMTPPort"), 25);
+  EXPECT_EQ(fs::status(home).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(fs::status(home + "/registry.reg").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  const auto started = Clock::now();
+  const pid_t second = Start({"--home", home}, "second.txt");
+  const int second_code = WaitExit(second, std::chrono::seconds(1));
+  EXPECT_EQ(second_code, 0);
+  EXPECT_LT(Clock::now() - started, std::chrono::seconds(1));
+  if (second_code == -1) Stop(second);
+  EXPECT_EQ(test::ReadFile(dir.str() + "second.txt"), "");  // silently
+
+  EXPECT_EQ(WaitExit(first, std::chrono::milliseconds(300)), -1);  // the first keeps running
+  kill(first, SIGTERM);                                            // the end of the session
+  EXPECT_EQ(WaitExit(first, std::chrono::seconds(10)), 0);
+}
+
+TEST_F(Program, AnExistingStoreIsReadAndMissingOptionalValuesAdded) {
+  fs::create_directories(home);
+  test::WriteFile(
+      home + "/registry.reg",
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_CURRENT_USER\\Software\\Brenna\\Vigilo]\n"
+      "\"Delay\"=dword:0000003c\n\"Lan\"=dword:00000001\n\"Visual\"=dword:00000000\n"
+      "\"Users\"=dword:00000001\n\n"
+      "[HKEY_CURRENT_USER\\Software\\Brenna\\Vigilo\\1]\n"
+      "\"ConfigNM\"=\"Работа\"\n\"Port\"=dword:0000006e\n\"ViewMail\"=dword:00000000\n");
+  const pid_t p = Start({"--home", home});
+  const auto end = Clock::now() + std::chrono::seconds(20);
+  while (Clock::now() < end &&
+         test::ReadFile(home + "/registry.reg").find("\"Ponty\"") == std::string::npos) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  Stop(p);
+  RegistryFile reg(home + "/registry.reg", "");
+  EXPECT_EQ(reg.ReadInteger("Software\\Brenna\\Vigilo", "Ponty"), 1);
+  EXPECT_EQ(reg.ReadInteger("Software\\Brenna\\Vigilo\\1", "SMTPPort"), 25);
+  EXPECT_EQ(reg.ReadString("Software\\Brenna\\Vigilo\\1", "ConfigNM"), "Работа");
+}
+
+TEST_F(Program, VersionHelpAndBadArguments) {
+  pid_t p = Start({"--version"});
+  EXPECT_EQ(WaitExit(p, std::chrono::seconds(10)), 0);
+  EXPECT_EQ(test::ReadFile(dir.str() + "out.txt").rfind("Vigilo ", 0), 0u);
+  p = Start({"--help"});
+  EXPECT_EQ(WaitExit(p, std::chrono::seconds(10)), 0);
+  EXPECT_NE(test::ReadFile(dir.str() + "out.txt").find("--home DIR"), std::string::npos);
+  p = Start({"--frobnicate"});
+  EXPECT_EQ(WaitExit(p, std::chrono::seconds(10)), 2);
+  EXPECT_FALSE(fs::exists(dir.str() + "run/vigilo"));  // nothing was started
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <filesystem>
+
+#include "core/timing.h"
+#include "core/ui/datm.h"
+#include "core/ui/trayicon.h"
+#include "tests/config/store_fixture.h"
+#include "tests/core/gui_app.h"
+#include "tests/support/fake_sound.h"
+
+namespace vigilo {
+namespace {
+
+QIcon Solid(QColor c) {
+  QPixmap pm(16, 16);
+  pm.fill(c);
+  return QIcon(pm);
+}
+
+QImage Image(const QIcon& icon) {
+  return icon.pixmap(16, 16).toImage();
+}
+
+void Spin(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+struct TrayIcon : ::testing::Test {
+  void SetUp() override {
+    test::GuiApp();
+    list.icons = {Solid(Qt::red), Solid(Qt::green), Solid(Qt::blue)};
+  }
+  ImageList list{"L"};
+};
+
+TEST_F(TrayIcon, ShowsTheIconOfTheListByIndex) {
+  TTrayIcon tray;
+  tray.SetIconList(&list);
+  EXPECT_EQ(Image(tray.CurrentIcon()), Image(list.Icon(0)));
+  tray.SetIconIndex(1);
+  EXPECT_EQ(Image(tray.CurrentIcon()), Image(list.Icon(1)));
+  tray.SetIconIndex(10);
+  EXPECT_EQ(Image(tray.CurrentIcon()), Image(list.Icon(2)));
+  ImageList other{"O"};
+  other.icons = {Solid(Qt::black)};
+  tray.SetIconList(&other);
+  EXPECT_EQ(tray.IconIndex(), 0);
+  EXPECT_EQ(Image(tray.CurrentIcon()), Image(other.Icon(0)));
+}
+
+TEST_F(TrayIcon, CyclesOnItsTimerFromIconZero) {
+  TTrayIcon tray;
+  tray.SetIconList(&list);
+  tray.SetIconIndex(2);
+  tray.SetCycleInterval(20);
+  tray.SetCycleIcons(true);
+  EXPECT_EQ(tray.IconIndex(), 0);
+  std::set<int> seen;
+  QElapsedTimer t;
+  t.start();
+  while (seen.size() < 3 && t.elapsed() < 3000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    seen.insert(tray.IconIndex());
+  }
+  EXPECT_EQ(seen.size(), 3u);
+  tray.SetCycleIcons(false);
+  const int stopped_at = tray.IconIndex();
+  Spin(80);
+  EXPECT_EQ(tray.IconIndex(), stopped_at);
+}
+
+TEST_F(TrayIcon, ClicksReachTheirHandlers) {
+  TTrayIcon tray;
+  QMenu menu;
+  QAction* other = menu.addAction("other");
+  QAction* def = menu.addAction("default");
+  menu.setDefaultAction(def);
+  int clicks = 0, defaults = 0, others = 0;
+  QObject::connect(def, &QAction::triggered, [&] { ++defaults; });
+  QObject::connect(other, &QAction::triggered, [&] { ++others; });
+  tray.OnClick = [&] { ++clicks; };
+  tray.SetPopupMenu(&menu);
+  tray.Activate(QSystemTrayIcon::Trigger);
+  tray.Activate(QSystemTrayIcon::DoubleClick);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(defaults, 1);
+  EXPECT_EQ(others, 0);
+  EXPECT_EQ(tray.Tray().contextMenu(), &menu);
+  std::string hint(200, 'x');
+  tray.SetHint(hint);
+  EXPECT_EQ(tray.Tray().toolTip().size(), 127);
+}
+
+struct TdmTest : ::testing::Test, test::StoreFixture {
+  void SetUp() override { test::GuiApp(); }
+  Folders MakeFolders() { return Folders{dir.str(), dir.str(), dir.str() + "tmp/", true}; }
+  test::FakeSoundPlayer sound;
+};
+
+TEST_F(TdmTest, TimerFollowsDelayAndStoppedState) {
+  TDMU dmu(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
+  Tdm tdm(dmu, MakeFolders(), &sound);
+  EXPECT_EQ(dm, &tdm);
+  EXPECT_EQ(tdm.TempPath, dir.str() + "tmp/");
+  EXPECT_FALSE(tdm.Timer1->isActive());  // Delay 0 at first start: no ticks
+  dmu.Settings->Delay = 60;
+  tdm.ApplySettings();
+  EXPECT_TRUE(tdm.Timer1->isActive());
+  EXPECT_EQ(tdm.Timer1->interval(), 60000);
+  tdm.Stopped = true;
+  tdm.ApplySettings();
+  EXPECT_FALSE(tdm.Timer1->isActive());
+  tdm.Stopped = false;
+  dmu.Settings->Delay = 0;
+  tdm.ApplySettings();
+  EXPECT_FALSE(tdm.Timer1->isActive());
+}
+
+TEST_F(TdmTest, MenusCarryTheirCaptionsAndDefaults) {
+  TDMU dmu(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
+  Tdm tdm(dmu, MakeFolders(), &sound);
+  QStringList captions;
+  for (QAction* a : tdm.PopupMenu1->actions()) {
+    if (!a->isSeparator()) captions << a->text();
+  }
+  EXPECT_EQ(captions,
+            (QStringList{"О программе", "Просмотреть заголовки", "Черный список", "Адресная книга",
+                         "Проверить почту", "Запустить почтовую программу", "Остановить",
+                         "Отправить сообщение по почте", "Отправить сообщение по сети", "Установки",
+                         "Закрыть"}));
+  EXPECT_EQ(tdm.PopupMenu1->defaultAction(), tdm.N26);
+  EXPECT_EQ(tdm.PopupMenu2->defaultAction(), tdm.Vigilo2);
+  EXPECT_EQ(tdm.PopupMenu2->actions().size(), 8);
+  EXPECT_FALSE(tdm.N27->isEnabled());  // no mail program set
+  EXPECT_EQ(tdm.TrayIcon1->Hint(), "Проверка почты");
+  EXPECT_EQ(tdm.TrayIcon1->IconList(), &tdm.ImageList1);
+  EXPECT_EQ(tdm.TrayIcon1->PopupMenu(), tdm.PopupMenu1);
+
+  // Check now leaves the timer, N5 and N26 as they were.
+  dmu.Settings->Delay = 30;
+  tdm.ApplySettings();
+  tdm.N26->trigger();
+  EXPECT_TRUE(tdm.Timer1->isActive());
+  EXPECT_TRUE(tdm.N26->isEnabled());
+  EXPECT_TRUE(tdm.N5->isEnabled());
+
+  bool exit_requested = false;
+  QObject::connect(&tdm, &Tdm::ExitRequested, [&] { exit_requested = true; });
+  tdm.N33->trigger();
+  EXPECT_TRUE(exit_requested);
+}
+
+TEST_F(TdmTest, ImageListsHoldTheirCounts) {
+  TDMU dmu(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
+  Tdm tdm(dmu, MakeFolders(), &sound);
+  EXPECT_EQ(tdm.ImageList1.Count(), 2);
+  EXPECT_EQ(tdm.ImageList2.Count(), 11);
+  EXPECT_EQ(tdm.ImageList3.Count(), 10);
+  EXPECT_EQ(tdm.ImageList4.Count(), 8);
+  EXPECT_EQ(tdm.ImageList5.Count(), 3);
+  EXPECT_EQ(tdm.ImageList6.Count(), 5);
+  EXPECT_EQ(tdm.ImageList8.Count(), 1);
+  // The two tray pictures differ.
+  EXPECT_NE(Image(tdm.ImageList1.Icon(0)), Image(tdm.ImageList1.Icon(1)));
+}
+
+TEST_F(TdmTest, IconSetExportThenImportKeepsEveryList) {
+  TDMU dmu(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
+  Tdm tdm(dmu, MakeFolders(), &sound);
+  const std::string ini = dir.str() + "icon.ini";
+  tdm.SaveIconSet(ini);
+  EXPECT_TRUE(std::filesystem::exists(dir.str() + "icon/ImageList52.ico"));
+  EXPECT_TRUE(std::filesystem::exists(dir.str() + "icon/ImageList80.ico"));
+  EXPECT_NE(test::ReadFile(ini).find("[ImageList5]\n0=" + dir.str() + "icon/ImageList50.ico\n"),
+            std::string::npos);
+  const QImage before = Image(tdm.ImageList5.Icon(1));
+
+  // A changed picture in the set replaces the built-in one; others stay.
+  QPixmap red(16, 16);
+  red.fill(Qt::red);
+  ASSERT_TRUE(red.save(QString::fromStdString(dir.str() + "icon/ImageList50.ico"), "ico"));
+  tdm.LoadIconSet(ini);
+  EXPECT_EQ(tdm.ImageList5.Count(), 3);
+  EXPECT_EQ(tdm.ImageList2.Count(), 11);
+  EXPECT_EQ(Image(tdm.ImageList5.Icon(0)).pixelColor(8, 8), QColor(Qt::red));
+  EXPECT_EQ(Image(tdm.ImageList5.Icon(1)), before);
+}
+
+}  // namespace
+}  // namespace vigilo

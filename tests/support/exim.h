@@ -1,0 +1,56 @@
+#pragma once
+// A private Exim SMTP server on 127.0.0.1 that delivers mail for <user>@example.test into the
+// Maildir of a DovecotServer's user, on free ports, in a fresh folder under /tmp. Its
+// configuration is listed in /etc/exim4/trusted_configs while it runs (so it keeps root and
+// delivers as nobody). Started by the constructor (ready when the plain port greets with
+// "220"); start failures throw std::runtime_error with the log tail. The destructor stops it
+// in the background like DovecotServer; Stop() waits.
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "tests/support/dovecot.h"
+#include "tests/support/server_process.h"
+
+namespace vigilo::test {
+
+class EximServer {
+ public:
+  // `smtpUsers` may log in by AUTH PLAIN or LOGIN. The DovecotServer must outlive this server.
+  explicit EximServer(const DovecotServer& mailboxes, std::vector<MailUser> smtpUsers = {});
+  // Lets EximServer exim(dovecot, {{"alice", "pw"}}) pick a constructor.
+  EximServer(const DovecotServer& mailboxes, std::initializer_list<MailUser> smtpUsers)
+      : EximServer(mailboxes, std::vector<MailUser>(smtpUsers)) {}
+  ~EximServer();
+  EximServer(const EximServer&) = delete;
+  EximServer& operator=(const EximServer&) = delete;
+
+  int PlainPort() const { return plainPort_; }            // no AUTH, relays to local users
+  int SubmissionPort() const { return submissionPort_; }  // STARTTLS + AUTH
+  int TlsPort() const { return tlsPort_; }                // TLS from the start + AUTH
+  int AuthPlainPort() const { return authPort_; }         // AUTH without TLS
+  // Waits (bounded) until `count` messages are in user's maildir; returns what is there then.
+  std::vector<std::string> WaitForMessages(const std::string& user, size_t count,
+                                           int timeoutMs = 10000);
+
+  const std::string& Dir() const { return dir_; }
+  std::string MainLog() const { return dir_ + "/log/mainlog"; }
+  pid_t Pid() const { return process_.Pid(); }
+  void BeginStop() { process_.Terminate(); }
+  // Stops the server, waits until it is gone, and removes its trusted_configs line.
+  void Stop();
+
+ private:
+  const DovecotServer& mailboxes_;
+  std::vector<MailUser> smtpUsers_;
+  std::string dir_;
+  std::string conf_;
+  int plainPort_ = 0;
+  int submissionPort_ = 0;
+  int tlsPort_ = 0;
+  int authPort_ = 0;
+  ServerProcess process_;
+};
+
+}  // namespace vigilo::test

@@ -1,0 +1,226 @@
+#include "tests/support/scripted_server.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+namespace vigilo::test {
+namespace {
+
+constexpr int kSliceMs = 20;
+constexpr size_t kMaxLine = 1 << 20;  // a runaway client cannot grow the buffer without bound
+constexpr int kLingerMs = 1000;       // time the client gets to read the last reply
+
+}  // namespace
+
+ScriptedServer::ScriptedServer(std::vector<Step> script) : script_(std::move(script)) {
+  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0) throw std::runtime_error("ScriptedServer: socket failed");
+  int one = 1;
+  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(listenFd_, 8) != 0 ||
+      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    close(listenFd_);
+    throw std::runtime_error("ScriptedServer: cannot listen on 127.0.0.1");
+  }
+  port_ = ntohs(addr.sin_port);
+  thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (connFd_ >= 0) close(connFd_);
+  if (listenFd_ >= 0) close(listenFd_);
+}
+
+std::vector<std::string> ScriptedServer::Received() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return received_;
+}
+
+bool ScriptedServer::Finished(int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return ended_; });
+  return finished_;
+}
+
+std::string ScriptedServer::Failure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failure_;
+}
+
+int ScriptedServer::Connections() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connections_;
+}
+
+void ScriptedServer::Fail(const std::string& why) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (failure_.empty()) failure_ = why;
+}
+
+bool ScriptedServer::AcceptNext() {
+  while (!stop_) {
+    pollfd p{listenFd_, POLLIN, 0};
+    int r = poll(&p, 1, kSliceMs);
+    if (r < 0 && errno != EINTR) return false;
+    if (r <= 0) continue;
+    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    connFd_ = fd;
+    buffer_.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++connections_;
+    return true;
+  }
+  return false;
+}
+
+// Half-closes, then lets the client read what was sent before the socket goes: closing with
+// unread input would reset the connection and could destroy the last reply in flight.
+void ScriptedServer::CloseConnection() {
+  if (connFd_ < 0) return;
+  shutdown(connFd_, SHUT_WR);
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
+  char sink[4096];
+  while (!stop_ && std::chrono::steady_clock::now() < until) {
+    pollfd p{connFd_, POLLIN, 0};
+    int r = poll(&p, 1, kSliceMs);
+    if (r < 0 && errno != EINTR) break;
+    if (r <= 0) continue;
+    ssize_t n = recv(connFd_, sink, sizeof sink, 0);
+    if (n <= 0) break;
+  }
+  close(connFd_);
+  connFd_ = -1;
+}
+
+bool ScriptedServer::SendAll(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size() && !stop_) {
+    ssize_t n = send(connFd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return done == bytes.size();
+}
+
+bool ScriptedServer::ReadLine(std::string& line) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadTimeoutMs);
+  for (;;) {
+    size_t lf = buffer_.find('\n');
+    if (lf != std::string::npos) {
+      line = buffer_.substr(0, lf);
+      buffer_.erase(0, lf + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      std::lock_guard<std::mutex> lock(mutex_);
+      received_.push_back(line);
+      return true;
+    }
+    if (buffer_.size() > kMaxLine) {
+      Fail("line longer than " + std::to_string(kMaxLine) + " bytes");
+      return false;
+    }
+    if (stop_) return false;
+    if (std::chrono::steady_clock::now() >= until) {
+      Fail("timed out waiting for a line from the client");
+      return false;
+    }
+    pollfd p{connFd_, POLLIN, 0};
+    int r = poll(&p, 1, kSliceMs);
+    if (r < 0 && errno != EINTR) return false;
+    if (r <= 0) continue;
+    char chunk[4096];
+    ssize_t n = recv(connFd_, chunk, sizeof chunk, 0);
+    if (n == 0) {
+      Fail("client closed the connection");
+      return false;
+    }
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      Fail("read error " + std::to_string(errno));
+      return false;
+    }
+    buffer_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+void ScriptedServer::Run() {
+  bool ok = true;
+  for (size_t i = 0; i < script_.size() && ok && !stop_; ++i) {
+    const Step& step = script_[i];
+    if (connFd_ < 0 && !AcceptNext()) {
+      ok = false;
+      break;
+    }
+    std::string line;
+    switch (step.kind) {
+      case Step::Send:
+        if (!SendAll(step.text)) {
+          Fail("could not send step " + std::to_string(i));
+          ok = false;
+        }
+        break;
+      case Step::Expect:
+        if (!ReadLine(line)) {
+          Fail("expected \"" + step.text + "\"");
+          ok = false;
+        } else if (line != step.text) {
+          Fail("expected \"" + step.text + "\", got \"" + line + "\"");
+          ok = false;
+        }
+        break;
+      case Step::ExpectAny:
+        ok = ReadLine(line);
+        break;
+      case Step::ExpectUntil:
+        do {
+          ok = ReadLine(line);
+        } while (ok && line != step.text);
+        if (!ok) Fail("expected a line \"" + step.text + "\"");
+        break;
+      case Step::Sleep: {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(step.ms);
+        while (!stop_) {
+          auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+              until - std::chrono::steady_clock::now());
+          if (left.count() <= 0) break;
+          std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(kSliceMs)));
+        }
+        break;
+      }
+      case Step::Close:
+        CloseConnection();
+        break;
+    }
+  }
+  bool complete = ok && !stop_;
+  close(listenFd_);  // later connection attempts are refused
+  listenFd_ = -1;
+  {
+    // Report the result before the closing linger, so Finished() does not wait for it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = complete;
+    ended_ = true;
+  }
+  done_.notify_all();
+  CloseConnection();
+}
+
+}  // namespace vigilo::test

@@ -1,0 +1,95 @@
+#pragma once
+// A one-connection-at-a-time TCP server on 127.0.0.1 that plays a script, for misbehaviour
+// no real server shows (bad greetings, stalls, dropped connections, odd replies). Runs on its
+// own thread from construction until destruction.
+//
+// The script is played over successive connections: a Close step ends the current connection and
+// the steps after it are played on the next one the server accepts. When the script ends, the
+// connection is closed (after the client has had a moment to read the last reply) and the
+// listening socket too, so later connection attempts are refused. A failed Expect stops the
+// script: the connection is closed and Failure() describes the mismatch.
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vigilo::test {
+
+class ScriptedServer {
+ public:
+  struct Step {
+    enum Kind {
+      Send,        // write `text` as it is (include the CR LF yourself)
+      Expect,      // read one line; it must equal `text` (CR LF removed)
+      ExpectAny,   // read one line, whatever it holds
+      Sleep,       // pause `ms` milliseconds, reading nothing
+      Close,       // close the connection; further steps go to the next connection
+      ExpectUntil  // read lines until one equals `text` (e.g. "." after DATA)
+    } kind;
+    std::string text;
+    int ms = 0;
+  };
+
+  explicit ScriptedServer(std::vector<Step> script);
+  ~ScriptedServer();
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+  int Port() const { return port_; }
+  std::vector<std::string> Received() const;  // lines the client sent, without CR LF
+  bool Finished(int timeoutMs = 5000) const;  // the script ran to its end
+  std::string Failure() const;                // first mismatch of an Expect, empty if none
+  int Connections() const;                    // connections accepted so far
+
+  // How long an Expect waits for the client's line before it counts as a failure.
+  static constexpr int kReadTimeoutMs = 15000;
+
+ private:
+  void Run();
+  bool AcceptNext();
+  void CloseConnection();
+  bool ReadLine(std::string& line);
+  bool SendAll(const std::string& bytes);
+  void Fail(const std::string& why);
+
+  std::vector<Step> script_;
+  int listenFd_ = -1;
+  int connFd_ = -1;
+  int port_ = 0;
+  std::string buffer_;
+  std::atomic<bool> stop_{false};
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable done_;
+  std::vector<std::string> received_;
+  std::string failure_;
+  bool finished_ = false;
+  bool ended_ = false;
+  int connections_ = 0;
+  std::thread thread_;
+};
+
+// Script helpers: {Send("+OK hi\r\n"), Expect("USER a"), Sleep(1500), Close()}
+inline ScriptedServer::Step Send(std::string bytes) {
+  return {ScriptedServer::Step::Send, std::move(bytes), 0};
+}
+inline ScriptedServer::Step Expect(std::string line) {
+  return {ScriptedServer::Step::Expect, std::move(line), 0};
+}
+inline ScriptedServer::Step ExpectAny() {
+  return {ScriptedServer::Step::ExpectAny, {}, 0};
+}
+inline ScriptedServer::Step ExpectUntil(std::string line) {
+  return {ScriptedServer::Step::ExpectUntil, std::move(line), 0};
+}
+inline ScriptedServer::Step Sleep(int ms) {
+  return {ScriptedServer::Step::Sleep, {}, ms};
+}
+inline ScriptedServer::Step Close() {
+  return {ScriptedServer::Step::Close, {}, 0};
+}
+
+}  // namespace vigilo::test

@@ -1,0 +1,87 @@
+// Guessing the code page of a text.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/viewer/iconv_helper.h"
+#include "viewer/CyrCoder.h"
+
+namespace vigilo {
+namespace {
+
+using test::Iconv;
+using test::kIconvNames;
+
+const char* const kParagraphs[] = {
+    "Уважаемые коллеги! Напоминаем, что в пятницу в 15:00 состоится общее собрание. "
+    "На повестке дня отчёт о работе за квартал и планы на следующий год. Просим не опаздывать, "
+    "а тех, кто не сможет прийти, заранее сообщить секретарю.",
+
+    "Ёлки в нашем лесу растут медленно, но живут долго. Осенью мы собирали грибы и ягоды, "
+    "а зимой катались на лыжах по замёрзшей реке. Вечером вся семья садилась у печки, пила чай "
+    "с вареньем и слушала, как за окном воет ветер.",
+
+    "ПРИВЕТ! Высылаю тебе документы по договору поставки. Посмотри, пожалуйста, приложение и "
+    "напиши, всё ли в порядке со сроками оплаты. Если будут вопросы, звони мне на мобильный "
+    "после шести часов вечера.",
+};
+
+constexpr TCodePage kAllPages[] = {TCodePage::CP1251, TCodePage::KOI8R, TCodePage::CP866,
+                                   TCodePage::ISO8859, TCodePage::UTF8};
+
+TEST(DetectCodePage, FindsThePageOfARussianParagraph) {
+  for (const char* paragraph : kParagraphs)
+    for (TCodePage page : kAllPages) {
+      const std::string text = *Iconv(paragraph, "UTF-8", kIconvNames[int(page)]);
+      EXPECT_EQ(DetectCodePage(text), page) << CodePageName(page) << ": " << paragraph;
+    }
+}
+
+TEST(DetectCodePage, TextWithoutCyrillicBytesIsWindows1251) {
+  EXPECT_EQ(DetectCodePage(""), TCodePage::CP1251);
+  EXPECT_EQ(DetectCodePage(" "), TCodePage::CP1251);
+  EXPECT_EQ(DetectCodePage("Re: meeting at 10:30\r\n"), TCodePage::CP1251);
+  EXPECT_EQ(DetectCodePage(std::string("a\0b", 3)), TCodePage::CP1251);
+}
+
+TEST(DetectCodePage, OnlyWellFormedUtf8IsTakenForUtf8) {
+  EXPECT_EQ(DetectCodePage("Subject: привет"), TCodePage::UTF8);
+  EXPECT_EQ(DetectCodePage("\xF0\x9F\x98\x80"), TCodePage::UTF8);
+  // The same letters with one byte cut off are read as a single-byte page.
+  EXPECT_NE(DetectCodePage("Subject: привет\xD0"), TCodePage::UTF8);
+  EXPECT_NE(DetectCodePage("\xC0\xAF"), TCodePage::UTF8);
+}
+
+TEST(DetectCodePage, ShortTextsKeepTheirKnownGuesses) {
+  // A few words are too little to tell the page, and the guesses are often wrong;
+  // these outcomes pin down the candidate order, the carried-over translation table,
+  // the tie rule and the float scoring, which together decide them.
+  using enum TCodePage;
+  struct Case {
+    const char* text;
+    TCodePage cp1251, koi8r, cp866, iso8859;  // the guess for the text in each page
+  };
+  const Case cases[] = {
+      {"Привет", CP866, CP866, CP1251, CP866},
+      {"Как дела?", CP866, CP866, CP1251, CP866},
+      {"Протокол собрания", CP866, CP866, CP1251, CP866},
+      {"о", ISO8859, ISO8859, CP1251, CP866},
+      {"Ёж", CP1251, CP1251, CP1251, CP866},
+      {"Уважаемые коллеги! Напоминаем, что в пятницу в 15:00 состоится общее собрание.", CP1251,
+       KOI8R, CP866, ISO8859},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DetectCodePage(*Iconv(c.text, "UTF-8", "CP1251")), c.cp1251) << c.text;
+    EXPECT_EQ(DetectCodePage(*Iconv(c.text, "UTF-8", "KOI8-R")), c.koi8r) << c.text;
+    EXPECT_EQ(DetectCodePage(*Iconv(c.text, "UTF-8", "IBM866")), c.cp866) << c.text;
+    EXPECT_EQ(DetectCodePage(*Iconv(c.text, "UTF-8", "ISO-8859-5")), c.iso8859) << c.text;
+  }
+  // Rounding the running sum to float after every addition decides these two: an
+  // unrounded sum would give ISO8859 and CP866.
+  EXPECT_EQ(DetectCodePage(*Iconv("Встреча года", "UTF-8", "CP1251")), CP866);
+  EXPECT_EQ(DetectCodePage(*Iconv("задание оплату техническое", "UTF-8", "IBM866")), KOI8R);
+}
+
+}  // namespace
+}  // namespace vigilo
