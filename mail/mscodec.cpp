@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <random>
+#include <string_view>
 
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
@@ -141,17 +143,23 @@ void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool final
       --n;
     bool soft = n > 0 && line[n - 1] == '=';
     if (soft) --n;
-    for (std::size_t i = 0; i < n; ++i) {
-      char c = line[i];
-      if (c == '=' && i + 2 < n) {
-        int hi = HexValue(line[i + 1]), lo = HexValue(line[i + 2]);
-        if (hi >= 0 && lo >= 0) {
-          out += static_cast<char>(hi * 16 + lo);
-          i += 2;
-          continue;
-        }
+    std::size_t i = 0;
+    while (i < n) {
+      // Copy up to the next "=" in one piece.
+      const void* eq = std::memchr(line.data() + i, '=', n - i);
+      std::size_t e = eq ? static_cast<std::size_t>(static_cast<const char*>(eq) - line.data()) : n;
+      out.append(line, i, e - i);
+      i = e;
+      if (i >= n) break;
+      int hi = i + 2 < n ? HexValue(line[i + 1]) : -1;
+      int lo = i + 2 < n ? HexValue(line[i + 2]) : -1;
+      if (hi >= 0 && lo >= 0) {
+        out += static_cast<char>(hi * 16 + lo);
+        i += 3;
+      } else {
+        out += '=';
+        ++i;
       }
-      out += c;
     }
     bool last = li + 1 == lines.size();
     if (!soft && (finalLineBreak || !last) && !(n > 0 && line[n - 1] == 26)) out += "\r\n";
@@ -174,7 +182,7 @@ void AppendQuoted(std::string& line, unsigned char c) {
 // Cuts one paragraph (without its line end) into quoted-printable lines. When
 // SoftEnd is set the paragraph did not end with a line break and its last line
 // gets a soft break as well.
-void EncodeParagraph(const std::string& p, bool softEnd, TmsStrings& lines) {
+void EncodeParagraph(std::string_view p, bool softEnd, TmsStrings& lines) {
   constexpr std::size_t kMaxRaw = 65;      // characters of text per line
   constexpr std::size_t kMaxEncoded = 73;  // encoded characters before "=" (or "=20")
   std::size_t s = 0, n = p.size();
@@ -229,10 +237,10 @@ void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines) {
   while (s < n) {
     std::size_t e = bytes.find("\r\n", s);
     if (e == std::string::npos) {
-      EncodeParagraph(bytes.substr(s), true, lines);
+      EncodeParagraph(std::string_view(bytes).substr(s), true, lines);
       break;
     }
-    EncodeParagraph(bytes.substr(s, e - s), false, lines);
+    EncodeParagraph(std::string_view(bytes).substr(s, e - s), false, lines);
     s = e + 2;
     if (++count % 4096 == 0) PumpMessages();
   }

@@ -42,6 +42,8 @@ TEST(DecodePlain, WithoutMimeVersionEverythingIsBody) {
   TmsMessage m = Decode(Crlf("Subject: x\nContent-Type: text/html\n\n<b>hi</b>\n\nbye\n"));
   EXPECT_EQ(m.Body, (TmsStrings{"<b>hi</b>", "", "bye"}));
   EXPECT_EQ(m.Attachments.Count(), 0);
+  // The POP3 client removes the end-of-data line, so a last "." is the sender's own.
+  EXPECT_EQ(Decode(Crlf("Subject: x\n\nsigned\n.\n")).Body, (TmsStrings{"signed", "."}));
   TmsMessage headers_only = Decode(Crlf("Subject: only\n"));
   EXPECT_EQ(headers_only.Subject, "only");
   EXPECT_TRUE(headers_only.Body.empty());
