@@ -1,5 +1,5 @@
 #pragma once
-// Helpers shared by the message tests.
+// Helpers shared by the mail tests.
 
 #include <string>
 
@@ -21,6 +21,18 @@ inline ms::TmsMessage Decode(const std::string& raw) {
   ms::TmsMessage m;
   m.LoadFromString(raw);
   return m;
+}
+
+// The text of the E that f() throws; "<none>" when it throws nothing (another exception fails
+// the test).
+template <class E, class F>
+std::string ErrorText(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "<none>";
 }
 
 }  // namespace mailtest
