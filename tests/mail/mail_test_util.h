@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the mail tests.
 
+#include <iterator>
 #include <string>
 
 #include "mail/msmsg.h"
@@ -22,6 +23,15 @@ inline ms::TmsMessage Decode(const std::string& raw) {
   m.LoadFromString(raw);
   return m;
 }
+
+// Keeps the bytes a client hands to the decoder.
+class CapturingMessage : public ms::TmsMessage {
+ public:
+  void LoadFromStream(std::istream& in) override {
+    Loaded.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string Loaded;
+};
 
 // The text of the E that f() throws; "<none>" when it throws nothing (another exception fails
 // the test).

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -18,15 +17,8 @@
 namespace {
 
 using namespace vigilo::test;
+using mailtest::CapturingMessage;
 using mailtest::ErrorText;
-
-class CapturingMessage : public ms::TmsMessage {
- public:
-  void LoadFromStream(std::istream& in) override {
-    Loaded.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  std::string Loaded;
-};
 
 std::string Wrapped64(const std::string& bytes) {
   const std::string b = ms::Base64(bytes);

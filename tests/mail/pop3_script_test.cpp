@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <iterator>
 #include <string>
 
 #include "mail/msexcept.h"
@@ -15,16 +14,8 @@
 namespace {
 
 using namespace vigilo::test;
+using mailtest::CapturingMessage;
 using mailtest::ErrorText;
-
-// Keeps the bytes the client hands to the decoder.
-class CapturingMessage : public ms::TmsMessage {
- public:
-  void LoadFromStream(std::istream& in) override {
-    Loaded.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  std::string Loaded;
-};
 
 std::vector<ScriptedServer::Step> Session(std::vector<ScriptedServer::Step> more,
                                           const std::string& stat = "+OK 2 3400\r\n") {
