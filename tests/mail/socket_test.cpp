@@ -292,26 +292,4 @@ TEST(SocketConnect, EveryAddressTriedAndEventsInOrder) {
   EXPECT_EQ((std::vector<std::string>{"connecting", "connected", "disconnected"}), events);
 }
 
-TEST(SocketConnect, IPv6LiteralInBrackets) {
-  const int l = ::socket(AF_INET6, SOCK_STREAM, 0);
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6;
-  a.sin6_addr = in6addr_loopback;
-  if (l < 0 || bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    if (l >= 0) close(l);
-    GTEST_SKIP() << "no IPv6 loopback here";
-  }
-  ASSERT_EQ(0, listen(l, 1));
-  socklen_t len = sizeof a;
-  getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
-  PortedSocket s(110);
-  s.SetHost("[::1]:" + std::to_string(ntohs(a.sin6_port)));
-  s.Connect();
-  const int peer = accept(l, nullptr, nullptr);
-  ASSERT_EQ(7, ::send(peer, "+OK v6\n", 7, 0));
-  EXPECT_EQ("+OK v6", s.ReadLine());
-  close(peer);
-  close(l);
-}
-
 }  // namespace
