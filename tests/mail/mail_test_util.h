@@ -1,6 +1,7 @@
 #pragma once
-// Helpers shared by the message tests.
+// Helpers shared by the mail tests.
 
+#include <iterator>
 #include <string>
 
 #include "mail/msmsg.h"
@@ -21,6 +22,27 @@ inline ms::TmsMessage Decode(const std::string& raw) {
   ms::TmsMessage m;
   m.LoadFromString(raw);
   return m;
+}
+
+// Keeps the bytes a client hands to the decoder.
+class CapturingMessage : public ms::TmsMessage {
+ public:
+  void LoadFromStream(std::istream& in) override {
+    Loaded.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string Loaded;
+};
+
+// The text of the E that f() throws; "<none>" when it throws nothing (another exception fails
+// the test).
+template <class E, class F>
+std::string ErrorText(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "<none>";
 }
 
 }  // namespace mailtest

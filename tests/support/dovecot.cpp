@@ -34,11 +34,6 @@ void OwnByNobody(const std::string& path) {
   (void)!chown(path.c_str(), uid, gid);
 }
 
-void CheckUserName(const std::string& name) {
-  if (name.empty() || name.find_first_of(":/\n\r\t ") != std::string::npos || name[0] == '.')
-    throw std::invalid_argument("DovecotServer: unusable user name \"" + name + "\"");
-}
-
 }  // namespace
 
 DovecotServer::DovecotServer(std::vector<MailUser> users)
@@ -47,11 +42,6 @@ DovecotServer::DovecotServer(std::vector<MailUser> users)
 DovecotServer::DovecotServer(std::vector<MailUser> users, Cert cert)
     : users_(std::move(users)),
       cert_(cert == Cert::Localhost ? Certificates().server : Certificates().other) {
-  for (const auto& u : users_) {
-    CheckUserName(u.name);
-    if (u.password.find_first_of(":\n\r") != std::string::npos)
-      throw std::invalid_argument("DovecotServer: unusable password for " + u.name);
-  }
   dir_ = MakeServerDir("vigilo-dovecot-");
   try {
     std::string passwd;
@@ -115,10 +105,6 @@ DovecotServer::~DovecotServer() {
     std::error_code ec;
     fs::remove_all(dir, ec);
   });
-}
-
-std::string DovecotServer::MaildirOf(const std::string& user) const {
-  return dir_ + "/mail/" + user;
 }
 
 void DovecotServer::AddMessage(const std::string& user, const std::string& bytes) {

@@ -1,12 +1,8 @@
 #pragma once
-// A private Dovecot POP3 server on 127.0.0.1 (plain POP3 with STLS, and POP3 over TLS with the
-// test CA's "localhost" certificate), on free ports, in a fresh folder under /tmp. Runs as
-// root, touches mail as nobody:nogroup. Started by the constructor (ready when the POP3 port
-// greets with "+OK"). Start failures throw std::runtime_error with the server's log tail.
-// Dovecot takes 2-3 s to exit after SIGTERM: the destructor sends it and lets a background
-// thread finish the stop (SIGKILL after 5 s, reaping, removing the folder) before the program
-// exits; Stop() does all of it at once. Sharing one server among the tests of a suite
-// (SetUpTestSuite) keeps suites quick.
+// A private Dovecot on 127.0.0.1: POP3 with STLS and POP3 over TLS (the test CA's certificate),
+// on free ports, in a fresh folder under /tmp; mail is owned by nobody:nogroup. The constructor
+// returns once POP3 greets (std::runtime_error with the log tail if it does not). The
+// destructor stops it in the background (see README.md); Stop() waits.
 
 #include <initializer_list>
 #include <string>
@@ -26,8 +22,7 @@ class DovecotServer {
  public:
   // Shows the test CA's "localhost" certificate (Certificates().server).
   explicit DovecotServer(std::vector<MailUser> users);
-  // Lets DovecotServer server({{"alice", "pw"}}) pick a constructor (the braces alone also fit
-  // the copy constructor).
+  // Lets DovecotServer server({{"alice", "pw"}}) pick a constructor.
   explicit DovecotServer(std::initializer_list<MailUser> users)
       : DovecotServer(std::vector<MailUser>(users)) {}
   // Shows the certificate for another host name (Certificates().other) instead.
@@ -39,8 +34,7 @@ class DovecotServer {
 
   int Pop3Port() const { return pop3Port_; }
   int Pop3sPort() const { return pop3sPort_; }
-  std::string MaildirOf(const std::string& user) const;  // ".../mail/<user>"
-  // Drops a message into new/ (written to tmp/, then renamed).
+  // Drops a message into the user's new/ (written to tmp/, then renamed).
   void AddMessage(const std::string& user, const std::string& bytes);
   // The bytes of every message in new/ and cur/, ordered by file name.
   std::vector<std::string> Messages(const std::string& user) const;
@@ -50,14 +44,15 @@ class DovecotServer {
   const std::vector<MailUser>& Users() const { return users_; }
   const std::string& Dir() const { return dir_; }
   std::string LogFile() const { return dir_ + "/dovecot.log"; }
-  // Sends SIGTERM without waiting (to stop several servers in parallel); Stop() completes it.
+  // SIGTERM without waiting (to stop several servers in parallel); Stop() waits until every
+  // process of the server has exited and is reaped.
   void BeginStop() { process_.Terminate(); }
-  // Stops the server and waits until every process of it has exited and is reaped.
   void Stop() { process_.Stop(); }
   pid_t Pid() const { return process_.Pid(); }
 
  private:
   void Start();
+  std::string MaildirOf(const std::string& user) const { return dir_ + "/mail/" + user; }
 
   std::vector<MailUser> users_;
   CertPair cert_;

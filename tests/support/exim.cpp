@@ -30,9 +30,8 @@ constexpr const char* kTrusted = "/etc/exim4/trusted_configs";
 constexpr const char* kTrustedLock = "/tmp/vigilo-exim-trusted.lock";
 constexpr const char* kDirPrefix = "vigilo-exim-";
 
-// Adds or removes one line of trusted_configs. The file is replaced by a rename, so an Exim
-// starting at the same moment in another test program never reads it half-written. Lines of
-// earlier test runs whose file is gone are dropped on the way.
+// Adds or removes one line of trusted_configs, replacing the file by a rename (an Exim starting
+// meanwhile never reads it half-written); lines of earlier runs whose file is gone are dropped.
 void EditTrusted(const std::string& line, bool add) {
   int lock = open(kTrustedLock, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (lock < 0) throw std::runtime_error(std::string("cannot open ") + kTrustedLock);
@@ -92,12 +91,8 @@ EximServer::EximServer(const DovecotServer& mailboxes, std::vector<MailUser> smt
       OwnByExim(dir_ + sub);
     }
     std::string passwd;
-    for (const auto& u : smtpUsers_) {
-      if (u.name.find_first_of(": \t\r\n") != std::string::npos || u.password.empty() ||
-          u.password.find_first_of(" \t\r\n\"") != std::string::npos)
-        throw std::invalid_argument("EximServer: unusable SMTP user " + u.name);
+    for (const auto& u : smtpUsers_)
       passwd += u.name + ": " + u.password + "\n";
-    }
     WriteFile(dir_ + "/smtp-passwd", passwd);
     chmod((dir_ + "/smtp-passwd").c_str(), 0644);
     std::string localParts;
@@ -130,8 +125,8 @@ EximServer::EximServer(const DovecotServer& mailboxes, std::vector<MailUser> smt
       std::string failure;
       if (WaitForGreeting(process_, plainPort_, "220", kStartTimeoutMs, &failure)) break;
       process_.Stop();
-      std::string log =
-          LogTail(dir_ + "/log/paniclog") + LogTail(MainLog()) + LogTail(dir_ + "/exim.out");
+      std::string log = LogTail(dir_ + "/log/paniclog") + LogTail(dir_ + "/log/mainlog") +
+                        LogTail(dir_ + "/exim.out");
       if (attempt + 1 >= kStartAttempts || log.find("Address already in use") == std::string::npos)
         throw std::runtime_error("Exim did not start (" + failure + "):\n" + log);
     }

@@ -1,10 +1,8 @@
 #pragma once
-// A private Exim SMTP server on 127.0.0.1 that delivers mail for <user>@example.test into the
-// Maildir of a DovecotServer's user, on free ports, in a fresh folder under /tmp. Its
-// configuration is listed in /etc/exim4/trusted_configs while it runs (so it keeps root and
-// delivers as nobody). Started by the constructor (ready when the plain port greets with
-// "220"); start failures throw std::runtime_error with the log tail. The destructor stops it
-// in the background like DovecotServer; Stop() waits.
+// A private Exim on 127.0.0.1 that delivers mail for <user>@example.test into a DovecotServer's
+// maildirs, on free ports, in a fresh folder under /tmp. Its configuration is listed in
+// /etc/exim4/trusted_configs while it runs (so it keeps root and delivers as nobody). Started
+// and stopped like DovecotServer.
 
 #include <initializer_list>
 #include <string>
@@ -19,7 +17,6 @@ class EximServer {
  public:
   // `smtpUsers` may log in by AUTH PLAIN or LOGIN. The DovecotServer must outlive this server.
   explicit EximServer(const DovecotServer& mailboxes, std::vector<MailUser> smtpUsers = {});
-  // Lets EximServer exim(dovecot, {{"alice", "pw"}}) pick a constructor.
   EximServer(const DovecotServer& mailboxes, std::initializer_list<MailUser> smtpUsers)
       : EximServer(mailboxes, std::vector<MailUser>(smtpUsers)) {}
   ~EximServer();
@@ -35,10 +32,9 @@ class EximServer {
                                            int timeoutMs = 10000);
 
   const std::string& Dir() const { return dir_; }
-  std::string MainLog() const { return dir_ + "/log/mainlog"; }
   pid_t Pid() const { return process_.Pid(); }
   void BeginStop() { process_.Terminate(); }
-  // Stops the server, waits until it is gone, and removes its trusted_configs line.
+  // Waits until the server is gone and removes its trusted_configs line.
   void Stop();
 
  private:

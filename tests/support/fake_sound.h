@@ -11,16 +11,19 @@ namespace vigilo::test {
 
 class FakeSoundPlayer : public vigilo::SoundPlayer {
  public:
-  int Play(const std::string& sound) override;
-  std::vector<std::string> Plays() const;
-  void Clear();
-  // What Play returns (0: the play started).
-  void SetResult(int result);
+  int Play(const std::string& sound) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plays_.push_back(sound);
+    return 0;
+  }
+  std::vector<std::string> Plays() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return plays_;
+  }
 
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> plays_;
-  int result_ = 0;
 };
 
 }  // namespace vigilo::test

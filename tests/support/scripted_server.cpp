@@ -15,8 +15,9 @@ namespace vigilo::test {
 namespace {
 
 constexpr int kSliceMs = 20;
-constexpr size_t kMaxLine = 1 << 20;  // a runaway client cannot grow the buffer without bound
-constexpr int kLingerMs = 1000;       // time the client gets to read the last reply
+constexpr size_t kMaxLine = 1 << 20;   // a runaway client cannot grow the buffer without bound
+constexpr int kLingerMs = 1000;        // time the client gets to read the last reply
+constexpr int kReadTimeoutMs = 15000;  // how long an Expect waits for the client's line
 
 }  // namespace
 
@@ -165,10 +166,7 @@ void ScriptedServer::Run() {
   bool ok = true;
   for (size_t i = 0; i < script_.size() && ok && !stop_; ++i) {
     const Step& step = script_[i];
-    if (connFd_ < 0 && !AcceptNext()) {
-      ok = false;
-      break;
-    }
+    if (connFd_ < 0 && !(ok = AcceptNext())) break;
     std::string line;
     switch (step.kind) {
       case Step::Send:
@@ -186,25 +184,17 @@ void ScriptedServer::Run() {
           ok = false;
         }
         break;
-      case Step::ExpectAny:
-        ok = ReadLine(line);
-        break;
       case Step::ExpectUntil:
         do {
           ok = ReadLine(line);
         } while (ok && line != step.text);
         if (!ok) Fail("expected a line \"" + step.text + "\"");
         break;
-      case Step::Sleep: {
-        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(step.ms);
-        while (!stop_) {
-          auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-              until - std::chrono::steady_clock::now());
-          if (left.count() <= 0) break;
-          std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(kSliceMs)));
-        }
+      case Step::Sleep:
+        for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(step.ms);
+             !stop_ && std::chrono::steady_clock::now() < until;)
+          std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
         break;
-      }
       case Step::Close:
         CloseConnection();
         break;

@@ -1,13 +1,7 @@
 #pragma once
-// A one-connection-at-a-time TCP server on 127.0.0.1 that plays a script, for misbehaviour
-// no real server shows (bad greetings, stalls, dropped connections, odd replies). Runs on its
-// own thread from construction until destruction.
-//
-// The script is played over successive connections: a Close step ends the current connection and
-// the steps after it are played on the next one the server accepts. When the script ends, the
-// connection is closed (after the client has had a moment to read the last reply) and the
-// listening socket too, so later connection attempts are refused. A failed Expect stops the
-// script: the connection is closed and Failure() describes the mismatch.
+// A TCP server on 127.0.0.1 that plays a script on its own thread, for misbehaviour no real
+// server shows. A Close step ends the connection; later steps go to the next one. At the end
+// of the script (or at a failed Expect) the connection and the listening socket are closed.
 
 #include <atomic>
 #include <condition_variable>
@@ -24,9 +18,8 @@ class ScriptedServer {
     enum Kind {
       Send,        // write `text` as it is (include the CR LF yourself)
       Expect,      // read one line; it must equal `text` (CR LF removed)
-      ExpectAny,   // read one line, whatever it holds
       Sleep,       // pause `ms` milliseconds, reading nothing
-      Close,       // close the connection; further steps go to the next connection
+      Close,       // close the connection
       ExpectUntil  // read lines until one equals `text` (e.g. "." after DATA)
     } kind;
     std::string text;
@@ -43,9 +36,6 @@ class ScriptedServer {
   bool Finished(int timeoutMs = 5000) const;  // the script ran to its end
   std::string Failure() const;                // first mismatch of an Expect, empty if none
   int Connections() const;                    // connections accepted so far
-
-  // How long an Expect waits for the client's line before it counts as a failure.
-  static constexpr int kReadTimeoutMs = 15000;
 
  private:
   void Run();
@@ -72,15 +62,11 @@ class ScriptedServer {
   std::thread thread_;
 };
 
-// Script helpers: {Send("+OK hi\r\n"), Expect("USER a"), Sleep(1500), Close()}
 inline ScriptedServer::Step Send(std::string bytes) {
   return {ScriptedServer::Step::Send, std::move(bytes), 0};
 }
 inline ScriptedServer::Step Expect(std::string line) {
   return {ScriptedServer::Step::Expect, std::move(line), 0};
-}
-inline ScriptedServer::Step ExpectAny() {
-  return {ScriptedServer::Step::ExpectAny, {}, 0};
 }
 inline ScriptedServer::Step ExpectUntil(std::string line) {
   return {ScriptedServer::Step::ExpectUntil, std::move(line), 0};

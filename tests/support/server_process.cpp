@@ -21,7 +21,6 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -76,15 +75,13 @@ bool GroupExists(pid_t pgid) {
   return kill(-pgid, 0) == 0 || errno == EPERM;
 }
 
-// Servers' workers outlive their master for a moment. Orphans would go to PID 1, which need not
-// reap them (in containers it often does not): the test program adopts them instead.
+// Workers outliving their master would go to PID 1, which need not reap them: adopt them.
 void AdoptOrphans() {
   static const bool done = [] { return prctl(PR_SET_CHILD_SUBREAPER, 1) == 0; }();
   (void)done;
 }
 
-// Reaps what is left of a stopped server's group: waits up to graceMs for the members to exit,
-// then kills the rest. Only processes of that group are reaped.
+// Reaps what is left of a stopped server's group, killing it after graceMs.
 void ReapGroup(pid_t group, int graceMs) {
   auto until = Clock::now() + std::chrono::milliseconds(graceMs);
   bool killed = false;
@@ -103,8 +100,7 @@ void ReapGroup(pid_t group, int graceMs) {
   }
 }
 
-// Completes the stops handed to it, each on its own thread so that servers wind down in
-// parallel; destroyed (after waiting for all of them) when the test program exits.
+// Completes background stops, each on its own thread; waits for all of them at program exit.
 class Reaper {
  public:
   // Null once the program's static objects are being destroyed.
@@ -135,8 +131,6 @@ class Reaper {
 void ServerProcess::Start(const std::vector<std::string>& argv, const std::string& logFile) {
   Stop();
   AdoptOrphans();
-  // When the test program dies without stopping the server (a crash, a kill), the server gets
-  // SIGTERM too instead of running on.
   std::vector<std::string> full;
   if (access("/usr/bin/setpriv", X_OK) == 0)
     full = {"/usr/bin/setpriv", "--pdeathsig", "TERM", "--"};
@@ -182,9 +176,6 @@ void ServerProcess::Stop(int graceMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (!reaped) {
-    if (Clock::now() >= until)
-      fprintf(stderr, "test server %d still ran %d ms after SIGTERM: killed\n",
-              static_cast<int>(group), graceMs);
     kill(-group, SIGKILL);
     kill(pid_, SIGKILL);
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
@@ -201,8 +192,7 @@ bool ServerProcess::OnlyLingeringLeft() const {
     std::string name = e.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     if (std::stoi(name) == pid_) continue;
-    std::ifstream in(e.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string stat = ReadFile(e.path() / "stat");
     size_t open = stat.find('('), close = stat.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close < open) continue;
     int pgrp = 0, ppid = 0;
