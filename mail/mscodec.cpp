@@ -1,0 +1,346 @@
+#include "mail/mscodec.h"
+
+#include <array>
+#include <random>
+
+#include "mail/msexcept.h"
+#include "mail/mspump.h"
+
+namespace ms {
+
+namespace {
+
+constexpr char kBase64Chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Value of each byte in the base64 alphabet; -1 outside it, -2 for "=", -3 for blanks.
+constexpr std::array<signed char, 256> MakeBase64Table() {
+  std::array<signed char, 256> t{};
+  for (auto& v : t)
+    v = -1;
+  for (int i = 0; i < 64; ++i)
+    t[static_cast<unsigned char>(kBase64Chars[i])] = static_cast<signed char>(i);
+  t['='] = -2;
+  t[' '] = t['\t'] = t['\r'] = t['\n'] = -3;
+  return t;
+}
+constexpr auto kBase64Table = MakeBase64Table();
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+}  // namespace
+
+bool HasEightBit(const std::string& text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) > 127) return true;
+  return false;
+}
+
+// ---------------------------------------------------------------- base64
+
+std::string DecodeBase64Text(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() / 4 * 3 + 3);
+  unsigned group = 0;  // bits collected so far
+  int have = 0;        // characters in the current group
+  int pad = 0;         // "=" characters in the current group
+  for (char ch : text) {
+    int v = kBase64Table[static_cast<unsigned char>(ch)];
+    if (v == -3) continue;
+    if (v == -1) throw EmsError("Invalid Character");
+    if (v == -2) {
+      // Padding may only end a group, after at least two characters.
+      if (have < 2) throw EmsError("Invalid Character");
+      ++pad;
+      v = 0;
+    } else if (pad > 0) {
+      throw EmsError("Invalid Character");
+    }
+    group = (group << 6) | static_cast<unsigned>(v);
+    if (++have == 4) {
+      out += static_cast<char>((group >> 16) & 0xFF);
+      if (pad < 2) out += static_cast<char>((group >> 8) & 0xFF);
+      if (pad < 1) out += static_cast<char>(group & 0xFF);
+      group = 0;
+      have = pad = 0;
+    }
+  }
+  // An unpadded last group still gives its whole bytes.
+  if (have == 2) {
+    out += static_cast<char>((group >> 4) & 0xFF);
+  } else if (have == 3) {
+    out += static_cast<char>((group >> 10) & 0xFF);
+    out += static_cast<char>((group >> 2) & 0xFF);
+  }
+  return out;
+}
+
+std::string EncodeBase64Text(const std::string& bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0, n = bytes.size();
+  auto b = [&](std::size_t k) {
+    return static_cast<unsigned>(static_cast<unsigned char>(bytes[k]));
+  };
+  for (; i + 3 <= n; i += 3) {
+    unsigned v = (b(i) << 16) | (b(i + 1) << 8) | b(i + 2);
+    out += kBase64Chars[(v >> 18) & 63];
+    out += kBase64Chars[(v >> 12) & 63];
+    out += kBase64Chars[(v >> 6) & 63];
+    out += kBase64Chars[v & 63];
+  }
+  if (n - i == 1) {
+    unsigned v = b(i) << 16;
+    out += kBase64Chars[(v >> 18) & 63];
+    out += kBase64Chars[(v >> 12) & 63];
+    out += "==";
+  } else if (n - i == 2) {
+    unsigned v = (b(i) << 16) | (b(i + 1) << 8);
+    out += kBase64Chars[(v >> 18) & 63];
+    out += kBase64Chars[(v >> 12) & 63];
+    out += kBase64Chars[(v >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+void EncodeBase64Lines(const std::string& bytes, TmsStrings& lines) {
+  constexpr std::size_t kBlock = 57;
+  lines.reserve(lines.size() + bytes.size() / kBlock + 1);
+  for (std::size_t i = 0; i < bytes.size(); i += kBlock) {
+    if ((i / kBlock) % 4096 == 4095) PumpMessages();
+    lines.push_back(EncodeBase64Text(bytes.substr(i, kBlock)));
+  }
+}
+
+// ---------------------------------------------------------- quoted-printable
+
+void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool finalLineBreak) {
+  for (std::size_t li = 0; li < lines.size(); ++li) {
+    const std::string& line = lines[li];
+    // Blanks at the end of an encoded line are transport padding.
+    std::size_t n = line.size();
+    while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t'))
+      --n;
+    bool soft = n > 0 && line[n - 1] == '=';
+    if (soft) --n;
+    for (std::size_t i = 0; i < n; ++i) {
+      char c = line[i];
+      if (c == '=' && i + 2 < n) {
+        int hi = HexValue(line[i + 1]), lo = HexValue(line[i + 2]);
+        if (hi >= 0 && lo >= 0) {
+          out += static_cast<char>(hi * 16 + lo);
+          i += 2;
+          continue;
+        }
+      }
+      out += c;
+    }
+    bool last = li + 1 == lines.size();
+    if (!soft && (finalLineBreak || !last) && !(n > 0 && line[n - 1] == 26)) out += "\r\n";
+    if (li % 4096 == 4095) PumpMessages();
+  }
+}
+
+namespace {
+
+bool NeedsQuoting(unsigned char c) {
+  return c < 32 || c == '=' || c >= 127;
+}
+
+void AppendQuoted(std::string& line, unsigned char c) {
+  line += '=';
+  line += kHex[c >> 4];
+  line += kHex[c & 15];
+}
+
+// Cuts one paragraph (without its line end) into quoted-printable lines. When
+// SoftEnd is set the paragraph did not end with a line break and its last line
+// gets a soft break as well.
+void EncodeParagraph(const std::string& p, bool softEnd, TmsStrings& lines) {
+  constexpr std::size_t kMaxRaw = 65;      // characters of text per line
+  constexpr std::size_t kMaxEncoded = 73;  // encoded characters before "=" (or "=20")
+  std::size_t s = 0, n = p.size();
+  if (n == 0) {
+    lines.push_back(softEnd ? "=" : "");
+    return;
+  }
+  while (s < n) {
+    std::size_t e = s, enc = 0;
+    bool lf_break = false;
+    while (e < n && e - s < kMaxRaw) {
+      unsigned char c = static_cast<unsigned char>(p[e]);
+      std::size_t w = NeedsQuoting(c) ? 3 : 1;
+      if (enc + w > kMaxEncoded) break;
+      enc += w;
+      ++e;
+      if (c == '\n') {  // a bare LF: keep the encoded lines readable
+        lf_break = true;
+        break;
+      }
+    }
+    bool last_piece = e >= n;
+    if (!last_piece && !lf_break) {
+      // End before the last blank within the limit; the blank begins the next piece.
+      std::size_t b = e;
+      while (b > s && p[b] != ' ')
+        --b;
+      if (b > s) e = b;
+    }
+    std::string line;
+    line.reserve(enc + 4);
+    for (std::size_t i = s; i < e; ++i) {
+      unsigned char c = static_cast<unsigned char>(p[i]);
+      bool trailing_blank = last_piece && !softEnd && i + 1 == e && (c == ' ');
+      if (NeedsQuoting(c) || trailing_blank)
+        AppendQuoted(line, c);
+      else
+        line += static_cast<char>(c);
+    }
+    if (!last_piece || softEnd) line += '=';
+    lines.push_back(std::move(line));
+    s = e;
+  }
+}
+
+}  // namespace
+
+void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines) {
+  // Only CR LF ends a paragraph; a lone CR or LF is written as =0D or =0A so
+  // that decoding gives back exactly the same bytes.
+  std::size_t s = 0, n = bytes.size(), count = 0;
+  while (s < n) {
+    std::size_t e = bytes.find("\r\n", s);
+    if (e == std::string::npos) {
+      EncodeParagraph(bytes.substr(s), true, lines);
+      break;
+    }
+    EncodeParagraph(bytes.substr(s, e - s), false, lines);
+    s = e + 2;
+    if (++count % 4096 == 0) PumpMessages();
+  }
+}
+
+// ------------------------------------------------------------ header words
+
+namespace {
+
+// Decodes the text of a "Q" encoded word; false when it is malformed.
+bool DecodeQWord(const std::string& text, std::string& out) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '_') {
+      out += ' ';
+    } else if (c == '=') {
+      if (i + 2 >= text.size()) return false;
+      int hi = HexValue(text[i + 1]), lo = HexValue(text[i + 2]);
+      if (hi < 0 || lo < 0) return false;
+      out += static_cast<char>(hi * 16 + lo);
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return true;
+}
+
+bool IsWhite(const std::string& s) {
+  for (char c : s)
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+  return true;
+}
+
+}  // namespace
+
+std::string DecodeHeaderWords(const std::string& text) {
+  if (text.find("=?") == std::string::npos) return text;
+  std::string out;
+  std::size_t pos = 0;      // start of the text not yet copied
+  bool after_word = false;  // the copied text ends with a decoded word
+  std::size_t scan = 0;
+  for (;;) {
+    std::size_t p = text.find("=?", scan);
+    if (p == std::string::npos) break;
+    // charset ? encoding ? text ?=
+    std::size_t q1 = text.find('?', p + 2);
+    if (q1 == std::string::npos || q1 == p + 2 || q1 + 2 >= text.size() || text[q1 + 2] != '?') {
+      scan = p + 2;
+      continue;
+    }
+    char enc = text[q1 + 1];
+    std::size_t end = text.find("?=", q1 + 3);
+    if (end == std::string::npos) break;
+    std::string payload = text.substr(q1 + 3, end - q1 - 3);
+    std::string decoded;
+    bool ok = false;
+    if (enc == 'B' || enc == 'b') {
+      try {
+        decoded = DecodeBase64Text(payload);
+        ok = true;
+      } catch (const EmsError&) {
+        ok = false;
+      }
+    } else if (enc == 'Q' || enc == 'q') {
+      ok = DecodeQWord(payload, decoded);
+    }
+    if (!ok) {
+      scan = p + 2;
+      continue;
+    }
+    std::string between = text.substr(pos, p - pos);
+    // Blanks between two adjacent encoded words vanish.
+    if (!(after_word && IsWhite(between))) out += between;
+    out += decoded;
+    pos = scan = end + 2;
+    after_word = true;
+  }
+  out.append(text, pos, std::string::npos);
+  return out;
+}
+
+std::string EncodeHeaderWord(const std::string& text) {
+  if (!text.empty() && text[0] == 27) return "=?ISO-2022-JP?B?" + EncodeBase64Text(text) + "?=";
+  return text;
+}
+
+std::string EncodeHeaderWords(const std::string& text, const std::string& charset) {
+  if (!HasEightBit(text)) return text;
+  const std::string head = "=?" + charset + "?B?";
+  // An encoded word is at most 75 characters long.
+  std::size_t room = 75 > head.size() + 2 ? 75 - head.size() - 2 : 4;
+  std::size_t max_bytes = room / 4 * 3;
+  if (max_bytes < 3) max_bytes = 3;
+  bool utf8 = SameText(charset, "utf-8");
+  std::string out;
+  std::size_t s = 0;
+  while (s < text.size()) {
+    std::size_t e = std::min(text.size(), s + max_bytes);
+    if (utf8 && e < text.size()) {
+      std::size_t b = e;
+      while (b > s && (static_cast<unsigned char>(text[b]) & 0xC0) == 0x80)
+        --b;
+      if (b > s) e = b;
+    }
+    if (!out.empty()) out += "\r\n ";
+    out += head + EncodeBase64Text(text.substr(s, e - s)) + "?=";
+    s = e;
+  }
+  return out;
+}
+
+std::string GenerateBoundary(const std::string& prefix) {
+  thread_local std::mt19937 gen{std::random_device{}()};
+  std::uniform_int_distribution<int> digit(0, 8);
+  std::string r = prefix;
+  for (int i = 0; i < 8; ++i)
+    r += static_cast<char>('0' + digit(gen));
+  return r;
+}
+
+}  // namespace ms

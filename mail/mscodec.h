@@ -1,0 +1,48 @@
+#pragma once
+// Transfer codecs of the mail library: base64, quoted-printable and RFC 2047
+// encoded words. The uuencode codec is in msuucode.h.
+
+#include <string>
+
+#include "mail/msmsgcls.h"
+
+namespace ms {
+
+// ---- decoding ----
+
+// Decodes the RFC 2047 encoded words of a header value (the charset named in
+// a word is not converted). Blanks between two adjacent encoded words vanish;
+// a word that cannot be decoded is left as it is.
+std::string DecodeHeaderWords(const std::string& text);
+// RFC 2045 base64; "=" padding is dropped; EmsError "Invalid
+// Character" for a byte outside the alphabet.
+std::string DecodeBase64Text(const std::string& text);
+// Quoted-printable text lines to bytes. A line ending in "=" is a soft break;
+// every other line ends with CR LF (unless it ends with the byte 26), except
+// that the last line gets none when FinalLineBreak is false.
+void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool finalLineBreak = true);
+
+// ---- encoding ----
+
+// RFC 2045 base64 of the bytes, padded with "=".
+std::string EncodeBase64Text(const std::string& bytes);
+// Base64 lines of 76 characters (blocks of 57 bytes), appended to Lines.
+void EncodeBase64Lines(const std::string& bytes, TmsStrings& lines);
+// Quoted-printable lines of the bytes, appended to Lines: each paragraph
+// (ended by CR LF, LF CR, CR CR, LF LF, a lone CR or LF) is cut into pieces of
+// at most 65 characters with soft breaks. When the bytes do not end with a line
+// end the last line gets a soft break too, so that decoding gives them back exactly.
+void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines);
+// ISO-2022-JP text (beginning with ESC) as one "B" encoded word; other text unchanged.
+std::string EncodeHeaderWord(const std::string& text);
+// Text with bytes above 127 as a run of "B" encoded words in the given charset
+// (each word at most 75 characters, UTF-8 characters never split), separated by
+// CR LF and a blank so that the header folds; plain ASCII text unchanged.
+std::string EncodeHeaderWords(const std::string& text, const std::string& charset);
+// Prefix followed by 8 random digits (0..8).
+std::string GenerateBoundary(const std::string& prefix);
+
+// True when some byte is above 127.
+bool HasEightBit(const std::string& text);
+
+}  // namespace ms

@@ -1,0 +1,115 @@
+#include "mail/mscodec.h"
+#include "mail/msmsgcls.h"
+
+namespace ms {
+
+namespace {
+
+bool StartsWithNoCase(const std::string& line, const std::string& prefix) {
+  if (line.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char a = line[i], b = prefix[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+bool IsContinuation(const std::string& line) {
+  return !line.empty() && (line[0] == ' ' || line[0] == '\t');
+}
+
+std::string FieldLabel(const std::string& name) {
+  return !name.empty() && name.back() == ':' ? name : name + ":";
+}
+
+// Index of the first line that starts the field Label ("Name:"), or size().
+std::size_t FindField(const TmsHeaders& h, const std::string& label) {
+  for (std::size_t i = 0; i < h.size(); ++i)
+    if (StartsWithNoCase(h[i], label)) return i;
+  return h.size();
+}
+
+// True when Line begins a field called Name: the name, optional blanks, a colon.
+bool IsFieldLine(const std::string& line, const std::string& name) {
+  if (!name.empty() && name.back() == ':') return StartsWithNoCase(line, name);
+  if (!StartsWithNoCase(line, name)) return false;
+  std::size_t p = name.size();
+  while (p < line.size() && (line[p] == ' ' || line[p] == '\t'))
+    ++p;
+  return p < line.size() && line[p] == ':';
+}
+
+}  // namespace
+
+std::string TmsHeaders::GetFullFieldValue(const std::string& name) const {
+  if (empty()) return "";
+  std::size_t i = FindField(*this, FieldLabel(name));
+  if (i == size()) return "";
+  const std::string& line = (*this)[i];
+  std::string value = Trim(line.substr(line.find(':') + 1));
+  for (++i; i < size() && IsContinuation((*this)[i]); ++i) {
+    value += ' ';
+    value += Trim((*this)[i]);
+  }
+  return DecodeHeaderWords(value);
+}
+
+std::string TmsHeaders::GetFieldValue(const std::string& name) const {
+  return CutShortString(GetFullFieldValue(name));
+}
+
+void TmsHeaders::GetFieldList(const std::string& name, TmsStrings& list) const {
+  list.clear();
+  std::size_t i = 0;
+  while (i < size()) {
+    if (!IsFieldLine((*this)[i], name)) {
+      ++i;
+      continue;
+    }
+    const std::string& first = (*this)[i];
+    std::string value = first.substr(first.find(':') + 1);
+    // Continuation lines: folded lines, and lines without a colon.
+    for (++i; i < size(); ++i) {
+      const std::string& l = (*this)[i];
+      if (!IsContinuation(l) && l.find(':') != std::string::npos) break;
+      value += ' ';
+      value += Trim(l);
+    }
+    // Split at commas outside double quotes.
+    bool quoted = false;
+    std::string piece;
+    auto flush = [&] {
+      std::string t = Trim(piece);
+      if (!t.empty()) list.push_back(CutShortString(DecodeHeaderWords(t)));
+      piece.clear();
+    };
+    for (char c : value) {
+      if (c == '"') quoted = !quoted;
+      if (c == ',' && !quoted) {
+        flush();
+      } else {
+        piece += c;
+      }
+    }
+    flush();
+  }
+}
+
+TmsStrings TmsHeaders::GetFieldList(const std::string& name) const {
+  TmsStrings list;
+  GetFieldList(name, list);
+  return list;
+}
+
+void TmsHeaders::RemoveField(const std::string& name) {
+  std::size_t i = FindField(*this, FieldLabel(name));
+  if (i == size()) return;
+  std::size_t e = i + 1;
+  while (e < size() && IsContinuation((*this)[e]))
+    ++e;
+  erase(begin() + static_cast<std::ptrdiff_t>(i), begin() + static_cast<std::ptrdiff_t>(e));
+}
+
+}  // namespace ms

@@ -1,0 +1,44 @@
+#pragma once
+// The decoder's view of a raw message: its bytes read back as text lines.
+
+#include <cstddef>
+#include <string>
+
+namespace ms {
+
+// Holds a copy of the whole input and reads it line by line. Lines end at
+// CR LF, a lone CR or a lone LF; a line may be of any length.
+class TLineStream {
+ public:
+  TLineStream() = default;
+  explicit TLineStream(std::string data) : data_(std::move(data)) {}
+
+  void Assign(std::string data) {
+    data_ = std::move(data);
+    Reset();
+  }
+  // The next line without its line end; false (and Eof) when the data is exhausted.
+  bool ReadLine(std::string& line);
+  bool Eof() const { return eof_; }
+  // True when every line has been read.
+  bool AtEnd() const { return pos_ >= data_.size(); }
+  // Back to the first line.
+  void Reset() {
+    pos_ = 0;
+    eof_ = false;
+  }
+  const std::string& Data() const { return data_; }
+  // The offset of the next line, and back to such an offset.
+  std::size_t Position() const { return pos_; }
+  void Seek(std::size_t pos) {
+    pos_ = pos < data_.size() ? pos : data_.size();
+    eof_ = false;
+  }
+
+ private:
+  std::string data_;
+  std::size_t pos_ = 0;
+  bool eof_ = false;
+};
+
+}  // namespace ms

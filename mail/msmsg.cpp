@@ -1,0 +1,212 @@
+#include "mail/msmsg.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "mail/msexcept.h"
+#include "mail/msmime.h"
+#include "mail/mspars.h"
+
+namespace ms {
+
+namespace {
+
+std::string ReadAll(std::istream& in) {
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool NameBeginsWith(const TmsAttItem& item, const std::string& prefix) {
+  return LowerCase(ExtractFileName(item.FileName())).rfind(prefix, 0) == 0;
+}
+
+bool NameIs(const TmsAttItem& item, const std::string& name) {
+  return LowerCase(ExtractFileName(item.FileName())) == name;
+}
+
+}  // namespace
+
+TmsCustomMessage::~TmsCustomMessage() = default;
+
+std::string TmsCustomMessage::ContentType() const {
+  if (Encoding == meUU) return "";
+  const int count = Attachments.Count();
+  if (count > 0) {
+    bool all_alt = true;
+    for (int i = 0; i < count && all_alt; ++i)
+      all_alt = NameBeginsWith(Attachments.Items(i), "_alt.");
+    if (all_alt) return content_type_ = "multipart/alternative";
+  }
+  if (count == 1 && Body.empty()) {
+    if (NameIs(Attachments.Items(0), "_rtfbody.rtf")) return content_type_ = "text/rtf";
+    if (NameIs(Attachments.Items(0), "_htmbody.htm")) return content_type_ = "text/html";
+  }
+  if (Body.empty()) {
+    if (count == 1) return Attachments.Items(0).ContentType;
+    if (count == 0) return "text/plain";
+    return content_type_ = "multipart/mixed";
+  }
+  if (count > 0) return content_type_ = "multipart/mixed";
+  return content_type_.empty() ? "text/plain" : content_type_;
+}
+
+void TmsCustomMessage::SetContentType(const std::string& type) {
+  content_type_ = LowerCase(type);
+}
+
+void TmsCustomMessage::CheckValid() const {
+  if (Sender.Address.empty()) throw EMessageError("The address of sender is required");
+}
+
+void TmsCustomMessage::Clear() {
+  Body.clear();
+  Attachments.Clear();
+  Sender = TmsMailAddress{};
+  Headers.clear();
+  Subject.clear();
+  Encoding = meMIME;
+  CharSet = csUSASCII;
+  content_type_.clear();
+}
+
+void TmsCustomMessage::ParseHeaders(const TmsHeaders& lines) {
+  ParseAddress(lines.GetFieldValue("FROM"), Sender);
+  std::string subject = lines.GetFieldValue("Subject");
+  if (!subject.empty()) Subject = subject;
+  Headers = lines;
+}
+
+void TmsCustomMessage::LoadFromStream(std::istream& in) {
+  TmsCustomDecoder decoder(ReadAll(in), *this);
+  decoder.Decode();
+}
+
+void TmsCustomMessage::SaveToStream(std::ostream& out) {
+  TmsCustomEncoder encoder(*this, out);
+  encoder.Encode();
+}
+
+void TmsCustomMessage::LoadFromFile(const std::string& path) {
+  Clear();
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw EmsError("Cannot open file " + path);
+  LoadFromStream(in);
+}
+
+void TmsCustomMessage::LoadFromString(const std::string& bytes) {
+  std::istringstream in(bytes);
+  LoadFromStream(in);
+}
+
+void TmsCustomMessage::SaveToFile(const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw EmsError("Cannot create file " + path);
+  SaveToStream(out);
+  out.flush();
+  if (!out) throw EmsError("Cannot write file " + path);
+}
+
+std::string TmsCustomMessage::SaveToString() {
+  std::ostringstream out;
+  SaveToStream(out);
+  return std::move(out).str();
+}
+
+void TmsCustomMessage::SaveAttachment(int index, const std::string& folder) const {
+  const TmsAttItem& item = Attachments.Items(index);
+  std::string name = ExtractFileName(item.FileName());
+  // A name from a message must not lead out of the folder.
+  if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos)
+    throw EmsError("Invalid attachment file name");
+  std::string path = folder;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += name;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw EmsError("Cannot create file " + path);
+  out.write(item.Data.data(), static_cast<std::streamsize>(item.Data.size()));
+  out.flush();
+  if (!out) throw EmsError("Cannot write file " + path);
+}
+
+// ------------------------------------------------------------- TmsMessage
+
+void TmsMessage::CheckValid() const {
+  TmsCustomMessage::CheckValid();
+  auto any = [](const TmsAddressList& l) {
+    for (int i = 0; i < l.Count(); ++i)
+      if (!l.Items(i).Address.empty()) return true;
+    return false;
+  };
+  if (!any(Recipients) && !any(CC) && !any(BCC))
+    throw EMessageError("At least one Recipient, CC or BCC must be entered");
+}
+
+void TmsMessage::Clear() {
+  TmsCustomMessage::Clear();
+  Recipients.Clear();
+  CC.Clear();
+  BCC.Clear();
+}
+
+void TmsMessage::LoadFromStream(std::istream& in) {
+  TmsMessageDecoder decoder(ReadAll(in), *this);
+  decoder.Decode();
+}
+
+void TmsMessage::SaveToStream(std::ostream& out) {
+  TmsMessageEncoder encoder(*this, out);
+  encoder.Encode();
+}
+
+void TmsMessage::ParseHeaders(const TmsHeaders& lines) {
+  ParseAddress(lines.GetFieldValue("FROM"), Sender);
+  auto fill = [&](const char* field, TmsAddressList& list) {
+    for (const std::string& item : lines.GetFieldList(field)) {
+      TmsMailAddress a;
+      ParseAddress(item, a);
+      list.AddItem(std::move(a));
+    }
+  };
+  fill("TO", Recipients);
+  fill("CC", CC);
+  fill("BCC", BCC);
+  std::string subject = lines.GetFieldValue("Subject");
+  if (!subject.empty()) Subject = subject;
+  std::string prio = lines.GetFieldValue("X-Priority");
+  Priority = prio == "1" ? ptHigh : prio == "5" ? ptLow : ptNormal;
+  if (!lines.GetFieldValue("Return-receipt-to").empty()) ReturnReceipt = true;
+  Headers = lines;
+}
+
+// ------------------------------------------------------------- TmsArticle
+
+void TmsArticle::CheckValid() const {
+  TmsCustomMessage::CheckValid();
+  if (Trim(NewsGroups).empty()) throw EMessageError("At least one newsgroup must be entered");
+}
+
+void TmsArticle::Clear() {
+  TmsCustomMessage::Clear();
+  NewsGroups.clear();
+  MessageID.clear();
+  Path.clear();
+}
+
+void TmsArticle::LoadFromStream(std::istream& in) {
+  TmsArticleDecoder decoder(ReadAll(in), *this);
+  decoder.Decode();
+}
+
+void TmsArticle::SaveToStream(std::ostream& out) {
+  TmsArticleEncoder encoder(*this, out);
+  encoder.Encode();
+}
+
+void TmsArticle::ParseHeaders(const TmsHeaders& lines) {
+  TmsCustomMessage::ParseHeaders(lines);
+  NewsGroups = lines.GetFullFieldValue("Newsgroups");
+  MessageID = lines.GetFieldValue("Message-ID");
+  Path = lines.GetFullFieldValue("Path");
+}
+
+}  // namespace ms

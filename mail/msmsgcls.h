@@ -1,0 +1,150 @@
+#pragma once
+// Building blocks of a mail message: addresses and address lists,
+// attachments, the raw header list with its field lookup, and the small text
+// routines shared by the protocol clients, the decoder and the encoder.
+// Everything works on bytes exactly as they travel (std::string).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ms {
+
+// A list of text lines (the body of a message, a block of header lines ...).
+using TmsStrings = std::vector<std::string>;
+
+// Days since 1899-12-30 with the time of day as the fraction; 0 means "no date".
+using TDateTime = double;
+
+// Short strings (names, addresses, subjects, file names) hold at most this many bytes.
+inline constexpr std::size_t kShortStringMax = 255;
+
+enum TmsMsgEncoding { meMIME, meUU };
+enum TmsCharSet { csUSASCII, csISO8859, csISO2022jp, csUTF8 };
+enum TmsPriority { ptLow, ptNormal, ptHigh };
+
+// Transfer kinds of an attachment (TmsAttItem::EncodingKind).
+enum : std::uint8_t { ekSevenBit = 0, ekBase64 = 1, ekQuotedPrintable = 2 };
+// "7 bit", "Base64", "Quoted-Printable"; an unknown kind gives "7 bit".
+const char* EncodingKindName(std::uint8_t kind);
+
+struct TmsMailAddress {
+  std::string Name;
+  std::string Address;
+
+  void Assign(const TmsMailAddress& other) { *this = other; }
+  bool operator==(const TmsMailAddress&) const = default;
+};
+
+class TmsAddressList {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  TmsMailAddress& Items(int i) { return items_.at(static_cast<std::size_t>(i)); }
+  const TmsMailAddress& Items(int i) const { return items_.at(static_cast<std::size_t>(i)); }
+  void AddItem(TmsMailAddress item) { items_.push_back(std::move(item)); }
+  void Add(const std::string& address, const std::string& name = "");
+  void Clear() { items_.clear(); }
+  void Assign(const TmsAddressList& other) { items_ = other.items_; }
+  bool operator==(const TmsAddressList&) const = default;
+
+ private:
+  std::vector<TmsMailAddress> items_;
+};
+
+// One attachment: its bytes, its file name, its content type and the transfer
+// kind the encoder will use.
+class TmsAttItem {
+ public:
+  std::string Data;  // the attachment's bytes
+  std::string ContentType;
+  std::uint8_t EncodingKind = ekSevenBit;
+
+  const std::string& FileName() const { return file_name_; }
+  // Stores the name (cut to 255 bytes); a non-empty name also sets ContentType
+  // from the file's extension and EncodingKind from that type.
+  void SetFileName(const std::string& name);
+  void Assign(const TmsAttItem& other) { *this = other; }
+
+ private:
+  std::string file_name_;
+};
+
+class TmsAttList {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  TmsAttItem& Items(int i) { return items_.at(static_cast<std::size_t>(i)); }
+  const TmsAttItem& Items(int i) const { return items_.at(static_cast<std::size_t>(i)); }
+  void AddItem(TmsAttItem item) { items_.push_back(std::move(item)); }
+  // A new attachment named Path whose data is the file's content; EmsError
+  // when the file cannot be read.
+  TmsAttItem& AddFile(const std::string& path);
+  void Delete(int i) { items_.erase(items_.begin() + i); }
+  void Clear() { items_.clear(); }
+  void Assign(const TmsAttList& other) { items_ = other.items_; }
+
+ private:
+  std::vector<TmsAttItem> items_;
+};
+
+// The raw header lines of a message in arrival order, continuation lines
+// (beginning with a blank or a tab) included. Field names compare without
+// regard to letter case.
+class TmsHeaders : public std::vector<std::string> {
+ public:
+  using std::vector<std::string>::vector;
+
+  // The unfolded value of the first field called Name with its encoded words
+  // decoded, cut to 255 bytes (never inside a UTF-8 character); empty when
+  // there is no such field.
+  std::string GetFieldValue(const std::string& name) const;
+  // The same without the cut to 255 bytes (content types with long parameters).
+  std::string GetFullFieldValue(const std::string& name) const;
+  // Every comma-separated item of every field called Name, decoded; a comma
+  // inside double quotes does not split.
+  void GetFieldList(const std::string& name, TmsStrings& list) const;
+  TmsStrings GetFieldList(const std::string& name) const;
+  // Deletes the first field called Name with its continuation lines.
+  void RemoveField(const std::string& name);
+};
+
+// ---- text routines ----
+
+// Removes leading and trailing bytes <= ' ' (blanks and control characters).
+std::string Trim(const std::string& text);
+std::string UpperCase(const std::string& text);
+std::string LowerCase(const std::string& text);
+bool SameText(const std::string& a, const std::string& b);
+// Cuts to at most Max bytes; when the text is UTF-8 the cut never splits a character.
+std::string CutShortString(const std::string& text, std::size_t max = kShortStringMax);
+
+// Trims, then removes every leading and every trailing double quote.
+std::string StripQuotes(const std::string& text);
+// The word after skipping Skip blank-separated words, trimmed.
+std::string ExtractWord(const std::string& text, int skip);
+// ExtractWord read as a decimal number; -1 when it is not one.
+long long ExtractNumber(const std::string& text, int skip);
+// The characters up to the first blank or ";", trimmed (the bare media type).
+std::string FirstToken(const std::string& text);
+// The parameter Name of a header value ("boundary", "name", "charset" ...).
+std::string GetHeaderParameter(const std::string& name, const std::string& value);
+// The MIME type of a file from its extension (/etc/mime.types, ~/.mime.types);
+// "application/octet-stream" when unknown.
+std::string ContentTypeOfFile(const std::string& path);
+// Replaces the mime.types files read by ContentTypeOfFile (later files win); for tests.
+void SetMimeTypesFiles(const std::vector<std::string>& files);
+// Splits "Name <address>", "address (Name)" or a bare address.
+void ParseAddress(const std::string& text, TmsMailAddress& address);
+// Parses an RFC 822 date; DateTime 0 and an empty Zone when it cannot.
+void ParseMailDate(const std::string& text, TDateTime& dateTime, std::string& zone);
+// The calendar date and time of day as a TDateTime (no range check).
+TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0,
+                         int second = 0);
+// The file-name part of a path (after the last '/' or '\').
+std::string ExtractFileName(const std::string& path);
+
+// Splits bytes into lines at CR LF, CR or LF; a line end at the very end adds no empty line.
+TmsStrings SplitLines(const std::string& text);
+// Joins lines, each followed by CR LF.
+std::string JoinLines(const TmsStrings& lines);
+
+}  // namespace ms

@@ -1,0 +1,70 @@
+#pragma once
+// The SMTP client: HELO, then one mail transaction per SendMessage (MAIL FROM,
+// RCPT TO for every recipient, DATA with the encoded message), then QUIT.
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "mail/mssocket.h"
+
+namespace ms {
+
+class TmsMessage;
+
+// Raised for every recipient the server refuses; set Proceed to go on with
+// the other recipients instead of failing the transaction.
+using TmsAddressRejectEvent =
+    std::function<void(TmsSocketBase& Sender, const std::string& TheAddress,
+                       const std::string& ServerReply, bool& Proceed)>;
+
+class TmsSMTPClient : public TmsClientSocket {
+ public:
+  TmsSMTPClient();
+
+  TmsMessage* MailMessage = nullptr;  // owned elsewhere
+
+  TmsNotifyEvent OnPreparing;
+  TmsNotifyEvent OnSending;
+  TmsNotifyEvent OnSent;
+  TmsAddressRejectEvent OnAddressRejected;
+
+  // When not empty, replaces the message's sender address in MAIL FROM.
+  std::string SenderOverride;
+  // When not empty, replaces the message's Recipients, CC and BCC.
+  std::vector<std::string> RecipientOverride;
+  // When set, sent as the message data instead of the encoded message.
+  std::istream* DataStreamOverride = nullptr;
+  // When not empty, replaces the local host name in HELO.
+  std::string HeloName;
+
+  // Recipients refused in the current transaction.
+  int RejectedCount() const { return rejected_; }
+
+  // The first three characters as a decimal number; -1 when they are not one.
+  int ReplyCode(const std::string& line) const override;
+
+  // Raises EmsError "Host property must be assigned" when Host is empty.
+  void Connect() override;
+  void Login();
+  void SendMessage();
+  void Quit();
+
+ private:
+  void SendData(std::istream& data);
+  void ResetTransaction();
+
+  int rejected_ = 0;
+};
+
+// Throws EmsError for an envelope address that could break out of
+// "MAIL FROM:<...>" / "RCPT TO:<...>" (CR, LF, NUL, "<", ">", blanks).
+void CheckEnvelopeAddress(const std::string& address);
+
+// Dot-stuffs data for DATA (RFC 5321 4.5.2): a line that begins with "." gets
+// another one, and a bare CR or LF becomes CR LF. lineStart and pendingCR carry
+// the state between successive pieces; the first piece starts a line.
+void StuffData(const char* data, size_t length, std::string& out, bool& lineStart, bool& pendingCR);
+
+}  // namespace ms

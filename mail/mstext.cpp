@@ -1,0 +1,176 @@
+#include <cctype>
+#include <charconv>
+
+#include "mail/msmsgcls.h"
+
+namespace ms {
+
+namespace {
+bool IsBlankByte(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
+}  // namespace
+
+std::string Trim(const std::string& text) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && IsBlankByte(text[b]))
+    ++b;
+  while (e > b && IsBlankByte(text[e - 1]))
+    --e;
+  return text.substr(b, e - b);
+}
+
+std::string UpperCase(const std::string& text) {
+  std::string r = text;
+  for (char& c : r)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return r;
+}
+
+std::string LowerCase(const std::string& text) {
+  std::string r = text;
+  for (char& c : r)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return r;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && LowerCase(a) == LowerCase(b);
+}
+
+namespace {
+// True when the bytes form well-formed UTF-8 (ASCII included).
+bool IsUtf8(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    std::size_t n;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      n = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 2;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 3;
+    } else {
+      return false;
+    }
+    if (i + n >= s.size()) return false;
+    for (std::size_t k = 1; k <= n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n + 1;
+  }
+  return true;
+}
+}  // namespace
+
+std::string CutShortString(const std::string& text, std::size_t max) {
+  if (text.size() <= max) return text;
+  std::size_t cut = max;
+  if (IsUtf8(text)) {
+    // Step back over continuation bytes so that no character is split.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+      --cut;
+  }
+  return text.substr(0, cut);
+}
+
+std::string StripQuotes(const std::string& text) {
+  std::string s = Trim(text);
+  std::size_t b = 0, e = s.size();
+  while (b < e && s[b] == '"')
+    ++b;
+  while (e > b && s[e - 1] == '"')
+    --e;
+  return s.substr(b, e - b);
+}
+
+std::string ExtractWord(const std::string& text, int skip) {
+  std::string s = Trim(text);
+  for (int i = 0; i < skip; ++i) {
+    std::size_t p = s.find(' ');
+    if (p == std::string::npos) return "";
+    s = Trim(s.substr(p + 1));
+  }
+  std::size_t p = s.find(' ');
+  return Trim(p == std::string::npos ? s : s.substr(0, p));
+}
+
+long long ExtractNumber(const std::string& text, int skip) {
+  std::string w = ExtractWord(text, skip);
+  const char* b = w.data();
+  const char* e = w.data() + w.size();
+  if (b != e && *b == '+') ++b;
+  if (b == e) return -1;
+  long long v = 0;
+  auto [ptr, ec] = std::from_chars(b, e, v);
+  if (ec != std::errc() || ptr != e) return -1;
+  return v;
+}
+
+std::string FirstToken(const std::string& text) {
+  std::string t = Trim(text);
+  std::size_t p = t.find_first_of(" \t;");
+  return p == std::string::npos ? t : t.substr(0, p);
+}
+
+std::string GetHeaderParameter(const std::string& name, const std::string& value) {
+  if (name.empty()) return "";
+  std::size_t p = LowerCase(value).find(LowerCase(name));
+  if (p == std::string::npos) return "";
+  std::string rest = Trim(value.substr(p + name.size()));
+  if (!rest.empty() && rest[0] == '=') rest = Trim(rest.substr(1));
+  std::string result;
+  if (!rest.empty() && rest[0] == '"') {
+    std::size_t q = rest.find('"', 1);
+    result = q == std::string::npos ? rest.substr(1) : rest.substr(1, q - 1);
+  } else {
+    // An unquoted value ends at a blank, a tab or the ";" of the next parameter.
+    std::size_t q = rest.find_first_of(" \t;");
+    result = q == std::string::npos ? rest : rest.substr(0, q);
+  }
+  if (!result.empty() && result.back() == ';') result.pop_back();
+  return Trim(result);
+}
+
+std::string ExtractFileName(const std::string& path) {
+  std::size_t p = path.find_last_of("/\\");
+  return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+TmsStrings SplitLines(const std::string& text) {
+  TmsStrings lines;
+  std::size_t i = 0, n = text.size();
+  while (i < n) {
+    std::size_t e = i;
+    while (e < n && text[e] != '\r' && text[e] != '\n')
+      ++e;
+    lines.emplace_back(text, i, e - i);
+    // CR LF counts as one line end; a lone CR or LF ends the line too.
+    if (e < n && text[e] == '\r') {
+      ++e;
+      if (e < n && text[e] == '\n') ++e;
+    } else if (e < n) {
+      ++e;
+    }
+    i = e;
+  }
+  return lines;
+}
+
+std::string JoinLines(const TmsStrings& lines) {
+  std::size_t total = 0;
+  for (const auto& l : lines)
+    total += l.size() + 2;
+  std::string r;
+  r.reserve(total);
+  for (const auto& l : lines) {
+    r += l;
+    r += "\r\n";
+  }
+  return r;
+}
+
+}  // namespace ms

@@ -1,0 +1,188 @@
+// The POP3 client against scripted servers: what no real server does.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iterator>
+#include <string>
+
+#include "mail/msexcept.h"
+#include "mail/msmsg.h"
+#include "mail/mspop.h"
+#include "tests/support/scripted_server.h"
+
+namespace {
+
+using namespace vigilo::test;
+
+// Keeps the bytes the client hands to the decoder.
+class CapturingMessage : public ms::TmsMessage {
+ public:
+  void LoadFromStream(std::istream& in) override {
+    Loaded.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string Loaded;
+};
+
+std::vector<ScriptedServer::Step> Session(std::vector<ScriptedServer::Step> more,
+                                          const std::string& stat = "+OK 2 3400\r\n") {
+  std::vector<ScriptedServer::Step> s = {
+      Send("+OK ready\r\n"), Expect("USER ann"), Send("+OK\r\n"), Expect("PASS secret"),
+      Send("+OK in\r\n"),    Expect("STAT"),     Send(stat)};
+  s.insert(s.end(), more.begin(), more.end());
+  return s;
+}
+
+struct Client {
+  ms::TmsPOPClient pop;
+  explicit Client(const ScriptedServer& server) {
+    pop.SetHost("127.0.0.1:" + std::to_string(server.Port()));
+    pop.UserName = "ann";
+    pop.Password = "secret";
+    pop.TimeOut = 2;
+  }
+};
+
+TEST(Pop3Script, LoginStatAndCurrentMessageClamping) {
+  ScriptedServer server(
+      Session({Expect("LIST 3"), Send("+OK 3 1200\r\n"), Expect("QUIT"), Send("+OK bye\r\n")},
+              "+OK 3 3400\r\n"));
+  Client c(server);
+  c.pop.Login();
+  EXPECT_EQ(3, c.pop.MessageCount());
+  EXPECT_EQ(3400, c.pop.MailboxSize());
+  EXPECT_EQ(0, c.pop.CurrentMessage());
+  c.pop.SetCurrentMessage(-5);
+  EXPECT_EQ(0, c.pop.CurrentMessage());
+  c.pop.SetCurrentMessage(7);
+  EXPECT_EQ(2, c.pop.CurrentMessage());
+  EXPECT_EQ(1200, c.pop.GetMessageSize());
+  c.pop.Quit();
+  EXPECT_FALSE(c.pop.IsOpen());
+  EXPECT_TRUE(server.Finished()) << server.Failure();
+}
+
+TEST(Pop3Script, EmptyMailboxLeavesNoCurrentMessage) {
+  ScriptedServer server(Session({}, "+OK 0 0\r\n"));
+  Client c(server);
+  c.pop.Login();
+  EXPECT_EQ(0, c.pop.MessageCount());
+  EXPECT_EQ(-1, c.pop.CurrentMessage());
+  c.pop.SetCurrentMessage(3);
+  EXPECT_EQ(-1, c.pop.CurrentMessage());
+}
+
+TEST(Pop3Script, StatWithMissingOrBadFields) {
+  ScriptedServer server(
+      Session({Expect("STAT"), Send("+OK\r\n"), Expect("STAT"), Send("+OK 5\r\n"), Expect("STAT"),
+               Send("+OK x1 10\r\n"), Expect("STAT"), Send("+OK 1 99999999999\r\n")}));
+  Client c(server);
+  c.pop.Login();
+  c.pop.RefreshStatus();  // only the indicator: counts kept
+  EXPECT_EQ(2, c.pop.MessageCount());
+  EXPECT_EQ(3400, c.pop.MailboxSize());
+  EXPECT_EQ(-1, c.pop.CurrentMessage());
+  c.pop.RefreshStatus();  // the indicator and the count: counts kept
+  EXPECT_EQ(2, c.pop.MessageCount());
+  EXPECT_THROW(c.pop.RefreshStatus(), ms::EmsError);
+  EXPECT_THROW(c.pop.RefreshStatus(), ms::EmsError);  // beyond 32 bits
+  EXPECT_EQ(2, c.pop.MessageCount());
+}
+
+TEST(Pop3Script, RepliesThatAreNotPositiveCarryTheServersLine) {
+  {
+    ScriptedServer server({Send("OK hello\r\n")});
+    Client c(server);
+    try {
+      c.pop.Login();
+      FAIL();
+    } catch (const ms::EmsServerError& e) {
+      EXPECT_STREQ("OK hello", e.what());
+    }
+  }
+  {
+    ScriptedServer server({Send("+OK ready\r\n"), Expect("USER ann"), Send("+OK\r\n"),
+                           Expect("PASS secret"), Send("-ERR [AUTH] Authentication failed.\r\n")});
+    Client c(server);
+    try {
+      c.pop.Login();
+      FAIL();
+    } catch (const ms::EmsServerError& e) {
+      EXPECT_STREQ("-ERR [AUTH] Authentication failed.", e.what());
+    }
+  }
+}
+
+TEST(Pop3Script, LineBreakInCredentialsIsRefusedBeforeConnecting) {
+  ms::TmsPOPClient pop;
+  pop.SetHost("127.0.0.1:1");
+  pop.UserName = "ann\r\nDELE 1";
+  EXPECT_THROW(pop.Login(), ms::EmsError);
+  EXPECT_FALSE(pop.IsOpen());
+}
+
+TEST(Pop3Script, GreetingThenSilenceTimesOut) {
+  ScriptedServer server({Send("+OK ready\r\n"), Expect("USER ann"), Sleep(3000)});
+  Client c(server);
+  c.pop.TimeOut = 1;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    c.pop.Login();
+    FAIL();
+  } catch (const ms::EmsTimedOutError& e) {
+    EXPECT_STREQ("Operation timed out", e.what());
+  }
+  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(s, 2.5);
+  EXPECT_TRUE(c.pop.IsOpen());  // the caller decides what to do with the connection
+}
+
+TEST(Pop3Script, RetrieveUndoesDotStuffingAndDropsTheTerminator) {
+  const std::string wire = "Subject: dots\r\n\r\n..\r\n..signature\r\nend.\r\n...\r\n.\r\n";
+  ScriptedServer server(
+      Session({Expect("RETR 1"), Send("+OK 50 octets\r\n"), Send(wire), Expect("TOP 2 1"),
+               Send("+OK\r\n"), Send("Subject: top\r\nX-A: 1\r\n\r\n..first\r\n.\r\n")}));
+  Client c(server);
+  CapturingMessage message;
+  c.pop.MailMessage = &message;
+  std::vector<std::string> events;
+  c.pop.OnRetrievingMessage = [&](ms::TmsSocketBase&) { events.push_back("retrieving"); };
+  c.pop.OnMessageRetrieved = [&](ms::TmsSocketBase&) { events.push_back("retrieved"); };
+  std::vector<int> percents;
+  c.pop.OnTransferProgress = [&](ms::TmsSocketBase&, int perc, int, int) {
+    percents.push_back(perc);
+  };
+  c.pop.Login();
+  c.pop.Retrieve();
+  EXPECT_EQ("Subject: dots\r\n\r\n.\r\n.signature\r\nend.\r\n..\r\n", message.Loaded);
+  EXPECT_EQ((std::vector<std::string>{"retrieving", "retrieved"}), events);
+  ASSERT_FALSE(percents.empty());
+  EXPECT_GT(percents.back(), 0);
+
+  c.pop.SetCurrentMessage(1);
+  c.pop.RetrieveHeaders();
+  const std::vector<std::string> lines(message.Headers.begin(), message.Headers.end());
+  EXPECT_EQ((std::vector<std::string>{"Subject: top", "X-A: 1", "", ".first"}), lines);
+  EXPECT_EQ("top", message.Headers.GetFieldValue("Subject"));
+}
+
+TEST(Pop3Script, LyingSizeIsOnlyAProgressScaleAndBlocksAreBounded) {
+  ScriptedServer server(Session({Expect("RETR 1"), Send("+OK 4000000000 octets\r\n"),
+                                 Send("Subject: small\r\n\r\nbody\r\n.\r\n"), Expect("RETR 1"),
+                                 Send("+OK\r\n"), Send(std::string(5000, 'x') + "\r\n.\r\n")}));
+  Client c(server);
+  CapturingMessage message;
+  c.pop.MailMessage = &message;
+  std::vector<int> percents;
+  c.pop.OnTransferProgress = [&](ms::TmsSocketBase&, int perc, int, int) {
+    percents.push_back(perc);
+  };
+  c.pop.Login();
+  c.pop.Retrieve();
+  EXPECT_EQ("Subject: small\r\n\r\nbody\r\n", message.Loaded);
+  EXPECT_EQ(-1, percents.back());  // the size is beyond 32 bits: unknown
+  c.pop.MaxDataSize = 4096;
+  EXPECT_THROW(c.pop.Retrieve(), ms::EmsError);
+}
+
+}  // namespace
