@@ -82,7 +82,8 @@ void TmsHeaders::GetFieldList(const std::string& name, TmsStrings& list) const {
     std::string piece;
     auto flush = [&] {
       std::string t = Trim(piece);
-      if (!t.empty()) list.push_back(CutShortString(DecodeHeaderWords(t)));
+      // Not cut here: ParseAddress cuts the name and the address each to 255.
+      if (!t.empty()) list.push_back(DecodeHeaderWords(t));
       piece.clear();
     };
     for (char c : value) {

@@ -84,18 +84,22 @@ std::string TmsCustomEncoder::AddressText(const TmsMailAddress& address) const {
 }
 
 void TmsCustomEncoder::WriteHeaderLine(const std::string& text) {
-  // Fold a line longer than the limit at its last blank within the limit.
-  std::string rest = text;
-  while (rest.size() > kMaxHeaderLine) {
-    std::size_t b = rest.find_last_of(" \t", kMaxHeaderLine);
-    if (b == std::string::npos || b == 0) break;
-    // Encoded words already carry their own folds.
-    std::size_t crlf = rest.rfind("\r\n", b);
-    if (crlf != std::string::npos && rest.size() - crlf <= kMaxHeaderLine) break;
-    WriteLine(rest.substr(0, b));
-    rest = rest.substr(b);
+  // Encoded words bring their own folds (CR LF and a blank); every physical
+  // line longer than the limit is folded at its last blank within the limit.
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t e = text.find("\r\n", start);
+    std::string rest = text.substr(start, e == std::string::npos ? std::string::npos : e - start);
+    while (rest.size() > kMaxHeaderLine) {
+      std::size_t b = rest.find_last_of(" \t", kMaxHeaderLine);
+      if (b == std::string::npos || b == 0) break;
+      WriteLine(rest.substr(0, b));
+      rest.erase(0, b);
+    }
+    WriteLine(rest);
+    if (e == std::string::npos) break;
+    start = e + 2;
   }
-  WriteLine(rest);
 }
 
 void TmsCustomEncoder::WriteCustomHeaders(std::initializer_list<const char*> more) {
@@ -293,12 +297,16 @@ void TmsCustomEncoder::EncodeMultipart(bool alternative) {
     WriteLine("");
     WriteLine("--" + b);
   }
+  bool closed_alt = false;
   for (int i = 0; i < atts.Count(); ++i) {
     const TmsAttItem& item = atts.Items(i);
     if (i > 0) {
-      WriteLine("");
+      // The empty line after the data already ends the previous part; another
+      // one would become part of its content.
+      if (closed_alt) WriteLine("");
       WriteLine("--" + b);
       htm = rtf = false;
+      closed_alt = false;
     }
     const std::string name = FileNameText(item);
     const bool named = !(alternative || alt || htm || rtf) && !name.empty();
@@ -320,6 +328,7 @@ void TmsCustomEncoder::EncodeMultipart(bool alternative) {
       // The alternatives end here; the following files go into the outer multipart.
       WriteLine("--" + b + "--");
       alt = false;
+      closed_alt = true;
       b = outer;
     }
   }

@@ -56,7 +56,7 @@ const TypeMap& Map() {
 void SetMimeTypesFiles(const std::vector<std::string>& files) {
   std::lock_guard<std::mutex> lock(map_mutex);
   type_files = files;
-  files_overridden = true;
+  files_overridden = !files.empty();
   map_loaded = false;
 }
 

@@ -99,8 +99,9 @@ class TmsHeaders : public std::vector<std::string> {
   std::string GetFieldValue(const std::string& name) const;
   // The same without the cut to 255 bytes (content types with long parameters).
   std::string GetFullFieldValue(const std::string& name) const;
-  // Every comma-separated item of every field called Name, decoded; a comma
-  // inside double quotes does not split.
+  // Every comma-separated item of every field called Name, decoded (and not
+  // cut, so that a long name does not push the address out); a comma inside
+  // double quotes does not split.
   void GetFieldList(const std::string& name, TmsStrings& list) const;
   TmsStrings GetFieldList(const std::string& name) const;
   // Deletes the first field called Name with its continuation lines.
@@ -130,7 +131,8 @@ std::string GetHeaderParameter(const std::string& name, const std::string& value
 // The MIME type of a file from its extension (/etc/mime.types, ~/.mime.types);
 // "application/octet-stream" when unknown.
 std::string ContentTypeOfFile(const std::string& path);
-// Replaces the mime.types files read by ContentTypeOfFile (later files win); for tests.
+// Replaces the mime.types files read by ContentTypeOfFile (later files win); an
+// empty list goes back to the system's and the user's files. For tests.
 void SetMimeTypesFiles(const std::vector<std::string>& files);
 // Splits "Name <address>", "address (Name)" or a bare address.
 void ParseAddress(const std::string& text, TmsMailAddress& address);
