@@ -135,6 +135,9 @@ int TmsHTTPClient::Get() {
   } else {
     const int64_t length = LengthOf(Headers.GetFieldValue("Content-Length"));
     ReceiveStream(ResponseBody, length > 0 ? length : 0, 0);
+    // A body cut short is not the document: say so instead of returning part of it.
+    if (length > 0 && static_cast<int64_t>(ResponseBody.tellp()) < length)
+      throw EmsError("The connection was closed before the end of the data");
   }
   ResponseBody.seekg(0);
   Disconnect();

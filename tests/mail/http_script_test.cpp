@@ -109,6 +109,10 @@ TEST(HttpGet, ContentLengthChunkedAndUntilClose) {
     Served s("/x", "garbage\r\n\r\n");
     EXPECT_EQ(-1, s.http.Get());
   }
+  {
+    Served s("/short", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nonly this");
+    EXPECT_THROW(s.http.Get(), ms::EmsError);
+  }
 }
 
 TEST(HttpGet, ProxyGetsTheWholeUrl) {

@@ -466,3 +466,22 @@ TEST(SocketLayer, ALayerSlipsUnderTheSocketAtConnect) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SocketTimeOut, BlockingModeHasNoTimeOutAndNoPump) {
+  Pair p;
+  p.socket.Blocking = true;
+  p.socket.TimeOut = 1;
+  int pumps = 0;
+  ms::SetMessagePump([&] { ++pumps; });
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    p.Write("late\r\n");
+  });
+  EXPECT_EQ("late", p.socket.ReadLine());
+  writer.join();
+  EXPECT_EQ(0, pumps);
+}
+
+}  // namespace
