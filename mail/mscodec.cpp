@@ -1,7 +1,10 @@
 #include "mail/mscodec.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <random>
+#include <string_view>
 
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
@@ -46,7 +49,12 @@ bool HasEightBit(const std::string& text) {
 
 std::string DecodeBase64Text(const std::string& text) {
   std::string out;
-  out.reserve(text.size() / 4 * 3 + 3);
+  DecodeBase64Append(text, out);
+  return out;
+}
+
+void DecodeBase64Append(const std::string& text, std::string& out) {
+  out.reserve(out.size() + text.size() / 4 * 3 + 3);
   unsigned group = 0;  // bits collected so far
   int have = 0;        // characters in the current group
   int pad = 0;         // "=" characters in the current group
@@ -78,13 +86,17 @@ std::string DecodeBase64Text(const std::string& text) {
     out += static_cast<char>((group >> 10) & 0xFF);
     out += static_cast<char>((group >> 2) & 0xFF);
   }
-  return out;
 }
 
 std::string EncodeBase64Text(const std::string& bytes) {
   std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0, n = bytes.size();
+  EncodeBase64Append(bytes.data(), bytes.size(), out);
+  return out;
+}
+
+void EncodeBase64Append(const char* bytes, std::size_t n, std::string& out) {
+  out.reserve(out.size() + (n + 2) / 3 * 4);
+  std::size_t i = 0;
   auto b = [&](std::size_t k) {
     return static_cast<unsigned>(static_cast<unsigned char>(bytes[k]));
   };
@@ -107,7 +119,6 @@ std::string EncodeBase64Text(const std::string& bytes) {
     out += kBase64Chars[(v >> 6) & 63];
     out += '=';
   }
-  return out;
 }
 
 void EncodeBase64Lines(const std::string& bytes, TmsStrings& lines) {
@@ -115,7 +126,9 @@ void EncodeBase64Lines(const std::string& bytes, TmsStrings& lines) {
   lines.reserve(lines.size() + bytes.size() / kBlock + 1);
   for (std::size_t i = 0; i < bytes.size(); i += kBlock) {
     if ((i / kBlock) % 4096 == 4095) PumpMessages();
-    lines.push_back(EncodeBase64Text(bytes.substr(i, kBlock)));
+    std::string line;
+    EncodeBase64Append(bytes.data() + i, std::min(kBlock, bytes.size() - i), line);
+    lines.push_back(std::move(line));
   }
 }
 
@@ -130,17 +143,23 @@ void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool final
       --n;
     bool soft = n > 0 && line[n - 1] == '=';
     if (soft) --n;
-    for (std::size_t i = 0; i < n; ++i) {
-      char c = line[i];
-      if (c == '=' && i + 2 < n) {
-        int hi = HexValue(line[i + 1]), lo = HexValue(line[i + 2]);
-        if (hi >= 0 && lo >= 0) {
-          out += static_cast<char>(hi * 16 + lo);
-          i += 2;
-          continue;
-        }
+    std::size_t i = 0;
+    while (i < n) {
+      // Copy up to the next "=" in one piece.
+      const void* eq = std::memchr(line.data() + i, '=', n - i);
+      std::size_t e = eq ? static_cast<std::size_t>(static_cast<const char*>(eq) - line.data()) : n;
+      out.append(line, i, e - i);
+      i = e;
+      if (i >= n) break;
+      int hi = i + 2 < n ? HexValue(line[i + 1]) : -1;
+      int lo = i + 2 < n ? HexValue(line[i + 2]) : -1;
+      if (hi >= 0 && lo >= 0) {
+        out += static_cast<char>(hi * 16 + lo);
+        i += 3;
+      } else {
+        out += '=';
+        ++i;
       }
-      out += c;
     }
     bool last = li + 1 == lines.size();
     if (!soft && (finalLineBreak || !last) && !(n > 0 && line[n - 1] == 26)) out += "\r\n";
@@ -163,7 +182,7 @@ void AppendQuoted(std::string& line, unsigned char c) {
 // Cuts one paragraph (without its line end) into quoted-printable lines. When
 // SoftEnd is set the paragraph did not end with a line break and its last line
 // gets a soft break as well.
-void EncodeParagraph(const std::string& p, bool softEnd, TmsStrings& lines) {
+void EncodeParagraph(std::string_view p, bool softEnd, TmsStrings& lines) {
   constexpr std::size_t kMaxRaw = 65;      // characters of text per line
   constexpr std::size_t kMaxEncoded = 73;  // encoded characters before "=" (or "=20")
   std::size_t s = 0, n = p.size();
@@ -218,10 +237,10 @@ void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines) {
   while (s < n) {
     std::size_t e = bytes.find("\r\n", s);
     if (e == std::string::npos) {
-      EncodeParagraph(bytes.substr(s), true, lines);
+      EncodeParagraph(std::string_view(bytes).substr(s), true, lines);
       break;
     }
-    EncodeParagraph(bytes.substr(s, e - s), false, lines);
+    EncodeParagraph(std::string_view(bytes).substr(s, e - s), false, lines);
     s = e + 2;
     if (++count % 4096 == 0) PumpMessages();
   }
@@ -264,6 +283,8 @@ std::string DecodeHeaderWords(const std::string& text) {
   std::size_t pos = 0;      // start of the text not yet copied
   bool after_word = false;  // the copied text ends with a decoded word
   std::size_t scan = 0;
+  std::size_t close = std::string::npos;  // the next "?=" after the last candidate
+  std::size_t open = std::string::npos;   // the next "=?" after the last candidate
   for (;;) {
     std::size_t p = text.find("=?", scan);
     if (p == std::string::npos) break;
@@ -274,8 +295,18 @@ std::string DecodeHeaderWords(const std::string& text) {
       continue;
     }
     char enc = text[q1 + 1];
-    std::size_t end = text.find("?=", q1 + 3);
+    // Candidates only move forward, so the last "?=" found is reused while it
+    // still lies ahead: the scan stays linear however many words fail.
+    if (close == std::string::npos || close < q1 + 3) close = text.find("?=", q1 + 3);
+    std::size_t end = close;
     if (end == std::string::npos) break;
+    // A word that another "=?" starts inside of is not a word (the "=" of
+    // base64 padding before the closing "?=" aside).
+    if (open == std::string::npos || open < q1 + 3) open = text.find("=?", q1 + 3);
+    if (open != std::string::npos && open + 1 < end) {
+      scan = p + 2;
+      continue;
+    }
     std::string payload = text.substr(q1 + 3, end - q1 - 3);
     std::string decoded;
     bool ok = false;

@@ -17,6 +17,8 @@ std::string DecodeHeaderWords(const std::string& text);
 // RFC 2045 base64; "=" padding is dropped; EmsError "Invalid
 // Character" for a byte outside the alphabet.
 std::string DecodeBase64Text(const std::string& text);
+// The same, appending the bytes to Out.
+void DecodeBase64Append(const std::string& text, std::string& out);
 // Quoted-printable text lines to bytes. A line ending in "=" is a soft break;
 // every other line ends with CR LF (unless it ends with the byte 26), except
 // that the last line gets none when FinalLineBreak is false.
@@ -26,6 +28,7 @@ void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool final
 
 // RFC 2045 base64 of the bytes, padded with "=".
 std::string EncodeBase64Text(const std::string& bytes);
+void EncodeBase64Append(const char* bytes, std::size_t size, std::string& out);
 // Base64 lines of 76 characters (blocks of 57 bytes), appended to Lines.
 void EncodeBase64Lines(const std::string& bytes, TmsStrings& lines);
 // Quoted-printable lines of the bytes, appended to Lines: each paragraph

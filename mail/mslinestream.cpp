@@ -12,12 +12,14 @@ bool TLineStream::ReadLine(std::string& line) {
     return false;
   }
   const char* base = data_.data();
-  std::size_t e = pos_;
-  // Look for the first CR or LF.
-  const void* lf = std::memchr(base + pos_, '\n', n - pos_);
-  std::size_t lf_pos = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - base) : n;
-  const void* cr = std::memchr(base + pos_, '\r', lf_pos - pos_);
-  e = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) : lf_pos;
+  // The next LF is remembered, so that text with lone CRs is not scanned again
+  // for every line.
+  if (next_lf_ < pos_ || next_lf_ == kUnknown) {
+    const void* lf = std::memchr(base + pos_, '\n', n - pos_);
+    next_lf_ = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - base) : n;
+  }
+  const void* cr = std::memchr(base + pos_, '\r', next_lf_ - pos_);
+  std::size_t e = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) : next_lf_;
   line.assign(base + pos_, e - pos_);
   if (e < n && data_[e] == '\r') {
     ++e;

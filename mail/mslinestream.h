@@ -26,6 +26,7 @@ class TLineStream {
   void Reset() {
     pos_ = 0;
     eof_ = false;
+    next_lf_ = kUnknown;
   }
   const std::string& Data() const { return data_; }
   // The offset of the next line, and back to such an offset.
@@ -33,11 +34,14 @@ class TLineStream {
   void Seek(std::size_t pos) {
     pos_ = pos < data_.size() ? pos : data_.size();
     eof_ = false;
+    next_lf_ = kUnknown;
   }
 
  private:
   std::string data_;
+  static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
   std::size_t pos_ = 0;
+  std::size_t next_lf_ = kUnknown;  // offset of the next LF (size when none)
   bool eof_ = false;
 };
 

@@ -1,7 +1,10 @@
 #include "mail/msmime.h"
 
+#include <algorithm>
+
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
+#include "mail/mspump.h"
 #include "mail/msuucode.h"
 
 namespace ms {
@@ -104,8 +107,9 @@ void TmsCustomEncoder::WriteHeaderLine(const std::string& text) {
 
 void TmsCustomEncoder::WriteCustomHeaders(std::initializer_list<const char*> more) {
   TmsHeaders h = message_.Headers;
-  for (const char* f : {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject",
-                        "Mime-Version", "Content-Type", "X-Encoding", "Content-Transfer-Encoding"})
+  for (const char* f :
+       {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
+        "Content-Type", "X-Encoding", "Content-Transfer-Encoding", "Content-Disposition"})
     h.RemoveField(f);
   for (const char* f : more)
     h.RemoveField(f);
@@ -237,9 +241,18 @@ void TmsCustomEncoder::EncodeSingleAttachment() {
 void TmsCustomEncoder::WriteAttachmentData(const TmsAttItem& item) {
   TmsStrings lines;
   switch (item.EncodingKind) {
-    case ekBase64:
-      EncodeBase64Lines(item.Data, lines);
-      break;
+    case ekBase64: {
+      // Blocks of 57 bytes give lines of 76 characters.
+      std::string line;
+      for (std::size_t i = 0; i < item.Data.size(); i += 57) {
+        line.clear();
+        EncodeBase64Append(item.Data.data() + i, std::min<std::size_t>(57, item.Data.size() - i),
+                           line);
+        WriteLine(line);
+        if ((i / 57) % 4096 == 4095) PumpMessages();
+      }
+      return;
+    }
     case ekQuotedPrintable:
       QuotedPrintableEncode(item.Data, lines);
       break;

@@ -1,7 +1,6 @@
 #include "mail/msmsg.h"
 
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "mail/msexcept.h"
@@ -12,8 +11,23 @@ namespace ms {
 
 namespace {
 
+// The stream from its current position to its end.
 std::string ReadAll(std::istream& in) {
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::istream::pos_type start = in.tellg();
+  if (start != std::istream::pos_type(-1) && in.seekg(0, std::ios::end)) {
+    const std::istream::pos_type stop = in.tellg();
+    in.seekg(start);
+    if (stop != std::istream::pos_type(-1) && stop >= start) {
+      std::string bytes(static_cast<std::size_t>(stop - start), '\0');
+      in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      bytes.resize(static_cast<std::size_t>(in.gcount()));
+      return bytes;
+    }
+  }
+  in.clear();
+  std::ostringstream all;
+  all << in.rdbuf();
+  return std::move(all).str();
 }
 
 bool NameBeginsWith(const TmsAttItem& item, const std::string& prefix) {
@@ -77,7 +91,11 @@ void TmsCustomMessage::ParseHeaders(const TmsHeaders& lines) {
 }
 
 void TmsCustomMessage::LoadFromStream(std::istream& in) {
-  TmsCustomDecoder decoder(ReadAll(in), *this);
+  DecodeRaw(ReadAll(in));
+}
+
+void TmsCustomMessage::DecodeRaw(std::string raw) {
+  TmsCustomDecoder decoder(std::move(raw), *this);
   decoder.Decode();
 }
 
@@ -93,9 +111,8 @@ void TmsCustomMessage::LoadFromFile(const std::string& path) {
   LoadFromStream(in);
 }
 
-void TmsCustomMessage::LoadFromString(const std::string& bytes) {
-  std::istringstream in(bytes);
-  LoadFromStream(in);
+void TmsCustomMessage::LoadFromString(std::string bytes) {
+  DecodeRaw(std::move(bytes));
 }
 
 void TmsCustomMessage::SaveToFile(const std::string& path) {
@@ -148,8 +165,8 @@ void TmsMessage::Clear() {
   BCC.Clear();
 }
 
-void TmsMessage::LoadFromStream(std::istream& in) {
-  TmsMessageDecoder decoder(ReadAll(in), *this);
+void TmsMessage::DecodeRaw(std::string raw) {
+  TmsMessageDecoder decoder(std::move(raw), *this);
   decoder.Decode();
 }
 
@@ -192,8 +209,8 @@ void TmsArticle::Clear() {
   Path.clear();
 }
 
-void TmsArticle::LoadFromStream(std::istream& in) {
-  TmsArticleDecoder decoder(ReadAll(in), *this);
+void TmsArticle::DecodeRaw(std::string raw) {
+  TmsArticleDecoder decoder(std::move(raw), *this);
   decoder.Decode();
 }
 

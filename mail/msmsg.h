@@ -41,14 +41,15 @@ class TmsCustomMessage {
   // Decodes a raw message from the stream's current position to its end and
   // adds it to this message (call Clear first for a fresh message).
   virtual void LoadFromStream(std::istream& in);
-  // Encodes the message into the stream (from position 0 when it can seek).
+  // Encodes the message into the stream at its current position (the message
+  // itself: no dot-stuffing, which is the SMTP transport's job).
   virtual void SaveToStream(std::ostream& out);
   // Fills the fields from a block of header lines.
   virtual void ParseHeaders(const TmsHeaders& lines);
 
   // Clear, then LoadFromStream of the file; EmsError when it cannot be opened.
   void LoadFromFile(const std::string& path);
-  void LoadFromString(const std::string& bytes);
+  void LoadFromString(std::string bytes);
   // Creates (or truncates) the file and writes the message; EmsError on failure.
   void SaveToFile(const std::string& path);
   std::string SaveToString();
@@ -56,6 +57,9 @@ class TmsCustomMessage {
   void SaveAttachment(int index, const std::string& folder) const;
 
  protected:
+  // Decodes one raw message into this one (the decoder of the class).
+  virtual void DecodeRaw(std::string raw);
+
   mutable std::string content_type_ = "text/plain";
 };
 
@@ -67,9 +71,11 @@ class TmsMessage : public TmsCustomMessage {
 
   void CheckValid() const override;
   void Clear() override;
-  void LoadFromStream(std::istream& in) override;
   void SaveToStream(std::ostream& out) override;
   void ParseHeaders(const TmsHeaders& lines) override;
+
+ protected:
+  void DecodeRaw(std::string raw) override;
 };
 
 // The news-article variant; the program itself does not use it.
@@ -81,9 +87,11 @@ class TmsArticle : public TmsCustomMessage {
 
   void CheckValid() const override;
   void Clear() override;
-  void LoadFromStream(std::istream& in) override;
   void SaveToStream(std::ostream& out) override;
   void ParseHeaders(const TmsHeaders& lines) override;
+
+ protected:
+  void DecodeRaw(std::string raw) override;
 };
 
 }  // namespace ms

@@ -40,7 +40,7 @@ void AppendEncodedLine(const std::string& line, bool uue, std::string& data) {
     if (IsUUBegin(line) || line == "`" || SameText(line, "end")) return;
     data += DecodeUULine(line);
   } else {
-    data += DecodeBase64Text(line);
+    DecodeBase64Append(line, data);
   }
 }
 
@@ -183,7 +183,7 @@ void TmsCustomDecoder::DecodeTextBody() {
     std::string bytes;
     std::size_t count = 0;
     while (source_.ReadLine(line)) {
-      if (!line.empty()) bytes += DecodeBase64Text(line);
+      if (!line.empty()) DecodeBase64Append(line, bytes);
       if (++count % 4096 == 0) PumpMessages();
     }
     for (auto& l : SplitLines(bytes))
@@ -345,7 +345,7 @@ bool TmsCustomDecoder::DecodeFirstPart() {
   } else if (b64) {
     std::string bytes;
     for (const auto& l : lines)
-      if (!l.empty()) bytes += DecodeBase64Text(l);
+      if (!l.empty()) DecodeBase64Append(l, bytes);
     target_.Body = SplitLines(bytes);
   } else {
     // The line end before the delimiter belongs to the delimiter.
@@ -407,17 +407,14 @@ void TmsCustomDecoder::DecodeParts() {
       if (item.EncodingKind == ekBase64) {
         std::string line;
         std::size_t count = 0;
-        bool found = false;
         while (source_.ReadLine(line)) {
           if (IsDelimiter(line, true)) {
             end = RightTrimBlanks(line);
-            found = true;
             break;
           }
           AppendEncodedLine(line, uue, item.Data);
           if (++count % 4096 == 0) PumpMessages();
         }
-        (void)found;
       } else {
         TmsStrings lines;
         end = ReadPartLines(lines, true);

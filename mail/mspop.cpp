@@ -79,8 +79,17 @@ void TmsPOPClient::Login() {
   const std::string pass = Password.substr(0, 255);
   CheckArgument(user, "user name");
   CheckArgument(pass, "password");
-  Connect();
+  if (Security != TmsSecurity::None) CheckTlsOptions(Tls);
+  if (Security == TmsSecurity::TLS)
+    ConnectTLS(*this, TlsHostOf(*this), Tls);
+  else
+    Connect();
   Expect(ReadMultiLineReply());
+  if (Security == TmsSecurity::StartTLS) {
+    WriteLine("STLS");
+    Expect(ReadReply());
+    StartTLS(*this, TlsHostOf(*this), Tls);
+  }
   WriteLine("USER " + user);
   Expect(ReadReply());
   WriteLine("PASS " + pass);

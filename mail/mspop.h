@@ -5,6 +5,7 @@
 #include <string>
 
 #include "mail/mssocket.h"
+#include "mail/mstls.h"
 
 namespace ms {
 
@@ -15,7 +16,12 @@ class TmsPOPClient : public TmsClientSocket {
   TmsPOPClient();
 
   std::string UserName;  // at most 255 characters are sent
-  std::string Password;  // sent in plain text
+  std::string Password;  // sent in plain text unless Security protects it
+
+  // None: the classic plain session. StartTLS: "STLS" after the greeting
+  // (RFC 2595), then USER/PASS over TLS. TLS: TLS from the first byte.
+  TmsSecurity Security = TmsSecurity::None;
+  TmsTlsOptions Tls;
 
   // From the last STAT.
   int MessageCount() const { return messageCount_; }

@@ -62,6 +62,10 @@ void TmsSMTPClient::Connect() {
 }
 
 void TmsSMTPClient::Login() {
+  if (Security != TmsSecurity::None || !AuthUser.empty()) {
+    LoginExtended();
+    return;
+  }
   Connect();
   if (ReadMultiLineReply() != 220) throw EmsServerError(LastReply);
   const std::string name = HeloName.empty() ? LocalHostName() : HeloName;

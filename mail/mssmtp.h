@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mail/mssocket.h"
+#include "mail/mstls.h"
 
 namespace ms {
 
@@ -39,6 +40,22 @@ class TmsSMTPClient : public TmsClientSocket {
   // When not empty, replaces the local host name in HELO.
   std::string HeloName;
 
+  // Secure sending. With Security None and no AuthUser the session is the
+  // classic one (HELO, plain text). Otherwise Login says EHLO; StartTLS sends
+  // STARTTLS (RFC 3207) and EHLO again over TLS; TLS encrypts from the first
+  // byte. With AuthUser set, AUTH follows when the server offers it: PLAIN,
+  // LOGIN or CRAM-MD5 (AuthMechanism names one, "" picks), and only over TLS
+  // unless AllowPlainAuth is set.
+  TmsSecurity Security = TmsSecurity::None;
+  TmsTlsOptions Tls;
+  std::string AuthUser;      // at most 255 characters are sent
+  std::string AuthPassword;  // at most 255 characters are sent
+  std::string AuthMechanism;
+  bool AllowPlainAuth = false;
+  // The extension lines of the last EHLO reply (without "250-" and the
+  // greeting line).
+  const std::vector<std::string>& Extensions() const { return extensions_; }
+
   // Recipients refused in the current transaction.
   int RejectedCount() const { return rejected_; }
 
@@ -54,6 +71,13 @@ class TmsSMTPClient : public TmsClientSocket {
  private:
   void SendData(std::istream& data);
   void ResetTransaction();
+  // Login with EHLO, STARTTLS and AUTH (mssmtpauth.cpp).
+  void LoginExtended();
+  bool Ehlo();
+  void Authenticate();
+  bool Offers(const std::string& keyword) const;
+
+  std::vector<std::string> extensions_;
 
   int rejected_ = 0;
 };

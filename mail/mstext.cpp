@@ -1,5 +1,8 @@
 #include <cctype>
 #include <charconv>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "mail/msmsgcls.h"
 
@@ -116,10 +119,98 @@ std::string FirstToken(const std::string& text) {
   return p == std::string::npos ? t : t.substr(0, p);
 }
 
+namespace {
+
+// The ";"-separated parameters of a header value as (lower-case key, raw value).
+std::vector<std::pair<std::string, std::string>> SplitParameters(const std::string& value) {
+  std::vector<std::pair<std::string, std::string>> params;
+  std::string piece;
+  bool quoted = false;
+  auto flush = [&] {
+    std::size_t eq = piece.find('=');
+    if (eq != std::string::npos)
+      params.emplace_back(LowerCase(Trim(piece.substr(0, eq))), Trim(piece.substr(eq + 1)));
+    piece.clear();
+  };
+  for (char c : value) {
+    if (c == '"') quoted = !quoted;
+    if (c == ';' && !quoted)
+      flush();
+    else
+      piece += c;
+  }
+  flush();
+  return params;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string PercentDecode(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    int hi, lo;
+    if (s[i] == '%' && i + 2 < s.size() && (hi = HexDigit(s[i + 1])) >= 0 &&
+        (lo = HexDigit(s[i + 2])) >= 0) {
+      out += static_cast<char>(hi * 16 + lo);
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+// RFC 2231 parameter Key ("name*=utf-8''%D0%A4", or the pieces "name*0*=",
+// "name*1=" ...): the bytes, the charset not converted.
+std::string Rfc2231Parameter(const std::string& key, const std::string& value) {
+  std::map<std::string, std::string> params;  // the first of each key
+  for (auto& [k, v] : SplitParameters(value))
+    params.emplace(k, std::move(v));
+  auto piece = [](std::string text, bool extended, bool first) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+      text = text.substr(1, text.size() - 2);
+    if (!extended) return text;
+    if (first) {
+      // The first piece starts with charset'language'.
+      std::size_t a = text.find('\'');
+      std::size_t b = a == std::string::npos ? a : text.find('\'', a + 1);
+      if (b != std::string::npos) text = text.substr(b + 1);
+    }
+    return PercentDecode(text);
+  };
+  if (auto it = params.find(key + "*"); it != params.end()) return piece(it->second, true, true);
+  std::string out;
+  for (int n = 0; n < 1000; ++n) {
+    const std::string idx = key + "*" + std::to_string(n);
+    if (auto it = params.find(idx + "*"); it != params.end()) {
+      out += piece(it->second, true, n == 0);
+    } else if (auto plain = params.find(idx); plain != params.end()) {
+      out += piece(plain->second, false, n == 0);
+    } else {
+      break;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string GetHeaderParameter(const std::string& name, const std::string& value) {
   if (name.empty()) return "";
   std::size_t p = LowerCase(value).find(LowerCase(name));
   if (p == std::string::npos) return "";
+  if (p + name.size() < value.size() && value[p + name.size()] == '*') {
+    // An RFC 2231 parameter; the key is the word the name was found in.
+    std::size_t k = p;
+    while (k > 0 && value[k - 1] != ';' && value[k - 1] != ' ' && value[k - 1] != '\t')
+      --k;
+    return Trim(Rfc2231Parameter(LowerCase(value.substr(k, p + name.size() - k)), value));
+  }
   std::string rest = Trim(value.substr(p + name.size()));
   if (!rest.empty() && rest[0] == '=') rest = Trim(rest.substr(1));
   std::string result;

@@ -19,8 +19,10 @@ std::string XdgAutostart::DefaultPath(const EnvLookup& env) {
 
 std::string XdgAutostart::ArgsText() const {
   std::string text;
-  for (const auto& a : extra_args_)
-    text += " " + QuoteExecArg(a);
+  for (const auto& a : extra_args_) {
+    text += ' ';
+    text += QuoteExecArg(a);
+  }
   return text;
 }
 

@@ -62,6 +62,13 @@ Tdm::~Tdm() {
   ReleaseProgress();
   POPClient.OnConnected = nullptr;  // Busy goes before the clients
   POPClient.OnDisconnected = nullptr;
+  // The tray icon refers to the menus: it goes first. Menus are top-level widgets,
+  // owned here rather than by a parent.
+  delete TrayIcon1;
+  TrayIcon1 = nullptr;
+  delete PopupMenu1;
+  delete PopupMenu2;
+  delete ConfMenu;
   if (dm == this) dm = nullptr;
 }
 
@@ -101,14 +108,6 @@ void Tdm::CreateMenus() {
   N39 = item(PopupMenu2, "Закрыть", ImageList6, 2);
 
   ConfMenu = new QMenu();
-
-  for (QMenu* menu : {PopupMenu1, PopupMenu2, ConfMenu})
-    menu->setParent(nullptr);
-  connect(this, &QObject::destroyed, [m1 = PopupMenu1, m2 = PopupMenu2, m3 = ConfMenu] {
-    delete m1;
-    delete m2;
-    delete m3;
-  });
 
   connect(N26, &QAction::triggered, this, &Tdm::N26Click);
   connect(N33, &QAction::triggered, this, &Tdm::N33Click);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 
 #include "mail/mscodec.h"
@@ -199,4 +200,14 @@ TEST(Boundary, EightDigitsAfterThePrefix) {
     EXPECT_TRUE(c >= '0' && c <= '8');
   EXPECT_EQ(GenerateBoundary(b).substr(0, 8), b);
   EXPECT_EQ(GenerateBoundary(b).size(), 16u);
+}
+
+TEST(HeaderWords, ManyBrokenWordsTakeLinearTime) {
+  std::string text;
+  for (int i = 0; i < 100000; ++i)
+    text += "=?a?B?*";
+  text += "?=";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(DecodeHeaderWords(text), text);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);
 }

@@ -42,6 +42,8 @@ TEST(DecodePlain, WithoutMimeVersionEverythingIsBody) {
   TmsMessage m = Decode(Crlf("Subject: x\nContent-Type: text/html\n\n<b>hi</b>\n\nbye\n"));
   EXPECT_EQ(m.Body, (TmsStrings{"<b>hi</b>", "", "bye"}));
   EXPECT_EQ(m.Attachments.Count(), 0);
+  // The POP3 client removes the end-of-data line, so a last "." is the sender's own.
+  EXPECT_EQ(Decode(Crlf("Subject: x\n\nsigned\n.\n")).Body, (TmsStrings{"signed", "."}));
   TmsMessage headers_only = Decode(Crlf("Subject: only\n"));
   EXPECT_EQ(headers_only.Subject, "only");
   EXPECT_TRUE(headers_only.Body.empty());
@@ -267,4 +269,36 @@ TEST(DecodeLimits, HostileInputDoesNotCrash) {
     TmsMessage m;
     EXPECT_NO_THROW(m.LoadFromString(raw));
   }
+}
+
+TEST(DecodeLimits, AnyLineEndReadsTheSame) {
+  const std::string lf =
+      "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
+      "Content-Type: text/plain\n\none\ntwo\n--b\nContent-Type: application/x-y; name=a\n"
+      "Content-Transfer-Encoding: base64\n\nAAEC\n--b--\n";
+  std::string cr = lf;
+  for (char& c : cr)
+    if (c == '\n') c = '\r';
+  for (const std::string& raw : {lf, cr, Crlf(lf)}) {
+    TmsMessage m = Decode(raw);
+    EXPECT_EQ(m.Body, (TmsStrings{"one", "two"}));
+    ASSERT_EQ(m.Attachments.Count(), 1);
+    EXPECT_EQ(m.Attachments.Items(0).Data, std::string("\0\1\2", 3));
+  }
+}
+
+TEST(DecodeArticle, NewsArticleFields) {
+  TmsArticle a;
+  a.Sender = {"Poster", "p@x"};
+  a.NewsGroups = "fido7.ru.test";
+  a.Subject = "Test";
+  a.Body = {"text"};
+  std::string raw = a.SaveToString();
+  EXPECT_EQ(raw.substr(0, raw.find("Mime-Version")),
+            Crlf("From:     Poster <p@x>\nNewsgroups: fido7.ru.test\nSubject:  Test\n"));
+  TmsArticle back;
+  back.LoadFromString(raw);
+  EXPECT_EQ(back.NewsGroups, "fido7.ru.test");
+  EXPECT_EQ(back.Subject, "Test");
+  EXPECT_EQ(back.Body, a.Body);
 }

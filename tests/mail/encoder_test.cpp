@@ -380,6 +380,11 @@ TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
     back.LoadFromString(raw);
     ExpectSameMessage(before, back, s.name);
     EXPECT_EQ(m.Body, before.Body);
+    // A loaded message saved again (the outgoing queue) is still the same message.
+    TmsMessage again;
+    again.LoadFromString(back.SaveToString());
+    ExpectSameMessage(before, again, s.name + " again");
+    EXPECT_EQ(again.Headers.size(), back.Headers.size());
     EXPECT_EQ(raw.find("\nThe following error"), std::string::npos);
   }
 }

@@ -151,3 +151,16 @@ TEST(Attachments, FileNameSetsTypeAndKind) {
   EXPECT_STREQ(EncodingKindName(ekBase64), "Base64");
   EXPECT_STREQ(EncodingKindName(ekQuotedPrintable), "Quoted-Printable");
 }
+
+TEST(TextRoutines, Rfc2231Parameters) {
+  EXPECT_EQ(GetHeaderParameter("filename", "attachment; filename*=UTF-8''%D0%A4%20a.pdf"),
+            "\xD0\xA4 a.pdf");
+  EXPECT_EQ(GetHeaderParameter("name",
+                               "application/pdf; name*0*=koi8-r'ru'%F0; name*1=\"x y\";"
+                               " name*2*=%2Epdf"),
+            "\xF0x y.pdf");
+  // Found inside "filename*" as "name" is found inside "filename".
+  EXPECT_EQ(GetHeaderParameter("name", "attachment; filename*=''a%41"), "aA");
+  EXPECT_EQ(GetHeaderParameter("name", "x; name*=broken%4"), "broken%4");
+  EXPECT_EQ(GetHeaderParameter("name", "x; name*1=missing-first"), "");
+}

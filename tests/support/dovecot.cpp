@@ -97,7 +97,7 @@ void DovecotServer::Start() {
                                      {"POP3S_PORT", std::to_string(pop3sPort_)}});
     WriteFile(dir_ + "/dovecot.conf", conf);
     // After SIGTERM these only wait out timers; the mail itself is safe by then.
-    process_.SetLingering({"log", "stats", "pop3"});
+    process_.SetLingering({"log", "stats", "config", "pop3", "pop3-login"});
     process_.Start({"/usr/sbin/dovecot", "-F", "-c", dir_ + "/dovecot.conf"},
                    dir_ + "/dovecot.out");
     if (WaitForGreeting(process_, pop3Port_, "+OK", kStartTimeoutMs, &failure)) return;

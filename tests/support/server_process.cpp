@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -14,9 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -102,8 +103,8 @@ void ReapGroup(pid_t group, int graceMs) {
   }
 }
 
-// One thread that completes the stops handed to it; destroyed (after finishing them all) when
-// the test program exits.
+// Completes the stops handed to it, each on its own thread so that servers wind down in
+// parallel; destroyed (after waiting for all of them) when the test program exits.
 class Reaper {
  public:
   // Null once the program's static objects are being destroyed.
@@ -114,38 +115,18 @@ class Reaper {
   }
   void Add(std::function<void()> job) {
     std::lock_guard<std::mutex> lock(mutex_);
-    jobs_.push_back(std::move(job));
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
-    wake_.notify_one();
+    threads_.emplace_back(std::move(job));
   }
   ~Reaper() {
     gone_ = true;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      quit_ = true;
-    }
-    wake_.notify_one();
-    if (thread_.joinable()) thread_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& t : threads_)
+      t.join();
   }
 
  private:
-  void Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
-      if (jobs_.empty()) return;
-      auto job = std::move(jobs_.front());
-      jobs_.pop_front();
-      lock.unlock();
-      job();
-      lock.lock();
-    }
-  }
   std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> jobs_;
-  bool quit_ = false;
-  std::thread thread_;
+  std::vector<std::thread> threads_;
   static inline std::atomic<bool> gone_{false};
 };
 
@@ -197,10 +178,13 @@ void ServerProcess::Stop(int graceMs) {
       reaped = true;
       break;
     }
-    if (!lingering_.empty() && OnlyLingeringLeft()) break;
+    if (!lingering_.empty() && OnlyLingeringLeft()) break;  // killed below, with the leader
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (!reaped) {
+    if (Clock::now() >= until)
+      fprintf(stderr, "test server %d still ran %d ms after SIGTERM: killed\n",
+              static_cast<int>(group), graceMs);
     kill(-group, SIGKILL);
     kill(pid_, SIGKILL);
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
@@ -226,10 +210,7 @@ bool ServerProcess::OnlyLingeringLeft() const {
     if (sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &ppid, &pgrp) != 3) continue;
     if (pgrp != pid_ || state == 'Z') continue;
     std::string comm = stat.substr(open + 1, close - open - 1);
-    bool lingering = false;
-    for (const auto& n : lingering_)
-      lingering = lingering || comm == n;
-    if (!lingering) return false;
+    if (std::find(lingering_.begin(), lingering_.end(), comm) == lingering_.end()) return false;
   }
   return true;
 }

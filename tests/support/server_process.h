@@ -24,8 +24,9 @@ class ServerProcess {
   void Start(const std::vector<std::string>& argv, const std::string& logFile);
   pid_t Pid() const { return pid_; }
   // Processes (by command name) that only delay a stop: once SIGTERM was sent and nothing but
-  // the leader and such processes is left of the group, the group is killed at once. (Dovecot's
-  // master waits a second or two for its "log" process, which has nothing left to do.)
+  // the leader and such processes is left of the group, the group is killed at once (and the
+  // orphans reaped by the test program). Dovecot's master waits a second or two for its "log"
+  // process, which has nothing left to do by then.
   void SetLingering(std::vector<std::string> names) { lingering_ = std::move(names); }
   // True while the program runs (not exited, not a zombie); reaps it once it has ended.
   bool Alive();

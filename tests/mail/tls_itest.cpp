@@ -1,0 +1,192 @@
+// POP3 and SMTP over TLS against real Dovecot and Exim on loopback, with the
+// suite's test CA: implicit TLS, STLS / STARTTLS, certificates for another
+// host, trusted fingerprints, AUTH PLAIN and LOGIN, refused passwords.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "mail/msexcept.h"
+#include "mail/msmsg.h"
+#include "mail/mspop.h"
+#include "mail/mssmtp.h"
+#include "mail/mstls.h"
+#include "tests/support/certs.h"
+#include "tests/support/dovecot.h"
+#include "tests/support/exim.h"
+#include "tests/support/tempdir.h"
+
+namespace {
+
+using namespace vigilo::test;
+using ms::TmsSecurity;
+
+class TlsReal : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dovecot_ = std::make_unique<DovecotServer>(
+        std::vector<MailUser>{{"alice", "alicepw"}, {"bob", "bobpw"}});
+    exim_ = std::make_unique<EximServer>(*dovecot_, std::vector<MailUser>{{"alice", "alicepw"}});
+  }
+  static void TearDownTestSuite() {
+    dovecot_->BeginStop();
+    exim_->BeginStop();
+    exim_.reset();
+    dovecot_.reset();
+  }
+
+  static void Pop(ms::TmsPOPClient& pop, int port, TmsSecurity security,
+                  const std::string& host = "127.0.0.1") {
+    pop.SetHost(host + ":" + std::to_string(port));
+    pop.UserName = "alice";
+    pop.Password = "alicepw";
+    pop.TimeOut = 5;
+    pop.Security = security;
+    pop.Tls.CAFile = Certificates().ca.cert;
+  }
+
+  static void Smtp(ms::TmsSMTPClient& smtp, ms::TmsMessage& message, int port, TmsSecurity security,
+                   const std::string& subject) {
+    smtp.SetHost("127.0.0.1:" + std::to_string(port));
+    smtp.HeloName = "client.example.test";
+    smtp.TimeOut = 5;
+    smtp.Security = security;
+    smtp.Tls.CAFile = Certificates().ca.cert;
+    smtp.AuthUser = "alice";
+    smtp.AuthPassword = "alicepw";
+    message.Sender.Address = "alice@example.test";
+    message.Recipients.Add("bob@example.test");
+    message.Subject = subject;
+    message.Body = {"sent over TLS"};
+    smtp.MailMessage = &message;
+  }
+
+  static bool BobGot(const std::string& subject, size_t count) {
+    for (const std::string& m : exim_->WaitForMessages("bob", count, 5000))
+      if (m.find("Subject: " + subject) != std::string::npos) return true;
+    return false;
+  }
+
+  static std::unique_ptr<DovecotServer> dovecot_;
+  static std::unique_ptr<EximServer> exim_;
+};
+std::unique_ptr<DovecotServer> TlsReal::dovecot_;
+std::unique_ptr<EximServer> TlsReal::exim_;
+
+TEST_F(TlsReal, Pop3OverTlsPortAndWithStlsVerifiedThroughTheCa) {
+  dovecot_->Clear("alice");
+  dovecot_->AddMessage("alice", "Subject: one\r\n\r\nfirst body\r\n");
+  dovecot_->AddMessage("alice", "Subject: two\r\n\r\nsecond body\r\n");
+  struct Case {
+    int port;
+    TmsSecurity security;
+    const char* host;
+  };
+  for (const Case& c : {Case{dovecot_->Pop3sPort(), TmsSecurity::TLS, "127.0.0.1"},
+                        Case{dovecot_->Pop3sPort(), TmsSecurity::TLS, "localhost"},
+                        Case{dovecot_->Pop3Port(), TmsSecurity::StartTLS, "127.0.0.1"}}) {
+    ms::TmsPOPClient pop;
+    ms::TmsMessage message;
+    pop.MailMessage = &message;
+    Pop(pop, c.port, c.security, c.host);
+    pop.Login();
+    EXPECT_TRUE(ms::IsEncrypted(pop));
+    EXPECT_EQ(2, pop.MessageCount());
+    pop.SetCurrentMessage(1);
+    pop.Retrieve();
+    EXPECT_EQ("two", message.Subject);
+    pop.Quit();
+  }
+}
+
+TEST_F(TlsReal, CertificateForAnotherHostRefusedUnlessItsFingerprintIsTrusted) {
+  DovecotServer other({{"alice", "alicepw"}}, DovecotServer::Cert::OtherHost);
+  for (TmsSecurity security : {TmsSecurity::StartTLS, TmsSecurity::TLS}) {
+    ms::TmsPOPClient pop;
+    Pop(pop, security == TmsSecurity::TLS ? other.Pop3sPort() : other.Pop3Port(), security);
+    try {
+      pop.Login();
+      FAIL() << "login succeeded";
+    } catch (const ms::EmsTlsError& e) {
+      EXPECT_EQ(ms::EmsTlsError::WrongHost, e.Why());
+      EXPECT_NE(std::string(e.what()).find("for another host (other.example.test)"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+  // Nobody tried to log in: Dovecot saw no USER/PASS on any connection.
+  std::string log;
+  for (int i = 0; i < 100 && log.find("no auth attempts") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    log = ReadFile(other.LogFile());
+  }
+  EXPECT_NE(log.find("no auth attempts"), std::string::npos) << log;
+  EXPECT_EQ(log.find("user=<alice>"), std::string::npos) << log;
+
+  ms::TmsPOPClient pop;
+  Pop(pop, other.Pop3sPort(), TmsSecurity::TLS);
+  pop.Tls.CAFile.clear();
+  pop.Tls.TrustCert = Certificates().other.sha256Colon;
+  pop.Login();
+  pop.Quit();
+  other.BeginStop();
+}
+
+TEST_F(TlsReal, SubmissionWithStartTlsAndAuthPlainOrLogin) {
+  dovecot_->Clear("bob");
+  size_t sent = 0;
+  for (const char* mechanism : {"", "LOGIN"}) {
+    ms::TmsSMTPClient smtp;
+    ms::TmsMessage message;
+    const std::string subject = std::string("auth ") + (*mechanism ? mechanism : "default");
+    Smtp(smtp, message, exim_->SubmissionPort(), TmsSecurity::StartTLS, subject);
+    smtp.AuthMechanism = mechanism;
+    smtp.Login();
+    EXPECT_TRUE(ms::IsEncrypted(smtp));
+    smtp.SendMessage();
+    smtp.Quit();
+    EXPECT_TRUE(BobGot(subject, ++sent)) << subject;
+  }
+  // TLS from the first byte on its own port.
+  ms::TmsSMTPClient smtp;
+  ms::TmsMessage message;
+  Smtp(smtp, message, exim_->TlsPort(), TmsSecurity::TLS, "implicit");
+  smtp.Login();
+  smtp.SendMessage();
+  smtp.Quit();
+  EXPECT_TRUE(BobGot("implicit", ++sent));
+}
+
+TEST_F(TlsReal, WrongPasswordRefusedWithTheServersLine) {
+  ms::TmsSMTPClient smtp;
+  ms::TmsMessage message;
+  Smtp(smtp, message, exim_->SubmissionPort(), TmsSecurity::StartTLS, "never");
+  smtp.AuthPassword = "wrong";
+  try {
+    smtp.Login();
+    FAIL() << "login succeeded";
+  } catch (const ms::EmsServerError& e) {
+    EXPECT_EQ(0u, std::string(e.what()).rfind("535 ", 0)) << e.what();
+  }
+  smtp.Disconnect();
+}
+
+TEST_F(TlsReal, AuthInPlainTextOnlyWhenAllowed) {
+  ms::TmsSMTPClient smtp;
+  ms::TmsMessage message;
+  Smtp(smtp, message, exim_->AuthPlainPort(), TmsSecurity::None, "plain auth");
+  EXPECT_THROW(smtp.Login(), ms::EmsError);
+  EXPECT_FALSE(smtp.IsOpen());
+
+  dovecot_->Clear("bob");
+  smtp.AllowPlainAuth = true;
+  smtp.Login();
+  EXPECT_FALSE(ms::IsEncrypted(smtp));
+  smtp.SendMessage();
+  smtp.Quit();
+  EXPECT_TRUE(BobGot("plain auth", 1));
+}
+
+}  // namespace
