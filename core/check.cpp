@@ -282,7 +282,12 @@ void TCheckCycle::StartCheck() {
       try {
         const int count = pop_.MessageCount();
         if (!result.Changed) result.Changed = count != oldCount;
-        if (count > 0) ReadHeaders(i, count, deleteList);
+        if (count > 0) {
+          ReadHeaders(i, count, deleteList);
+        } else {
+          // An empty mailbox keeps no message, so no cached message file stays either.
+          PruneCache(u.InDir, {});
+        }
         result.Total += count;
         pop_.Quit();
       } catch (...) {

@@ -3,6 +3,7 @@
 // what a check shows, and the mail components wired as the data module wires them.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,7 @@ class RecordingView : public CheckView {
   void SetProgress(int position, const std::string& l2) override {
     barPos = position;
     label2 = l2;
+    if (onProgress) onProgress();
   }
   void SetProgressLabels(const std::string& l1, const std::string& l2) override {
     label1 = l1;
@@ -64,6 +66,7 @@ class RecordingView : public CheckView {
   bool ProgressVisible() const override { return progress; }
   void ReleaseProgress() override { progress = false; }
 
+  std::function<void()> onProgress;  // after each message of a mailbox
   std::vector<std::string> calls;
   std::vector<std::string> hints;
   std::string hint;

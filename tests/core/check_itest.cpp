@@ -127,6 +127,14 @@ TEST_F(CheckCycleIT, MarkedMessageIsDeletedAndItsFilepruned) {
   EXPECT_TRUE(fs::exists(in + "/info.txt"));
   EXPECT_TRUE(fs::exists(rig.dir.path() / "in" / "m_outside"));
   EXPECT_EQ(rig.view.hint, "Work-2;");
+
+  // Once the mailbox is empty no cached message stays; "info.txt" does.
+  Server().Clear("work");
+  rig.check.StartCheck();
+  EXPECT_FALSE(fs::exists(MessageFilePath(in, "keep1@x")));
+  EXPECT_FALSE(fs::exists(MessageFilePath(in, "keep2@x")));
+  EXPECT_TRUE(fs::exists(in + "/info.txt"));
+  EXPECT_EQ(rig.view.hint, "Новой почты нет");
 }
 
 TEST_F(CheckCycleIT, MessagesWithoutIdKeepKeysOfTheirOwn) {
@@ -257,6 +265,24 @@ TEST(CheckCycleScripted, ErrorAfterLoginEndsTheCheckWithoutQuit) {
   EXPECT_TRUE(u.Heads[0].DeleteNext);
   EXPECT_EQ(rig.view.hint, "Work-1;\r\nNext-нет связи");
   EXPECT_EQ(rig.ErrorLog(), "");  // reported to the caller, not logged
+}
+
+TEST(CheckCycleScripted, AnInventedCountSizesNothing) {
+  using namespace test;
+  ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
+                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 2000000000 1\r\n"),
+                         Expect("TOP 1 1"), Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"),
+                         Expect("LIST 1"), Send("+OK 1 7\r\n"), Expect("TOP 2 1"), Close()});
+  CheckRig rig;
+  rig.Add("Work", "u", "p", server.Port());
+  std::size_t capacity = SIZE_MAX;
+  rig.view.onProgress = [&] { capacity = rig.Conf(0).Heads.capacity(); };
+  EXPECT_THROW(rig.check.StartCheck(), ms::EmsError);
+  EXPECT_TRUE(server.Finished());
+  EXPECT_LE(capacity, static_cast<std::size_t>(tusers::kHeadsReserveLimit));
+  EXPECT_EQ(rig.view.barMax, 2000000000);
+  EXPECT_EQ(rig.busy, 0);
+  EXPECT_FALSE(rig.pop.IsOpen());
 }
 
 }  // namespace
