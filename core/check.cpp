@@ -288,7 +288,7 @@ void TCheckCycle::StartCheck() {
           // An empty mailbox keeps no message, so no cached message file stays either.
           PruneCache(u.InDir, {});
         }
-        result.Total += count;
+        result.Total += std::max(count, 0);
         pop_.Quit();
       } catch (...) {
         // The session is abandoned without QUIT: nothing marked or blacklisted was
