@@ -67,13 +67,13 @@ void TmsHTTPClient::SetURL(const std::string& value) {
     if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) throw EmsError("Invalid URL");
   url_ = value;
   std::string s = value;
-  if (UpperCase(s.substr(0, 7)) == "HTTP://") s = s.substr(7);
+  if (UpperCase(s.substr(0, 7)) == "HTTP://") s.erase(0, 7);
   const size_t slash = s.find('/');
   const std::string host = slash == std::string::npos ? s : s.substr(0, slash);
   if (host.empty()) throw EmsError("Invalid URL");
   SetHost(host);
   if (slash == std::string::npos) {
-    DocumentPath = "/";
+    DocumentPath.assign(1, '/');  // not = "/": GCC 12 warns falsely (-Wrestrict) at -O3
     return;
   }
   DocumentPath = s.substr(slash);

@@ -156,10 +156,13 @@ void Tdm::ApplySettings() {
   N27->setEnabled(true);
 }
 
-void Tdm::WaitWhileBusy() {
-  while (Busy != 0) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+void Tdm::WhenNotBusy(std::function<void()> action) {
+  if (Busy == 0) {
+    action();
+    return;
   }
+  QTimer::singleShot(
+      50, this, [this, action = std::move(action)]() mutable { WhenNotBusy(std::move(action)); });
 }
 
 void Tdm::Timer1Timer() {
@@ -170,20 +173,22 @@ void Tdm::N26Click() {
   N5->setEnabled(false);
   N26->setEnabled(false);
   Timer1->stop();
-  std::string error;
-  try {
-    WaitWhileBusy();
-    StartCheck();
-  } catch (const std::exception& e) {
-    error = e.what();
-  }
-  StartTimer1();
-  N5->setEnabled(true);
-  N26->setEnabled(true);
-  if (!error.empty()) {
-    QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
-                          QString::fromStdString(error));
-  }
+  WhenNotBusy([this] {
+    std::string error;
+    try {
+      StartCheck();
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    // Whatever the check did, checking goes on.
+    StartTimer1();
+    N5->setEnabled(true);
+    N26->setEnabled(true);
+    if (!error.empty()) {
+      QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
+                            QString::fromStdString(error));
+    }
+  });
 }
 
 void Tdm::N33Click() {

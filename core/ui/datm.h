@@ -129,8 +129,10 @@ class Tdm : public QObject, public CheckView {
   int FramePauseMs = 25;
   void LoadIconSet(const std::string& ini_path);
   void SaveIconSet(const std::string& ini_path);
-  // Returns once Busy is 0, processing events meanwhile.
-  void WaitWhileBusy();
+  // Runs `action` once Busy is 0: at once, or later from the event loop. A check
+  // that holds Busy runs further down the same thread's stack, so waiting in a
+  // nested loop here could never see it end.
+  void WhenNotBusy(std::function<void()> action);
   // Starts Timer1 unless checking is stopped or the interval says no ticks.
   void StartTimer1();
 

@@ -26,7 +26,10 @@ struct Program : ::testing::Test {
   test::TempDir dir;
   std::string home = dir.str() + "home";
 
-  void SetUp() override { fs::create_directory(dir.str() + "run"); }
+  void SetUp() override {
+    fs::create_directory(dir.str() + "run");
+    fs::permissions(dir.str() + "run", fs::perms::owner_all);
+  }
 
   std::vector<std::string> Environment() const {
     std::vector<std::string> env;

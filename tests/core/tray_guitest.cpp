@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <filesystem>
+#include <set>
 
 #include "core/timing.h"
 #include "core/ui/datm.h"
@@ -153,6 +154,17 @@ TEST_F(TdmTest, MenusCarryTheirCaptionsAndDefaults) {
   EXPECT_TRUE(tdm.Timer1->isActive());
   EXPECT_TRUE(tdm.N26->isEnabled());
   EXPECT_TRUE(tdm.N5->isEnabled());
+
+  // While a session is open the command waits for it, without blocking the loop.
+  tdm.Busy = 1;
+  tdm.N26->trigger();
+  Spin(120);
+  EXPECT_FALSE(tdm.N26->isEnabled());
+  EXPECT_FALSE(tdm.Timer1->isActive());
+  tdm.Busy = 0;
+  Spin(120);
+  EXPECT_TRUE(tdm.N26->isEnabled());
+  EXPECT_TRUE(tdm.Timer1->isActive());
 
   bool exit_requested = false;
   QObject::connect(&tdm, &Tdm::ExitRequested, [&] { exit_requested = true; });
