@@ -9,8 +9,9 @@ namespace vigilo {
 struct CommandLine {
   bool Help = false;
   bool Version = false;
-  std::string Home;   // --home DIR ("" when not given)
-  std::string Error;  // not empty: the line cannot be used
+  bool Check = false;  // --check: one headless check, then exit
+  std::string Home;    // --home DIR ("" when not given)
+  std::string Error;   // not empty: the line cannot be used
 };
 
 // args without the program name.

@@ -1,11 +1,13 @@
 // vigilo: the tray mail-watch program.
 
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "core/cmdline.h"
 #include "core/environment.h"
+#include "core/headless.h"
 #include "core/ui/application.h"
 #include "platform/single_instance.h"
 #include "vigilo_version.h"
@@ -27,8 +29,16 @@ int main(int argc, char** argv) {
   }
 
   const EnvLookup env = ProcessEnvironment();
-  // A headless run (one check without a display) branches off before the lock: it
-  // needs only AppEnvironment and TDMU, no QApplication and no widgets.
+  if (cmd.Check) {
+    // No display, no widgets and no single-instance lock: it runs beside the tray program.
+    std::string error;
+    auto check_env = AppEnvironment::Create(cmd, env, &error);
+    if (!check_env) {
+      std::fprintf(stderr, "vigilo: %s\n", error.c_str());
+      return kCheckFailed;
+    }
+    return RunHeadlessCheck(*check_env, std::cout, std::cerr);
+  }
   // Only one copy per user: a second start ends at once, silently. The lock lives in
   // the runtime folder, which needs no settings to find.
   const Folders folders = ResolveFolders(cmd.Home, env);

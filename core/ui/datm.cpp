@@ -45,6 +45,10 @@ Tdm::Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent)
   TrayIcon1->SetHint("Проверка почты");
   TrayIcon1->SetPopupMenu(PopupMenu1);
 
+  SetUpMailComponents(POPClient, POPMess, SMTPClient, SMTPmess, Busy);
+  Check = std::make_unique<TCheckCycle>(Settings(), POPClient, POPMess, SMTPClient, SMTPmess,
+                                        msRas1, *this, sound_, Busy);
+
   // Creation handler.
   const std::string ini = folders_.Home + "icon.ini";
   std::error_code ec;
@@ -55,6 +59,9 @@ Tdm::Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent)
 }
 
 Tdm::~Tdm() {
+  ReleaseProgress();
+  POPClient.OnConnected = nullptr;  // Busy goes before the clients
+  POPClient.OnDisconnected = nullptr;
   // The tray icon refers to the menus: it goes first. Menus are top-level widgets,
   // owned here rather than by a parent.
   delete TrayIcon1;

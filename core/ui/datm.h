@@ -6,9 +6,13 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "config/dmuser.h"
+#include "core/check.h"
+#include "core/checkview.h"
 #include "core/ui/imagelist.h"
 #include "core/ui/trayicon.h"
 #include "platform/folders.h"
@@ -19,8 +23,10 @@ class QMenu;
 namespace vigilo {
 
 class SoundPlayer;
+class Tprogress;
 
-class Tdm : public QObject {
+// Tdm is the view of its checks: the tray icon, the tray menus and the progress window.
+class Tdm : public QObject, public CheckView {
   Q_OBJECT
 
  public:
@@ -64,6 +70,17 @@ class Tdm : public QObject {
   QAction* N38 = nullptr;      // "Установки"
   QAction* N39 = nullptr;      // "Закрыть"
 
+  // Mail components, shared by the check, the viewer and the compose window.
+  ms::TmsPOPClient POPClient;
+  ms::TmsMessage POPMess;
+  ms::TmsSMTPClient SMTPClient;
+  ms::TmsMessage SMTPmess;
+  TmsRas msRas1;
+  // The check cycle over these components; its OnNewMailNotice starts the notice.
+  std::unique_ptr<TCheckCycle> Check;
+  // The progress window while one is shown (check, dial or download), else nullptr.
+  Tprogress* Progress = nullptr;
+
   // Fields.
   std::string TempPath;  // the private temporary folder, with trailing '/'
   uint8_t Busy = 0;      // 1 while a POP3 session is open
@@ -74,10 +91,42 @@ class Tdm : public QObject {
 
   // Copies timing and program paths from the settings and restarts Timer1.
   void ApplySettings();
-  // One check of every active configuration.
+  // One check of every active configuration; does nothing while one runs. An error
+  // that ends the check is shown in the application's error box (ShowError).
   void StartCheck();
   // Tray icon, tooltip and per-configuration menu items after a check.
   void UpdateStatus();
+  bool EnsureConnection() { return Check->EnsureConnection(); }
+  bool PopLogin(int32_t conf) { return Check->PopLogin(conf); }
+  void WriteErrorLog(const std::string& error, int32_t conf) { Check->WriteErrorLog(error, conf); }
+  void FinishConnection() { Check->FinishConnection(); }
+  // Download progress into the progress window: Label2 "12k/40k", Bar at the count.
+  void POPClientTransferProgress(ms::TmsSocketBase& Sender, int Perc, int ByteCount, int LineCount);
+  // Creates the progress window (released by ReleaseProgress) and places it.
+  Tprogress* CreateProgress();
+  // Shows an error that ended an operation; OnError replaces the message box.
+  void ShowError(const std::string& text);
+  std::function<void(const std::string&)> OnError;
+  // Per-configuration menu item chosen: CurConf := conf, then HeadersRequested.
+  void ConfItemClick(int32_t conf);
+
+  // CheckView.
+  void PlayCheckFrames() override;
+  void ShowCheckAnimation() override;
+  void ShowMailWaiting() override;
+  void ShowSteadyIcon() override;
+  void SetHint(const std::string& hint) override;
+  void SetTrayMenu(TrayMenu menu) override;
+  void ClearConfItems() override;
+  void AddConfItems(int32_t conf) override;
+  void SetConfItem(std::size_t position, const ConfItemLook& look) override;
+  void ShowProgress(const std::string& label1, const std::string& label2, int max) override;
+  void SetProgress(int position, const std::string& label2) override;
+  void SetProgressLabels(const std::string& label1, const std::string& label2) override;
+  bool ProgressVisible() const override;
+  void ReleaseProgress() override;
+  // Pause of each of the eight frames at the start of a check.
+  int FramePauseMs = 25;
   void LoadIconSet(const std::string& ini_path);
   void SaveIconSet(const std::string& ini_path);
   // Runs `action` once Busy is 0: at once, or later from the event loop. A check
@@ -98,6 +147,8 @@ class Tdm : public QObject {
  signals:
   // The user chose "Закрыть": the program ends.
   void ExitRequested();
+  // The user chose a configuration's item: show its headers (CurConf is set).
+  void HeadersRequested(int conf);
 
  private:
   void CreateMenus();
@@ -106,6 +157,9 @@ class Tdm : public QObject {
   TDMU& DMU_;
   Folders folders_;
   SoundPlayer* sound_;
+  // The per-configuration items of N5 and ConfMenu, in menu order.
+  std::vector<QAction*> n5Items_;
+  std::vector<QAction*> confItems_;
 };
 
 // The program's one Tdm while it exists (global name dm).

@@ -1,0 +1,327 @@
+#include "core/check.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <utility>
+
+#include "platform/errorlog.h"
+#include "platform/sound.h"
+#include "platform/utf8.h"
+#include "viewer/CyrCoder.h"
+#include "viewer/blacklist.h"
+#include "viewer/msgstore.h"
+
+namespace vigilo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Keys and file names compare without regard to letter case.
+std::string LowerAscii(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return s;
+}
+
+// Deletes every "m_" file of in_dir whose name is not in `keep` (lower case).
+void PruneCache(const std::string& in_dir, const std::set<std::string>& keep) {
+  std::error_code ec;
+  fs::directory_iterator it(in_dir, ec);
+  if (ec) return;  // no folder: nothing to prune
+  std::vector<fs::path> gone;
+  for (const fs::directory_entry& e : it) {
+    if (!e.is_regular_file(ec) || e.is_symlink(ec)) continue;  // normal files only
+    const std::string name = e.path().filename().string();
+    if (!IsMessageFileName(name)) continue;
+    if (!keep.count(LowerAscii(name))) gone.push_back(e.path());
+  }
+  for (const fs::path& p : gone)
+    fs::remove(p, ec);
+}
+
+}  // namespace
+
+void SetUpMailComponents(ms::TmsPOPClient& pop, ms::TmsMessage& popMess, ms::TmsSMTPClient& smtp,
+                         ms::TmsMessage& smtpMess, uint8_t& busy) {
+  pop.TimeOut = 120;
+  pop.Port = 110;
+  pop.MailMessage = &popMess;
+  pop.OnConnected = [&busy](ms::TmsSocketBase&) { busy = 1; };
+  pop.OnDisconnected = [&busy](ms::TmsSocketBase&) { busy = 0; };
+  popMess.SetContentType("text/plain");
+  popMess.ReturnReceipt = false;
+  smtp.MailMessage = &smtpMess;
+  smtpMess.SetContentType("text/plain");
+  smtpMess.CharSet = ms::csISO8859;
+  smtpMess.ReturnReceipt = false;
+}
+
+std::string TransferProgressText(int64_t received, int64_t max) {
+  return std::to_string(received / 1024) + "k/" + std::to_string(max / 1024) + "k";
+}
+
+TCheckCycle::TCheckCycle(tusers& settings, ms::TmsPOPClient& pop, ms::TmsMessage& popMess,
+                         ms::TmsSMTPClient& smtp, ms::TmsMessage& smtpMess, TmsRas& ras,
+                         CheckView& view, SoundPlayer* sound, uint8_t& busy)
+    : s_(settings),
+      pop_(pop),
+      popMess_(popMess),
+      smtp_(smtp),
+      smtpMess_(smtpMess),
+      ras_(ras),
+      view_(view),
+      sound_(sound),
+      busy_(busy) {}
+
+void TCheckCycle::WriteErrorLog(const std::string& error, int32_t conf) {
+  std::string who;
+  if (conf >= 0 && static_cast<std::size_t>(conf) < s_.Conf.size())
+    who = Trim(s_.Conf[static_cast<std::size_t>(conf)].UserName);
+  AppendErrorLog(s_.ErrorLogPath(), who, error);
+}
+
+bool TCheckCycle::PopLogin(int32_t conf) {
+  tuser& u = s_.Conf.at(static_cast<std::size_t>(conf));
+  try {
+    pop_.SetHost(u.Host);
+    pop_.Port = static_cast<uint16_t>(u.Port);
+    pop_.UserName = u.UserName;
+    pop_.Password = u.UserPwd;
+    pop_.Login();
+    u.Connected = true;
+    busy_ = 1;
+    return true;
+  } catch (const std::exception& e) {
+    WriteErrorLog(e.what(), conf);
+    // A refused password leaves the connection open: close it, no session stays.
+    pop_.Disconnect();
+    u.Connected = false;
+    busy_ = 0;
+    return false;
+  }
+}
+
+bool TCheckCycle::EnsureConnection() {
+  if (s_.Lan != 2) return true;
+  try {
+    ras_.OnStatusChange = [this](TmsRas&, const std::string& text) {
+      if (view_.ProgressVisible()) view_.SetProgressLabels(text, "");
+    };
+    ras_.SetService(Trim(s_.Ras));
+    for (const std::string& active : ras_.ActiveConnections()) {
+      if (strcasecmp(active.c_str(), ras_.Service().c_str()) == 0) return true;
+    }
+    if (s_.ChIfCon) {
+      view_.ShowSteadyIcon();
+      view_.SetHint("Нет активного соединения");
+      view_.SetTrayMenu(TrayMenu::Main);
+      return false;
+    }
+    view_.SetHint("Идет подключение");
+    view_.SetTrayMenu(TrayMenu::Short);
+    view_.ShowProgress("", "", 100);
+    try {
+      ras_.Dial();
+    } catch (const std::exception&) {
+      view_.ReleaseProgress();
+      view_.ShowSteadyIcon();
+      view_.SetHint("Ошибка подключения");
+      view_.SetTrayMenu(TrayMenu::Main);
+      return false;
+    }
+    view_.ReleaseProgress();
+    view_.SetTrayMenu(TrayMenu::Main);
+    return true;
+  } catch (const std::exception&) {
+    view_.ReleaseProgress();
+    return false;
+  }
+}
+
+void TCheckCycle::FinishConnection() {
+  if (s_.Lan != 2 || !ras_.DialedHere()) return;
+  try {
+    ras_.HangUp();
+  } catch (const std::exception&) {
+    // Nothing more can be done about a connection that will not hang up.
+  }
+}
+
+void TCheckCycle::UpdateStatus() {
+  std::vector<std::string> lines;
+  int64_t waiting = 0;
+  const std::size_t users =
+      std::min(s_.Conf.size(), static_cast<std::size_t>(std::max(0, s_.Users)));
+  for (std::size_t c = 0; c < users; ++c) {
+    const tuser& u = s_.Conf[c];
+    if (u.Connected) {
+      waiting += u.HeadCount;
+      if (u.HeadCount > 0)
+        lines.push_back(Trim(u.ConfigNM) + "-" + std::to_string(u.HeadCount) + ";");
+    } else if (!u.NonActive) {
+      lines.push_back(Trim(u.ConfigNM) + "-нет связи");
+    }
+  }
+  for (std::size_t pos = 0; pos < items_.size(); ++pos) {
+    const int32_t c = items_[pos];
+    if (c < 0 || static_cast<std::size_t>(c) >= users) continue;  // gone since the check
+    const tuser& u = s_.Conf[static_cast<std::size_t>(c)];
+    const std::string name = Trim(u.ConfigNM);
+    ConfItemLook look;
+    if (u.HeadCount > 0) {
+      look = {true, name + " (" + std::to_string(u.HeadCount) + ")", 1};
+    } else {
+      look = {false, name + " (0)", 2};
+    }
+    if (!u.Connected) look = {false, name + " (Нет связи)", 0};
+    view_.SetConfItem(pos, look);
+  }
+  if (waiting > 0) {
+    view_.ShowMailWaiting();
+  } else {
+    view_.ShowSteadyIcon();
+    lines.push_back("Новой почты нет");
+  }
+  std::string hint;
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    if (k) hint += "\r\n";
+    hint += lines[k];
+  }
+  status_ = Trim(hint);
+  result_.Waiting = waiting;
+  view_.SetHint(status_);
+}
+
+void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<std::string>& deleteList) {
+  tuser& u = s_.Conf[static_cast<std::size_t>(i)];
+  const std::string name = Trim(u.ConfigNM);
+  const std::set<std::string> marked(deleteList.begin(), deleteList.end());
+  const std::string total = std::to_string(count);
+  view_.ShowProgress(name, "0/0", count);
+  s_.ClearHeads(i, count);
+  int32_t kept = 0;
+  std::set<std::string> cache;  // names of the "m_" files of kept messages, lower case
+  for (int j = 1; j <= count; ++j) {
+    view_.SetHint("Получение почты " + name + " " + std::to_string(j) + "/" + total);
+    pop_.SetCurrentMessage(j - 1);
+    pop_.RetrieveHeaders();
+    const ms::TmsHeaders& headers = popMess_.Headers;
+    // The key the record keeps (stored texts are cut): deletion marks, the "m_" file
+    // and the viewer all use this same text.
+    const std::string id = ShortStr(MessageKey(headers.GetFieldValue("Message-ID"), headers));
+    const std::string from = headers.GetFieldValue("From");
+    if (marked.count(LowerAscii(Trim(id)))) {
+      pop_.DeleteMessage();
+    } else if (s_.delBlack && IsBlacklisted(s_.Black, from)) {
+      pop_.DeleteMessage();
+    } else {
+      const std::string subject = headers.GetFieldValue("Subject");
+      const int size = pop_.GetMessageSize();
+      s_.AddHead(i, kept, from, subject, " " + std::to_string(size) + " байт",
+                 headers.GetFieldValue("Date"), headers.GetFieldValue("To"), id,
+                 static_cast<uint8_t>(DetectCodePage(subject)));
+      ++kept;
+      cache.insert(LowerAscii(MessageFileName(Trim(id))));
+    }
+    view_.SetProgress(j, std::to_string(j) + "/" + total);
+  }
+  PruneCache(u.InDir, cache);
+  view_.ReleaseProgress();
+}
+
+void TCheckCycle::StartCheck() {
+  if (running_) return;  // a tick during a check starts nothing
+  running_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{running_};
+
+  const int32_t users = static_cast<int32_t>(
+      std::min(s_.Conf.size(), static_cast<std::size_t>(std::max(0, s_.Users))));
+  CheckResult result;
+  for (int32_t i = 0; i < users; ++i) {
+    if (!s_.Conf[static_cast<std::size_t>(i)].NonActive) ++result.Active;
+  }
+  result_ = result;
+  view_.PlayCheckFrames();
+  if (!EnsureConnection()) {
+    UpdateStatus();
+    result_.Ran = true;
+    return;
+  }
+  view_.ShowCheckAnimation();
+  view_.ClearConfItems();
+  items_.clear();
+
+  for (int32_t i = 0; i < users; ++i) {
+    tuser& u = s_.Conf[static_cast<std::size_t>(i)];
+    if (u.NonActive) {
+      s_.ClearHeads(i, 0);
+      continue;
+    }
+    s_.ComputeDirs(u);
+    SendQueue(i);
+
+    std::vector<std::string> deleteList;
+    for (int32_t h = 0; h < u.HeadCount && static_cast<std::size_t>(h) < u.Heads.size(); ++h) {
+      if (u.Heads[static_cast<std::size_t>(h)].DeleteNext)
+        deleteList.push_back(LowerAscii(Trim(u.Heads[static_cast<std::size_t>(h)].MessageID)));
+    }
+    const int32_t oldCount = u.HeadCount;
+    std::vector<tmailhead> previous = u.Heads;  // put back if an error ends the session
+    s_.ClearHeads(i, 0);
+
+    view_.SetHint("Проверка почты " + Trim(u.ConfigNM));
+    if (PopLogin(i)) {
+      ++result.LoggedIn;
+      try {
+        const int count = pop_.MessageCount();
+        if (!result.Changed) result.Changed = count != oldCount;
+        if (count > 0) {
+          ReadHeaders(i, count, deleteList);
+        } else {
+          // An empty mailbox keeps no message, so no cached message file stays either.
+          PruneCache(u.InDir, {});
+        }
+        result.Total += std::max(count, 0);
+        pop_.Quit();
+      } catch (...) {
+        // The session is abandoned without QUIT: nothing marked or blacklisted was
+        // deleted, so the headers and marks of the previous check still hold.
+        view_.ReleaseProgress();
+        pop_.Disconnect();
+        busy_ = 0;
+        u.Heads = std::move(previous);
+        u.HeadCount = oldCount;
+        items_.push_back(i);
+        view_.AddConfItems(i);
+        result_ = result;
+        UpdateStatus();
+        FinishConnection();
+        throw;
+      }
+    }
+    items_.push_back(i);
+    view_.AddConfItems(i);
+  }
+
+  if (result.Total > 0 && result.Changed && sound_) {
+    try {
+      sound_->Play(Trim(s_.Sound));
+    } catch (const std::exception&) {
+      // Sound errors are ignored.
+    }
+  }
+  result_ = result;
+  UpdateStatus();
+  FinishConnection();
+  result_.Ran = true;
+  if (result.Total > 0 && s_.Visual == 1 && result.Changed && OnNewMailNotice) OnNewMailNotice();
+}
+
+}  // namespace vigilo

@@ -1,0 +1,103 @@
+#pragma once
+// The mailbox check cycle: one check visits every active configuration, sends its
+// outgoing queue, logs in to its POP3 server, reads the header of every waiting
+// message (TOP n 1), deletes what the viewer marked and what blacklisted senders
+// sent, keeps the headers of the rest, prunes the cached "m_" files of messages that
+// are gone, says QUIT, and finally shows the state through a CheckView, the sound and
+// the new-mail notice. Used by the tray program's Tdm and by the headless check;
+// it needs no display.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/myuser.h"
+#include "core/checkview.h"
+#include "dialup/msRasCmp.h"
+#include "mail/msmsg.h"
+#include "mail/mspop.h"
+#include "mail/mssmtp.h"
+
+namespace vigilo {
+
+class SoundPlayer;
+
+// The properties the data module gives its mail components: POP3 time-out 120 s and
+// port 110, the message objects (text/plain, no receipt; the SMTP one ISO-8859), and
+// Busy set to 1 when the POP3 connection opens and to 0 when it closes.
+void SetUpMailComponents(ms::TmsPOPClient& pop, ms::TmsMessage& popMess, ms::TmsSMTPClient& smtp,
+                         ms::TmsMessage& smtpMess, uint8_t& busy);
+
+// "12k/40k": received and max octets in whole KiB (the download progress label).
+std::string TransferProgressText(int64_t received, int64_t max);
+
+// How the last check went.
+struct CheckResult {
+  bool Ran = false;      // a check ran to its end (not refused, no error ended it)
+  int32_t Active = 0;    // active configurations visited
+  int32_t LoggedIn = 0;  // of them, those whose POP3 login succeeded
+  int64_t Total = 0;     // messages found on the servers, before deletions
+  bool Changed = false;  // some message count differed from the previous check
+  int64_t Waiting = 0;   // headers kept in connected configurations (UpdateStatus)
+};
+
+class TCheckCycle {
+ public:
+  TCheckCycle(tusers& settings, ms::TmsPOPClient& pop, ms::TmsMessage& popMess,
+              ms::TmsSMTPClient& smtp, ms::TmsMessage& smtpMess, TmsRas& ras, CheckView& view,
+              SoundPlayer* sound, uint8_t& busy);
+  TCheckCycle(const TCheckCycle&) = delete;
+  TCheckCycle& operator=(const TCheckCycle&) = delete;
+
+  // One full check. Does nothing while a check is running (a timer tick that arrives
+  // through the message pump of a network wait). An error after a successful login
+  // ends the check and is raised to the caller, after the progress window is released,
+  // the session closed without QUIT (so no deletion takes effect), the configuration's
+  // previous headers put back and the state shown.
+  void StartCheck();
+  bool Running() const { return running_; }
+
+  // Tooltip, tray picture and per-configuration menu items from the stored state.
+  void UpdateStatus();
+  // The connection step: true when the network can be used (dialing in dial-up mode).
+  bool EnsureConnection();
+  // Logs in to configuration conf's POP3 server; a failure is logged, the connection
+  // closed, Connected and Busy cleared.
+  bool PopLogin(int32_t conf);
+  // Appends "date time user message" to "error.log".
+  void WriteErrorLog(const std::string& error, int32_t conf);
+  // Hangs up a dial-up connection this program dialled.
+  void FinishConnection();
+
+  // The tooltip UpdateStatus built last.
+  const std::string& StatusText() const { return status_; }
+  const CheckResult& LastResult() const { return result_; }
+  // Configuration index (tag) of each per-configuration menu item, in menu order.
+  const std::vector<int32_t>& ConfItems() const { return items_; }
+
+  // Starts the animated new-mail notice; called at the end of a check that found a
+  // changed count with mail waiting, when Visual is 1.
+  std::function<void()> OnNewMailNotice;
+
+ private:
+  void SendQueue(int32_t conf);
+  void ReadHeaders(int32_t conf, int count, const std::vector<std::string>& deleteList);
+
+  tusers& s_;
+  ms::TmsPOPClient& pop_;
+  ms::TmsMessage& popMess_;
+  ms::TmsSMTPClient& smtp_;
+  ms::TmsMessage& smtpMess_;
+  TmsRas& ras_;
+  CheckView& view_;
+  SoundPlayer* sound_;
+  uint8_t& busy_;
+
+  bool running_ = false;
+  std::string status_;
+  CheckResult result_;
+  std::vector<int32_t> items_;
+};
+
+}  // namespace vigilo

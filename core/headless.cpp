@@ -1,0 +1,49 @@
+#include "core/headless.h"
+
+#include <ostream>
+
+#include "config/dmuser.h"
+#include "core/check.h"
+
+namespace vigilo {
+
+int RunHeadlessCheck(AppEnvironment& env, std::ostream& out, std::ostream& err) {
+  TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
+  ms::TmsPOPClient pop;
+  ms::TmsMessage popMess;
+  ms::TmsSMTPClient smtp;
+  ms::TmsMessage smtpMess;
+  TmsRas ras;
+  uint8_t busy = 0;
+  SetUpMailComponents(pop, popMess, smtp, smtpMess, busy);
+  CheckView view;  // nothing to show
+  TCheckCycle check(*dmu.Settings, pop, popMess, smtp, smtpMess, ras, view, nullptr, busy);
+
+  std::string failure;
+  try {
+    check.StartCheck();
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  std::string text = check.StatusText();
+  std::string line;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == '\n') {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      out << line << '\n';
+      line.clear();
+    } else {
+      line += text[i];
+    }
+  }
+  out.flush();
+  if (!failure.empty()) {
+    err << "vigilo: " << failure << '\n';
+    return kCheckFailed;
+  }
+  const CheckResult& r = check.LastResult();
+  if (r.Active > 0 && r.LoggedIn == 0) return kCheckNoLogin;
+  return r.Waiting > 0 ? kCheckMailWaits : kCheckNoMail;
+}
+
+}  // namespace vigilo

@@ -1,0 +1,185 @@
+// The check cycle without servers: message keys and their file names, the blacklist
+// rule, the status texts and what a check does when nothing may be contacted.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "core/cmdline.h"
+#include "platform/utf8.h"
+#include "tests/core/check_fixture.h"
+#include "tests/support/free_port.h"
+#include "viewer/blacklist.h"
+#include "viewer/msgstore.h"
+
+namespace vigilo {
+namespace {
+
+using test::CheckRig;
+
+TEST(MessageKeyTest, BracketedPlainAndUnclosedIds) {
+  const std::vector<std::string> headers = {"From: a@b", "Subject: x"};
+  EXPECT_EQ(MessageKey("  <abc@host.example> trailing", headers), "abc@host.example");
+  EXPECT_EQ(MessageKey("  plain-id@host  ", headers), "plain-id@host");
+  EXPECT_EQ(ExtractBracketed("<unclosed@host"), "");
+  // An unclosed or missing Message-ID gets a key of its own from the header block.
+  const std::string k1 = MessageKey("<unclosed@host", headers);
+  EXPECT_EQ(k1.size(), 35u);
+  EXPECT_EQ(k1.rfind("vg-", 0), 0u);
+  EXPECT_EQ(MessageKey("", headers), k1);  // same headers, same key, check after check
+  // The body line TOP sends after the blank line does not count.
+  EXPECT_EQ(MessageKey("", {"From: a@b", "Subject: x", "", "body"}), k1);
+  EXPECT_NE(MessageKey("", {"From: a@b", "Subject: y"}), k1);
+  EXPECT_FALSE(MessageKey("", {}).empty());
+  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Sha256Hex(std::string(1000, 'a')).substr(0, 16), "41edece42d63e8d9");
+}
+
+TEST(MessageKeyTest, FileNamesStayInsideTheFolderAndMapBack) {
+  EXPECT_EQ(MessageFileName("abc@host.example"), "m_abc@host.example");
+  EXPECT_EQ(MessageFileName("../../etc/passwd"), "m_%2E.%2F..%2Fetc%2Fpasswd");
+  EXPECT_EQ(MessageFilePath("/home/in/uwork", "a\\b"), "/home/in/uwork/m_a%5Cb");
+  for (const std::string& key : {std::string("a%2Fb"), std::string("x~y"), std::string("tab\there"),
+                                 std::string("nul\0mid", 7), std::string(".hidden"),
+                                 std::string("\x7f\x01"), std::string("Кириллица@host")}) {
+    const std::string name = EscapeKey(key);
+    EXPECT_EQ(name.find_first_of(std::string("/\\\0", 3)), std::string::npos) << name;
+    for (unsigned char c : name)
+      EXPECT_GE(c, 0x20) << name;
+    EXPECT_NE(name[0], '.');
+    std::string back;
+    ASSERT_TRUE(UnescapeKey(name, &back)) << name;
+    EXPECT_EQ(back, key);
+  }
+  // One mapping, no two keys on one name: random byte keys.
+  std::mt19937 rng(7);
+  std::set<std::string> keys, names;
+  for (int n = 0; n < 3000; ++n) {
+    std::string key(rng() % 12, '\0');
+    for (char& c : key)
+      c = "a./\\%~.\x01\xd0\x9f"[rng() % 10];
+    if (!keys.insert(key).second) continue;
+    EXPECT_TRUE(names.insert(EscapeKey(key)).second) << key;
+    std::string back;
+    ASSERT_TRUE(UnescapeKey(EscapeKey(key), &back));
+    EXPECT_EQ(back, key);
+  }
+  EXPECT_FALSE(UnescapeKey("a%2", nullptr));
+  EXPECT_FALSE(UnescapeKey("a%41", nullptr));  // "A" is never escaped
+  EXPECT_FALSE(UnescapeKey("a/b", nullptr));
+}
+
+TEST(MessageKeyTest, LongKeysAreShortenedDistinctlyWithinNameLimits) {
+  std::string a(151, 'x');  // the cut at 200 bytes falls inside a letter
+  for (int i = 0; i < 100; ++i)
+    a += "Ж";  // two bytes each
+  std::string b = a;
+  b.back() = '\x97';  // "З" instead of the last "Ж"
+  const std::string na = EscapeKey(a), nb = EscapeKey(b);
+  EXPECT_LE(na.size() + 2, 255u);
+  EXPECT_NE(na, nb);
+  EXPECT_EQ(na, EscapeKey(a));
+  EXPECT_NE(na.find('~'), std::string::npos);
+  // The readable prefix never ends inside a letter.
+  const std::string prefix = na.substr(0, na.find('~'));
+  EXPECT_TRUE(IsValidUtf8(prefix));
+  EXPECT_FALSE(UnescapeKey(na, nullptr));
+  // A key made to look like a shortened name still has a name of its own.
+  std::string fake = prefix + "~" + na.substr(na.find('~') + 1);
+  EXPECT_NE(EscapeKey(fake), na);
+  // Escapes are never split by the cut.
+  const std::string slashes(300, '/');
+  const std::string ns = EscapeKey(slashes);
+  EXPECT_EQ(ns.substr(0, ns.find('~')).size() % 3, 0u);
+}
+
+TEST(BlacklistTest, WholeTextWithoutRegardToCase) {
+  const std::vector<std::string> black = {"Иван Петров <IVAN@Mail.Example>", "ёлка@x.ru"};
+  EXPECT_TRUE(IsBlacklisted(black, "иван ПЕТРОВ <ivan@mail.example>"));
+  EXPECT_TRUE(IsBlacklisted(black, "ЁЛКА@X.RU"));
+  EXPECT_FALSE(IsBlacklisted(black, "ivan@mail.example"));  // no address extraction
+  EXPECT_FALSE(IsBlacklisted(black, "Иван Петров <IVAN@Mail.Example> "));
+  EXPECT_FALSE(IsBlacklisted({}, ""));
+  EXPECT_TRUE(IsBlacklisted({""}, ""));
+  // Bytes that are not UTF-8 are compared as they are.
+  EXPECT_TRUE(SameSenderText("\xc8\xe2\xe0\xed", "\xc8\xe2\xe0\xed"));
+  EXPECT_FALSE(SameSenderText("\xc8", "\xe8"));
+  EXPECT_EQ(FoldCase("ÀÉ×Ø ЀЯ Ѣ"), "àé×ø ѐя ѣ");
+}
+
+TEST(CheckTexts, ProgressAndCommandLine) {
+  EXPECT_EQ(TransferProgressText(12345, 40960), "12k/40k");
+  EXPECT_EQ(TransferProgressText(1023, 0), "0k/0k");
+  const CommandLine c = ParseCommandLine({"--check", "--home", "/tmp/h"});
+  EXPECT_TRUE(c.Check);
+  EXPECT_EQ(c.Home, "/tmp/h");
+  EXPECT_TRUE(c.Error.empty());
+  EXPECT_FALSE(ParseCommandLine({}).Check);
+}
+
+TEST(CheckCycle, NoActiveConfigurationContactsNothing) {
+  CheckRig rig;
+  rig.Add("Off", "off", "pw", test::FreePort(), /*nonActive=*/true);
+  rig.Conf(0).HeadCount = 0;
+  rig.check.StartCheck();
+  EXPECT_EQ(rig.view.hint, "Новой почты нет");
+  EXPECT_TRUE(rig.view.tags.empty());
+  EXPECT_TRUE(rig.sound.Plays().empty());
+  EXPECT_EQ(rig.ErrorLog(), "");
+  EXPECT_EQ(rig.check.LastResult().Active, 0);
+  EXPECT_TRUE(rig.check.LastResult().Ran);
+  EXPECT_EQ(rig.view.calls.back(), "steady");
+  EXPECT_FALSE(rig.check.Running());
+}
+
+TEST(CheckCycle, FailedLoginsShowNoConnectionAndUpdateStatusRules) {
+  CheckRig rig;
+  rig.Add("One", "u1", "pw", test::FreePort());
+  rig.Add("Two", "u2", "pw", test::FreePort());
+  rig.check.StartCheck();
+  EXPECT_EQ(rig.view.hint, "One-нет связи\r\nTwo-нет связи\r\nНовой почты нет");
+  ASSERT_EQ(rig.view.tags, (std::vector<int32_t>{0, 1}));
+  EXPECT_EQ(rig.view.looks[0], (ConfItemLook{false, "One (Нет связи)", 0}));
+  const auto log = test::Lines(rig.ErrorLog());
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(test::HasLogStamp(log[0]));
+  EXPECT_NE(log[0].find(" u1 Winsock error no 10061"), std::string::npos) << log[0];
+  EXPECT_EQ(rig.busy, 0);
+  EXPECT_FALSE(rig.pop.IsOpen());
+  EXPECT_EQ(rig.check.LastResult().LoggedIn, 0);
+
+  // The look of the items follows the stored state.
+  rig.Conf(0).Connected = true;
+  rig.s.AddHead(0, 0, "a", "s", " 1 байт", "d", "t", "id", 0);
+  rig.Conf(1).Connected = true;
+  rig.check.UpdateStatus();
+  EXPECT_EQ(rig.view.looks[0], (ConfItemLook{true, "One (1)", 1}));
+  EXPECT_EQ(rig.view.looks[1], (ConfItemLook{false, "Two (0)", 2}));
+  EXPECT_EQ(rig.view.hint, "One-1;");
+  EXPECT_EQ(rig.view.calls.back(), "waiting");
+  EXPECT_EQ(rig.check.LastResult().Waiting, 1);
+}
+
+TEST(CheckCycle, DialUpOnlyWhenConnectedShowsStoredState) {
+  CheckRig rig;
+  rig.Add("Work", "w", "pw", test::FreePort());
+  rig.s.Lan = 2;
+  rig.s.ChIfCon = true;
+  rig.s.Ras = "Provider";
+  rig.check.StartCheck();
+  // No connection is up and none may be dialled: nothing is contacted.
+  EXPECT_EQ(rig.ErrorLog(), "");
+  EXPECT_EQ(rig.view.hints.front(), "Нет активного соединения");
+  EXPECT_EQ(rig.view.hint, "Work-нет связи\r\nНовой почты нет");
+  EXPECT_EQ(std::count(rig.view.calls.begin(), rig.view.calls.end(), "clear"), 0);
+  // Without the option the stand-in finds no entry to dial and the check goes on.
+  rig.s.ChIfCon = false;
+  rig.check.StartCheck();
+  EXPECT_NE(rig.ErrorLog().find(" w Winsock error no 10061"), std::string::npos);
+  EXPECT_FALSE(rig.ras.DialedHere());
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,44 @@
+#pragma once
+// Names in the local message store: the message key of a header, the "m_" file
+// that holds a downloaded message, and the rule that maps a key to a safe file
+// name. Every writer, reader and the check's pruning go through these functions,
+// so they always agree on the name of a message's file.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vigilo {
+
+// The trimmed text; when it holds "<", the characters after the first "<" up to,
+// not including, the next ">" (empty when no ">" follows).
+std::string ExtractBracketed(std::string_view text);
+
+// The key of a message: ExtractBracketed of its "Message-ID" value. A message whose
+// value gives an empty key gets one of its own instead, "vg-" followed by 32 hex
+// digits of the SHA-256 digest of its header block (the lines up to the first empty
+// one), so it never shares a key with another message and keeps it between checks.
+std::string MessageKey(std::string_view message_id_value,
+                       const std::vector<std::string>& header_lines);
+
+// The key as one file-name component. Bytes that are safe stay as they are; "%",
+// "~", "/", "\\", NUL, control bytes (below 0x20 and 0x7F) and a leading "." become "%"
+// and two upper-case hex digits. A name that would not fit in a file name (over
+// 240 bytes) keeps its first 200 bytes, cut at an escape boundary, followed by "~"
+// and 32 hex digits of the key's digest.
+std::string EscapeKey(std::string_view key);
+// Reverses EscapeKey. Returns false for a name EscapeKey does not write, and for a
+// shortened one (its key cannot be recovered).
+bool UnescapeKey(std::string_view name, std::string* key);
+
+// "m_" + EscapeKey(key): the file of a downloaded message inside InDir.
+std::string MessageFileName(std::string_view key);
+// in_dir + "/" + MessageFileName(key).
+std::string MessageFilePath(const std::string& in_dir, std::string_view key);
+// A name the pruning considers: it begins with "m_".
+bool IsMessageFileName(std::string_view name);
+
+// Lower-case hex of the SHA-256 digest of data.
+std::string Sha256Hex(std::string_view data);
+
+}  // namespace vigilo
