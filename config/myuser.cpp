@@ -202,6 +202,7 @@ bool tusers::LoadConf(int32_t number, tuser& u, std::string& why) {
   // Defaults go back only into a key that loaded: a broken key is left as it is.
   for (const auto& [name, value] : write_back)
     reg_.SetValue(key, name, value);
+  LoadSecurity(number, u);
   u.StoredKey = number;
   ComputeDirs(u);
   return true;
@@ -299,6 +300,7 @@ void tusers::Save() {
     reg_.WriteString(key, "UserPwd", EncodePwd(trimmed(u.UserPwd), Trim(u.UserName)));
     reg_.WriteBool(key, "ViewMail", u.ViewMail);
     reg_.WriteBool(key, "NonActive", u.NonActive);
+    SaveSecurity(key, u);
     u.StoredKey = n;
   }
   for (int32_t k = n + 1; k <= old_users; ++k)

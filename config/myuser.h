@@ -17,6 +17,11 @@ namespace vigilo {
 inline constexpr std::size_t kShortStringChars = 255;
 std::string ShortStr(std::string_view s);
 
+// A certificate's SHA-256 fingerprint as 64 lower-case hexadecimal digits; letter
+// case, colons, blanks and a label before "=" (as openssl prints it) are ignored.
+// "" when text is not one.
+std::string NormalizeTrustCert(std::string_view text);
+
 // One message on the server, from its header.
 struct tmailhead {
   uint8_t CodePage = 0;
@@ -50,6 +55,16 @@ struct tuser {
   std::vector<tmailhead> Heads;
   std::string InDir;
   std::string OutDir;
+
+  // Secure mail. Each is stored only when it differs from its default, so a store
+  // without them keeps the classic plain-text sessions.
+  int32_t POP3Security = 0;    // 0 none, 1 STLS, 2 TLS from the start (ms::TmsSecurity)
+  int32_t SMTPSecurity = 0;    // 0 none, 1 STARTTLS, 2 TLS from the start
+  int32_t SMTPAuth = 0;        // 0 none, 1 with UserName/UserPwd, 2 with SMTPUser/SMTPPwd
+  std::string SMTPUser;        // for SMTPAuth 2
+  std::string SMTPPwd;         // for SMTPAuth 2; stored scrambled like UserPwd
+  bool SMTPPlainAuth = false;  // AUTH allowed over an unencrypted connection
+  std::string TrustCert;       // SHA-256 fingerprint trusted without a CA, or ""
 
   // Number of the registry key the record was loaded from or last saved to; 0 for a
   // record not stored yet. Lets a save that renumbers keys move a key's other values
@@ -108,6 +123,8 @@ class tusers {
   std::string ConfKey(int32_t n) const;
   void FirstStart(bool damaged, const std::string& why);
   bool LoadConf(int32_t number, tuser& u, std::string& why);
+  void LoadSecurity(int32_t number, tuser& u);
+  void SaveSecurity(const std::string& key, const tuser& u);
   void Log(const std::string& message) const;
 
   RegistryStore& reg_;

@@ -7,6 +7,7 @@
 #include <set>
 #include <utility>
 
+#include "core/mailhint.h"
 #include "platform/errorlog.h"
 #include "platform/sound.h"
 #include "platform/utf8.h"
@@ -44,6 +45,17 @@ void PruneCache(const std::string& in_dir, const std::set<std::string>& keep) {
 }
 
 }  // namespace
+
+ms::TmsSecurity SecurityOf(int32_t level) {
+  switch (level) {
+    case 0:
+      return ms::TmsSecurity::None;
+    case 2:
+      return ms::TmsSecurity::TLS;
+    default:
+      return ms::TmsSecurity::StartTLS;  // never plain text for an unknown level
+  }
+}
 
 void SetUpMailComponents(ms::TmsPOPClient& pop, ms::TmsMessage& popMess, ms::TmsSMTPClient& smtp,
                          ms::TmsMessage& smtpMess, uint8_t& busy) {
@@ -91,12 +103,15 @@ bool TCheckCycle::PopLogin(int32_t conf) {
     pop_.Port = static_cast<uint16_t>(u.Port);
     pop_.UserName = u.UserName;
     pop_.Password = u.UserPwd;
+    pop_.Security = SecurityOf(u.POP3Security);
+    pop_.Tls = ms::TmsTlsOptions{};
+    pop_.Tls.TrustCert = u.TrustCert;
     pop_.Login();
     u.Connected = true;
     busy_ = 1;
     return true;
   } catch (const std::exception& e) {
-    WriteErrorLog(e.what(), conf);
+    WriteErrorLog(WithMailErrorHint(e), conf);
     // A refused password leaves the connection open: close it, no session stays.
     pop_.Disconnect();
     u.Connected = false;

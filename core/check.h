@@ -29,6 +29,10 @@ class SoundPlayer;
 void SetUpMailComponents(ms::TmsPOPClient& pop, ms::TmsMessage& popMess, ms::TmsSMTPClient& smtp,
                          ms::TmsMessage& smtpMess, uint8_t& busy);
 
+// The client setting for a stored security level (0, 1, 2); an unknown level is
+// STARTTLS, so a password never goes out in plain text by mistake.
+ms::TmsSecurity SecurityOf(int32_t level);
+
 // "12k/40k": received and max octets in whole KiB (the download progress label).
 std::string TransferProgressText(int64_t received, int64_t max);
 

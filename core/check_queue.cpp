@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "core/check.h"
+#include "core/mailhint.h"
 #include "platform/utf8.h"
 
 namespace vigilo {
@@ -26,12 +27,32 @@ void TCheckCycle::SendQueue(int32_t conf) {
 
   const std::string host = Trim(u.SMTPHost);
   const int32_t port = u.SMTPPort;
+  // Without the secure-mail settings the session is the classic one (HELO, plain).
+  const bool secure = u.SMTPSecurity != 0 || u.SMTPAuth != 0;
+  smtp_.Security = SecurityOf(u.SMTPSecurity);
+  smtp_.Tls = ms::TmsTlsOptions{};
+  smtp_.Tls.TrustCert = u.TrustCert;
+  smtp_.AuthUser.clear();
+  smtp_.AuthPassword.clear();
+  smtp_.AuthMechanism.clear();
+  if (u.SMTPAuth == 1) {
+    smtp_.AuthUser = u.UserName;
+    smtp_.AuthPassword = u.UserPwd;
+  } else if (u.SMTPAuth == 2) {
+    smtp_.AuthUser = Trim(u.SMTPUser);
+    smtp_.AuthPassword = u.SMTPPwd;
+  }
+  smtp_.AllowPlainAuth = u.SMTPPlainAuth;
   try {
     smtp_.SetHost(host);
     smtp_.Port = static_cast<uint16_t>(port);
     smtp_.Login();
-  } catch (const std::exception&) {
-    smtp_.Disconnect();  // the queue stays for the next check; nothing is logged
+  } catch (const std::exception& e) {
+    // The queue stays for the next check. A classic session logs nothing (an absent
+    // server is normal); a secure one logs why, since a TLS, certificate or password
+    // problem will not go away by itself.
+    if (secure) WriteErrorLog(WithMailErrorHint(e), conf);
+    smtp_.Disconnect();
     return;
   }
   for (const std::string& name : names) {
@@ -43,7 +64,7 @@ void TCheckCycle::SendQueue(int32_t conf) {
       if (!fs::remove(path, ec) && ec)
         throw std::runtime_error("Cannot delete " + path + ": " + ec.message());
     } catch (const std::exception& e) {
-      WriteErrorLog(e.what(), conf);
+      WriteErrorLog(WithMailErrorHint(e), conf);
     }
   }
   try {
