@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "config/myuser.h"
 #include "tests/config/store_fixture.h"
 
@@ -29,10 +31,8 @@ TEST_F(SecureStore, MissingValuesAreTheClassicSessionAndNothingIsWritten) {
   const std::string first = test::ReadFile(file);
   auto s = Start();
   const tuser& u = s->Conf.at(0);
-  EXPECT_EQ(u.POP3Security, 0);
-  EXPECT_EQ(u.SMTPSecurity, 0);
-  EXPECT_EQ(u.SMTPAuth, 0);
-  EXPECT_FALSE(u.SMTPPlainAuth);
+  EXPECT_EQ(std::tie(u.POP3Security, u.SMTPSecurity, u.SMTPAuth, u.SMTPPlainAuth),
+            std::make_tuple(0, 0, 0, false));
   EXPECT_EQ(u.SMTPUser + u.SMTPPwd + u.TrustCert, "");
   s->Save();
   s.reset();
@@ -60,29 +60,20 @@ TEST_F(SecureStore, RoundTripThenBackToDefaultsRemovesThem) {
   s = Start();
   ASSERT_EQ(s->Users, 2);
   const tuser& r = s->Conf[0];
-  EXPECT_EQ(r.POP3Security, 2);
-  EXPECT_EQ(r.SMTPSecurity, 1);
-  EXPECT_EQ(r.SMTPAuth, 2);
-  EXPECT_EQ(r.SMTPUser, "sender");
-  EXPECT_EQ(r.SMTPPwd, "smtp secret");
-  EXPECT_TRUE(r.SMTPPlainAuth);
-  EXPECT_EQ(r.TrustCert, "abcd" + std::string(60, 'e'));
+  EXPECT_EQ(std::tie(r.POP3Security, r.SMTPSecurity, r.SMTPAuth, r.SMTPPlainAuth),
+            std::make_tuple(2, 1, 2, true));
+  EXPECT_EQ(r.SMTPUser + "/" + r.SMTPPwd, "sender/smtp secret");
+  EXPECT_EQ(r.TrustCert, "abcd" + std::string(60, 'e'));  // canonical form
   EXPECT_FALSE(HasAnyNewValue(2));
 
-  // Deleting the first configuration moves the second to key 1: none of the
-  // first one's values may stay behind there.
+  // Deleting the first configuration moves the second to key 1: it takes its own
+  // value along and none of the first one's stays behind; back to the default, it goes.
+  s->Conf[1].SMTPSecurity = 2;
   s->Conf[0].Deleted = true;
   s->Save();
-  EXPECT_FALSE(HasAnyNewValue(1));
-
-  // Set back to the defaults: the values go.
-  s = Start();
-  s->Conf[0].POP3Security = 2;
-  s->Conf[0].TrustCert = kPin;
-  s->Save();
-  EXPECT_TRUE(HasAnyNewValue(1));
-  s->Conf[0].POP3Security = 0;
-  s->Conf[0].TrustCert = "";
+  EXPECT_EQ(Reg().ReadInteger(kKey1, "SMTPSecurity"), 2);
+  EXPECT_FALSE(Reg().GetValue(kKey1, "TrustCert"));
+  s->Conf[0].SMTPSecurity = 0;
   s->Save();
   EXPECT_FALSE(HasAnyNewValue(1));
   EXPECT_EQ(ErrorLog(), "");
@@ -118,15 +109,6 @@ TEST_F(SecureStore, MalformedValuesLoadAsTheSafeChoiceAndAreLogged) {
     EXPECT_NE(log.find(std::string("\"") + name + "\""), std::string::npos) << name;
   s.reset();
   EXPECT_EQ(test::ReadFile(file), stored);  // loading wrote nothing back
-}
-
-TEST(TrustCertText, FingerprintForms) {
-  const std::string hex(64, 'a');
-  EXPECT_EQ(NormalizeTrustCert("AA:" + std::string(62, 'A')), hex);
-  EXPECT_EQ(NormalizeTrustCert(" " + hex + " "), hex);
-  EXPECT_EQ(NormalizeTrustCert(hex + "a"), "");
-  EXPECT_EQ(NormalizeTrustCert(std::string(63, 'a') + "g"), "");
-  EXPECT_EQ(NormalizeTrustCert(""), "");
 }
 
 }  // namespace

@@ -36,29 +36,11 @@ class SecureIT : public ::testing::Test {
   static void Queue(const std::string& out, const std::string& name) {
     ms::TmsMessage m;
     m.Sender.Address = "work@example.test";
-    ms::TmsMailAddress r;
-    r.Address = "alice@example.test";
-    m.Recipients.AddItem(r);
-    m.Subject = name;
+    m.Recipients.AddItem(ms::TmsMailAddress{.Address = "alice@example.test"});
     m.Body.push_back("Hello");
     fs::create_directories(out);
     m.SaveToFile(out + "/" + name);
   }
-  static bool Queued(const std::string& out, const std::string& name) {
-    return fs::exists(out + "/" + name);
-  }
-  // POP3 over TLS with the test certificate's fingerprint, SMTP by STARTTLS with
-  // the POP3 login on the submission port.
-  static void MakeSecure(tuser& u, const std::string& pin) {
-    u.Port = dovecot_->Pop3sPort();
-    u.POP3Security = 2;
-    u.TrustCert = pin;
-    u.SMTPHost = "127.0.0.1";
-    u.SMTPPort = exim_->SubmissionPort();
-    u.SMTPSecurity = 1;
-    u.SMTPAuth = 1;
-  }
-
   static test::DovecotServer* dovecot_;
   static test::EximServer* exim_;
 };
@@ -80,7 +62,7 @@ TEST_F(SecureIT, OwnSmtpLoginAndPlainTextAuthOnlyWhenAllowed) {
   Queue(u.OutDir, "1");
   rig.check.StartCheck();
   EXPECT_EQ(rig.view.hint, "Work-1;");
-  EXPECT_TRUE(Queued(u.OutDir, "1"));
+  EXPECT_TRUE(fs::exists(u.OutDir + "/1"));
   auto log = test::Lines(rig.ErrorLog());
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].substr(20, 9), "work 535 ") << log[0];
@@ -90,7 +72,7 @@ TEST_F(SecureIT, OwnSmtpLoginAndPlainTextAuthOnlyWhenAllowed) {
   u.SMTPSecurity = 0;
   u.SMTPPort = exim_->AuthPlainPort();
   rig.check.StartCheck();
-  EXPECT_TRUE(Queued(u.OutDir, "1"));
+  EXPECT_TRUE(fs::exists(u.OutDir + "/1"));
   log = test::Lines(rig.ErrorLog());
   ASSERT_EQ(log.size(), 2u);
   EXPECT_NE(log[1].find("needs an encrypted connection"), std::string::npos) << log[1];
@@ -100,7 +82,7 @@ TEST_F(SecureIT, OwnSmtpLoginAndPlainTextAuthOnlyWhenAllowed) {
   u.SMTPPlainAuth = true;
   u.SMTPPwd = "senderpw";
   rig.check.StartCheck();
-  EXPECT_FALSE(Queued(u.OutDir, "1"));
+  EXPECT_FALSE(fs::exists(u.OutDir + "/1"));
   EXPECT_EQ(exim_->WaitForMessages("alice", 1).size(), 1u);
   EXPECT_EQ(test::Lines(rig.ErrorLog()).size(), 2u);
 }
@@ -111,7 +93,14 @@ TEST_F(SecureIT, HeadlessCheckOverTlsWithTrustedFingerprint) {
   test::TempDir home, xdg;
   {
     test::StoredSettings st(home);
-    MakeSecure(st.Add("Work", "work", "workpw", 0), test::Certificates().server.sha256Colon);
+    // POP3 over TLS, SMTP by STARTTLS with the POP3 login on the submission port.
+    tuser& u = st.Add("Work", "work", "workpw", dovecot_->Pop3sPort());
+    u.POP3Security = 2;
+    u.TrustCert = test::Certificates().server.sha256Colon;
+    u.SMTPHost = "127.0.0.1";
+    u.SMTPPort = exim_->SubmissionPort();
+    u.SMTPSecurity = 1;
+    u.SMTPAuth = 1;
     st.Save();
   }
   const std::string out = home.str() + "out/uwork127.0.0.1";
@@ -119,7 +108,7 @@ TEST_F(SecureIT, HeadlessCheckOverTlsWithTrustedFingerprint) {
   test::RunResult r = test::RunCheck(home, xdg);
   EXPECT_EQ(r.code, 0) << test::ReadFile(xdg.path() / "stderr");
   EXPECT_EQ(r.out, "Work-1;\n");
-  EXPECT_FALSE(Queued(out, "1"));
+  EXPECT_FALSE(fs::exists(out + "/1"));
   EXPECT_EQ(exim_->WaitForMessages("alice", 1).size(), 1u);
   EXPECT_EQ(test::ReadFile(home.path() / "error.log"), "");
 
@@ -133,7 +122,7 @@ TEST_F(SecureIT, HeadlessCheckOverTlsWithTrustedFingerprint) {
   r = test::RunCheck(home, xdg);
   EXPECT_EQ(r.code, 3);
   EXPECT_EQ(r.out, "Work-нет связи\nНовой почты нет\n");
-  EXPECT_TRUE(Queued(out, "2"));
+  EXPECT_TRUE(fs::exists(out + "/2"));
   const auto log = test::Lines(test::ReadFile(home.path() / "error.log"));
   ASSERT_EQ(log.size(), 2u);  // the SMTP and the POP3 handshake
   for (const std::string& line : log) {
