@@ -36,7 +36,7 @@ class SecureIT : public ::testing::Test {
   static void Queue(const std::string& out, const std::string& name) {
     ms::TmsMessage m;
     m.Sender.Address = "work@example.test";
-    m.Recipients.AddItem(ms::TmsMailAddress{.Address = "alice@example.test"});
+    m.Recipients.AddItem(ms::TmsMailAddress{"", "alice@example.test"});
     m.Body.push_back("Hello");
     fs::create_directories(out);
     m.SaveToFile(out + "/" + name);
