@@ -1,5 +1,6 @@
 // The outgoing queue of one configuration: every message file in its OutDir is sent
-// through the SMTP client and deleted only after the server accepted it.
+// through the SMTP client and deleted only after the server accepted it. The
+// configuration chooses TLS or STARTTLS, SMTP AUTH and a trusted certificate.
 
 #include <algorithm>
 #include <filesystem>
