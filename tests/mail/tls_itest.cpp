@@ -64,7 +64,7 @@ class TlsReal : public ::testing::Test {
   }
 
   static bool BobGot(const std::string& subject, size_t count) {
-    for (const std::string& m : exim_->WaitForMessages("bob", count, 5000))
+    for (const std::string& m : exim_->WaitForMessages("bob", count))
       if (m.find("Subject: " + subject) != std::string::npos) return true;
     return false;
   }
