@@ -48,7 +48,7 @@ TEST(HttpReal, FileByteExactAndMissingFile) {
   const std::string base = "http://127.0.0.1:" + std::to_string(StartHttpServer(server, dir.str()));
 
   ms::TmsHTTPClient http;
-  http.TimeOut = 5;
+  http.TimeOut = 20;
   http.MaxDataSize = 1 << 20;
   http.SetURL(base + "/dir/file.bin");
   EXPECT_EQ("file.bin", http.DocumentName);

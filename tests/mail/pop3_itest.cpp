@@ -45,7 +45,7 @@ class Pop3Real : public ::testing::Test {
     pop_.SetHost("127.0.0.1:" + std::to_string(server_->Pop3Port()));
     pop_.UserName = "ann";
     pop_.Password = "annpw";
-    pop_.TimeOut = 5;
+    pop_.TimeOut = 20;
     return pop_;
   }
 

@@ -34,7 +34,7 @@ class SmtpReal : public ::testing::Test {
     for (const char* u : {"alice", "bob", "carol"})
       dovecot_->Clear(u);
     smtp_.SetHost("127.0.0.1:" + std::to_string(exim_->PlainPort()));
-    smtp_.TimeOut = 5;
+    smtp_.TimeOut = 20;
     smtp_.HeloName = "client.example.test";
     smtp_.MailMessage = &out_;
     out_.Sender.Name = "Ann";
@@ -56,7 +56,7 @@ class SmtpReal : public ::testing::Test {
     pop.SetHost("127.0.0.1:" + std::to_string(dovecot_->Pop3Port()));
     pop.UserName = user;
     pop.Password = password;
-    pop.TimeOut = 5;
+    pop.TimeOut = 20;
     ms::TmsMessage in;
     pop.MailMessage = &in;
     pop.Login();

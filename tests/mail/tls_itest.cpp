@@ -42,7 +42,7 @@ class TlsReal : public ::testing::Test {
     pop.SetHost(host + ":" + std::to_string(port));
     pop.UserName = "alice";
     pop.Password = "alicepw";
-    pop.TimeOut = 5;
+    pop.TimeOut = 20;
     pop.Security = security;
     pop.Tls.CAFile = Certificates().ca.cert;
   }
@@ -51,7 +51,7 @@ class TlsReal : public ::testing::Test {
                    const std::string& subject) {
     smtp.SetHost("127.0.0.1:" + std::to_string(port));
     smtp.HeloName = "client.example.test";
-    smtp.TimeOut = 5;
+    smtp.TimeOut = 20;
     smtp.Security = security;
     smtp.Tls.CAFile = Certificates().ca.cert;
     smtp.AuthUser = "alice";
