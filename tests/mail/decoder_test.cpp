@@ -231,16 +231,3 @@ TEST(DecodeLimits, AnyLineEndReadsTheSame) {
     ExpectFile(m, 0, "a", std::string("\0\1\2", 3));
   }
 }
-
-TEST(DecodeArticle, NewsArticleFields) {
-  TmsArticle a;
-  a.Sender = {"Poster", "p@x"};
-  a.NewsGroups = "fido7.ru.test";
-  a.Subject = "Test";
-  std::string raw = a.SaveToString();
-  EXPECT_EQ(raw.substr(0, raw.find("Mime-Version")),
-            Crlf("From:     Poster <p@x>\nNewsgroups: fido7.ru.test\nSubject:  Test\n"));
-  TmsArticle back;
-  back.LoadFromString(raw);
-  EXPECT_EQ(back.NewsGroups, "fido7.ru.test");
-}

@@ -223,29 +223,36 @@ void ExpectSameMessage(const TmsMessage& a, const TmsMessage& b, const std::stri
 TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
   const std::string cyr = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // UTF-8
   const std::string koi = "\xF0\xD2\xC9\xD7\xC5\xD4";                          // KOI8-R
-  using Build = std::function<void(TmsMessage&)>;
-  const std::vector<std::pair<std::string, Build>> shapes = {
-      {"text", [](TmsMessage&) {}},
-      {"empty body", [](TmsMessage& m) { m.Body.clear(); }},
-      {"blank and dot lines",
-       [](TmsMessage& m) { m.Body = {"", ".", "", "..", ".signature", ""}; }},
-      {"long line",
-       [](TmsMessage& m) {
-         m.Body = {std::string(5000, 'q') + " tail ", "x"};
-       }},
+  struct Shape {
+    std::string name;
+    TmsStrings body;
+    std::vector<TmsAttItem> files;
+    std::function<void(TmsMessage&)> more = [](TmsMessage&) {};
+  };
+  TmsAttItem alt = File("_alt.0", "<p>" + std::string(200, 'h') + "</p>", "text/html");
+  alt.EncodingKind = ekQuotedPrintable;
+  const std::vector<Shape> shapes = {
+      {"text", {"Hello"}, {}},
+      {"empty body", {}, {}},
+      {"blank and dot lines", {"", ".", "", "..", ".signature", ""}, {}},
+      {"long line", {std::string(5000, 'q') + " tail ", "x"}, {}},
       {"utf-8 text",
+       {cyr, cyr + " = " + cyr, "."},
+       {},
        [&](TmsMessage& m) {
-         m.Body = {cyr, cyr + " = " + cyr, "."};
          m.Subject = m.Sender.Name = cyr + " " + cyr;
          m.Recipients.Add("r2@x", cyr + ", " + cyr);
        }},
       {"koi8 iso",
+       {koi, "", koi + "\t"},
+       {},
        [&](TmsMessage& m) {
          m.CharSet = csISO8859;
-         m.Body = {koi, "", koi + "\t"};
          m.Subject = koi;
        }},
       {"names with specials, priority",
+       {"x"},
+       {},
        [](TmsMessage& m) {
          m.Sender.Name = "Petrov, I.";
          m.Recipients.Add("b@x", "B (boss)");
@@ -255,49 +262,32 @@ TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
          m.ReturnReceipt = true;
        }},
       {"html body",
-       [](TmsMessage& m) {
-         m.SetContentType("text/html");
-         m.Body = {"<p>caf\xC3\xA9</p>"};
-       }},
-      {"one pdf",
-       [](TmsMessage& m) {
-         m.Body.clear();
-         m.Attachments.AddItem(File("a.pdf", Bytes(1000, 1)));
-       }},
+       {"<p>caf\xC3\xA9</p>"},
+       {},
+       [](TmsMessage& m) { m.SetContentType("text/html"); }},
+      {"one pdf", {}, {File("a.pdf", Bytes(1000, 1))}},
       {"files only, text first",
-       [](TmsMessage& m) {
-         m.Body.clear();
-         m.Attachments.AddItem(File("notes.txt", "line\nunix\n\nends"));
-         m.Attachments.AddItem(File("page.htm", "<p>x</p>\r\n"));
-       }},
+       {},
+       {File("notes.txt", "line\nunix\n\nends"), File("page.htm", "<p>x</p>\r\n")}},
       {"body and files",
-       [&](TmsMessage& m) {
-         m.Attachments.AddItem(File("img.jpg", Bytes(57, 2)));
-         m.Attachments.AddItem(File("empty.zip", ""));
-         m.Attachments.AddItem(File("t.txt", "a\r\n.\r\n\r\n"));
-         m.Attachments.AddItem(File(cyr + ".txt", cyr + "\r\n"));
-         m.Attachments.AddItem(File("mail.eml", "Subject: x\r\n\r\n.\r\nbody\r\n"));
-         m.Attachments.AddItem(File("noext", Bytes(100, 3), "application/x-custom"));
-       }},
-      {"nested alternative",
-       [](TmsMessage& m) {
-         TmsAttItem h = File("_alt.0", "<p>" + std::string(200, 'h') + "</p>", "text/html");
-         h.EncodingKind = ekQuotedPrintable;
-         m.Attachments.AddItem(h);
-         m.Attachments.AddItem(File("z.zip", Bytes(300, 4)));
-       }},
+       {"Hello"},
+       {File("img.jpg", Bytes(57, 2)), File("empty.zip", ""), File("t.txt", "a\r\n.\r\n\r\n"),
+        File(cyr + ".txt", cyr + "\r\n"), File("mail.eml", "Subject: x\r\n\r\n.\r\nbody\r\n"),
+        File("noext", Bytes(100, 3), "application/x-custom")}},
+      {"nested alternative", {"Hello"}, {alt, File("z.zip", Bytes(300, 4))}},
       {"uuencoded",
-       [](TmsMessage& m) {
-         m.Encoding = meUU;
-         m.Body = {"see files", ""};
-         m.Attachments.AddItem(File("a.pdf", Bytes(100, 9)));
-         m.Attachments.AddItem(File("b.zip", Bytes(45, 10)));
-       }},
+       {"see files", ""},
+       {File("a.pdf", Bytes(100, 9)), File("b.zip", Bytes(45, 10))},
+       [](TmsMessage& m) { m.Encoding = meUU; }},
   };
-  for (const auto& [name, build] : shapes) {
+  for (const Shape& shape : shapes) {
+    const std::string& name = shape.name;
     TmsMessage m = Simple();
     m.CC.Add("cc@x", "Copy");
-    build(m);
+    m.Body = shape.body;
+    for (const TmsAttItem& f : shape.files)
+      m.Attachments.AddItem(f);
+    shape.more(m);
     const TmsMessage before = m;
     std::string raw = m.SaveToString();
     TmsMessage back, again;

@@ -64,23 +64,8 @@ TEST(Headers, ParseHeadersFillsTheMessage) {
   EXPECT_FALSE(normal.ReturnReceipt);
 }
 
-TEST(Message, ClearKeepsPriorityAndCheckValidNeedsSenderAndRecipient) {
+TEST(Message, CheckValidNeedsSenderAndSomeRecipient) {
   TmsMessage m;
-  m.Sender = {"S", "s@x"};
-  m.Body = {"a"};
-  m.Recipients.Add("r@x");
-  m.Priority = ptLow;
-  m.ReturnReceipt = true;
-  m.Encoding = meUU;
-  m.Attachments.AddItem(TmsAttItem{});
-  m.SetContentType("Text/HTML");
-  m.Clear();
-  EXPECT_TRUE(m.Body.empty());
-  EXPECT_EQ(m.Attachments.Count() + m.Recipients.Count(), 0);
-  EXPECT_EQ(m.Encoding, meMIME);
-  EXPECT_EQ(m.StoredContentType(), "");
-  EXPECT_EQ(m.Priority, ptLow);
-  EXPECT_TRUE(m.ReturnReceipt);
   EXPECT_THROW(m.CheckValid(), EMessageError);
   m.Sender.Address = "s@x";
   try {

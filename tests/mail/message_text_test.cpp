@@ -12,12 +12,10 @@ TEST(TextRoutines, ReplyWordsAndNumbers) {
   EXPECT_EQ(ExtractNumber("+OK 5000000000", 1), 5000000000LL);
   for (const char* bad : {"+OK", "+OK 12x", "+OK 99999999999999999999999"})
     EXPECT_EQ(ExtractNumber(bad, 1), -1) << bad;
-  EXPECT_EQ(StripQuotes("  \"\"Ivan Petrov\"  "), "Ivan Petrov");
 }
 
 TEST(TextRoutines, HeaderParameters) {
   const std::string ct = "multipart/mixed; boundary=\"----=_Next 01\"; charset=KOI8-R";
-  EXPECT_EQ(FirstToken(" text/plain; charset=koi8-r"), "text/plain");
   EXPECT_EQ(GetHeaderParameter("boundary", ct), "----=_Next 01");
   EXPECT_EQ(GetHeaderParameter("CHARSET", ct), "KOI8-R");
   EXPECT_EQ(GetHeaderParameter("name", ct), "");
@@ -84,7 +82,6 @@ TEST(MailDate, ParsesDatesAndRefusesBadOnes) {
   EXPECT_NEAR(date("1 Jan 50 10:00:00"), EncodeDateTime(2050, 1, 1, 10), 1e-9);
   EXPECT_NEAR(date("1 Jan 51 10:00:00"), EncodeDateTime(1951, 1, 1, 10), 1e-9);
   EXPECT_NEAR(date("29 Feb 2008 23:59:59, +0000"), EncodeDateTime(2008, 2, 29, 23, 59, 59), 1e-9);
-  EXPECT_NEAR(EncodeDateTime(1900, 1, 1), 2.0, 1e-9);  // 1899-12-30 is day 0
   for (const char* bad : {"", "garbage", "Tue, 3 Foo 2024 14:05:09", "30 Feb 2023 10:00:00 +0000",
                           "3 Dec 2024 25:00:00", "3 Dec 2024", "3 Dec 2024 10:0a:00",
                           "99999999999999 Dec 2024 10:00"}) {
