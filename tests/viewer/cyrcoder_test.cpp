@@ -64,7 +64,10 @@ TEST(TCyrCoder, EqualOrUnknownPagesRaiseTheSettingsError) {
 TEST(TCyrCoder, RussianTextRoundTripsThroughEveryPair) {
   for (TCodePage a : kAllPages) {
     for (TCodePage b : kAllPages) {
-      if (a == b) continue;
+      if (a == b) {
+        EXPECT_EQ(ToUtf8(In(a, kRussian), a), kRussian) << CodePageName(a);
+        continue;
+      }
       TCyrCoder coder;
       coder.AutoConvert = true;
       coder.Source = a;
@@ -99,8 +102,6 @@ TEST(ConvertCodePage, BrokenUtf8CountsAsOneMissingCharacterPerBrokenSequence) {
 }
 
 TEST(ToUtf8, ShowsEveryPageAsUnicode) {
-  for (TCodePage page : kAllPages)
-    EXPECT_EQ(ToUtf8(In(page, kRussian), page), kRussian) << CodePageName(page);
   EXPECT_EQ(ToUtf8("a\x98", TCodePage::CP1251), "a\uFFFD");        // unassigned in Windows-1251
   EXPECT_EQ(ToUtf8("\xC0", static_cast<TCodePage>(7)), "\u0410");  // no page: read as Windows-1251
 }
