@@ -35,11 +35,10 @@ struct Program : ::testing::Test {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
       const std::string var = *e;
-      for (const char* drop : {"VIGILO_HOME=", "XDG_", "QT_QPA_PLATFORM=", "DBUS_SESSION"}) {
-        if (var.rfind(drop, 0) == 0) goto skip;
-      }
-      env.push_back(var);
-    skip:;
+      const auto ours = [&](const char* p) { return var.rfind(p, 0) == 0; };
+      if (!ours("VIGILO_HOME=") && !ours("XDG_") && !ours("QT_QPA_PLATFORM=") &&
+          !ours("DBUS_SESSION"))
+        env.push_back(var);
     }
     env.push_back("QT_QPA_PLATFORM=offscreen");
     env.push_back("DBUS_SESSION_BUS_ADDRESS=disabled:");
@@ -96,10 +95,10 @@ struct Program : ::testing::Test {
     }
   }
 
-  bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-      if (fs::exists(path)) return true;
+  template <class F>
+  static bool WaitFor(F done) {
+    for (const auto end = Clock::now() + std::chrono::seconds(20); Clock::now() < end;) {
+      if (done()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
@@ -108,13 +107,11 @@ struct Program : ::testing::Test {
 
 TEST_F(Program, FirstStartWritesTheDefaultsAndASecondCopyLeavesAtOnce) {
   const pid_t first = Start({"--home", home});
-  ASSERT_TRUE(WaitForFile(home + "/registry.reg", std::chrono::seconds(20)));
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(home + "/registry.reg"); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let it settle
   ASSERT_EQ(WaitExit(first, std::chrono::milliseconds(0)), -1)
       << test::ReadFile(dir.str() + "out.txt");
 
-  const std::string text = test::ReadFile(home + "/registry.reg");
-  EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
   RegistryFile reg(home + "/registry.reg", "");
   const std::string root = "Software\\Brenna\\Vigilo";
   EXPECT_EQ(reg.ReadInteger(root, "Users"), 1);
@@ -139,39 +136,9 @@ TEST_F(Program, FirstStartWritesTheDefaultsAndASecondCopyLeavesAtOnce) {
   EXPECT_EQ(WaitExit(first, std::chrono::seconds(10)), 0);
 }
 
-TEST_F(Program, AnExistingStoreIsReadAndMissingOptionalValuesAdded) {
-  fs::create_directories(home);
-  test::WriteFile(
-      home + "/registry.reg",
-      "Windows Registry Editor Version 5.00\n\n"
-      "[HKEY_CURRENT_USER\\Software\\Brenna\\Vigilo]\n"
-      "\"Delay\"=dword:0000003c\n\"Lan\"=dword:00000001\n\"Visual\"=dword:00000000\n"
-      "\"Users\"=dword:00000001\n\n"
-      "[HKEY_CURRENT_USER\\Software\\Brenna\\Vigilo\\1]\n"
-      "\"ConfigNM\"=\"Работа\"\n\"Port\"=dword:0000006e\n\"ViewMail\"=dword:00000000\n");
-  const pid_t p = Start({"--home", home});
-  const auto end = Clock::now() + std::chrono::seconds(20);
-  while (Clock::now() < end &&
-         test::ReadFile(home + "/registry.reg").find("\"Ponty\"") == std::string::npos) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  Stop(p);
-  RegistryFile reg(home + "/registry.reg", "");
-  EXPECT_EQ(reg.ReadInteger("Software\\Brenna\\Vigilo", "Ponty"), 1);
-  EXPECT_EQ(reg.ReadInteger("Software\\Brenna\\Vigilo\\1", "SMTPPort"), 25);
-  EXPECT_EQ(reg.ReadString("Software\\Brenna\\Vigilo\\1", "ConfigNM"), "Работа");
-}
-
-TEST_F(Program, VersionHelpAndBadArguments) {
-  pid_t p = Start({"--version"});
-  EXPECT_EQ(WaitExit(p, std::chrono::seconds(10)), 0);
-  EXPECT_EQ(test::ReadFile(dir.str() + "out.txt").rfind("Vigilo ", 0), 0u);
-  p = Start({"--help"});
-  EXPECT_EQ(WaitExit(p, std::chrono::seconds(10)), 0);
-  EXPECT_NE(test::ReadFile(dir.str() + "out.txt").find("--home DIR"), std::string::npos);
-  p = Start({"--frobnicate"});
-  EXPECT_EQ(WaitExit(p, std::chrono::seconds(10)), 2);
-  EXPECT_FALSE(fs::exists(dir.str() + "run/vigilo"));  // nothing was started
+TEST_F(Program, BadArgumentsStartNothing) {
+  EXPECT_EQ(WaitExit(Start({"--frobnicate"}), std::chrono::seconds(10)), 2);
+  EXPECT_FALSE(fs::exists(dir.str() + "run/vigilo"));
 }
 
 }  // namespace

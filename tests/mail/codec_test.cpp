@@ -19,50 +19,26 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
 }
 }  // namespace
 
-TEST(Base64, KnownVectorsAndPadding) {
-  EXPECT_EQ(EncodeBase64Text(""), "");
-  EXPECT_EQ(EncodeBase64Text("f"), "Zg==");
+TEST(Base64, VectorsLinesAndInvalidCharacters) {
   EXPECT_EQ(EncodeBase64Text("fo"), "Zm8=");
-  EXPECT_EQ(EncodeBase64Text("foobar"), "Zm9vYmFy");
-  EXPECT_EQ(DecodeBase64Text("Zg=="), "f");
-  EXPECT_EQ(DecodeBase64Text("Zm8="), "fo");
   EXPECT_EQ(DecodeBase64Text("Zm9v YmFy\t"), "foobar");  // blanks are ignored
   EXPECT_EQ(DecodeBase64Text("Zg==Zm8="), "ffo");        // padded groups run on
   EXPECT_EQ(DecodeBase64Text("Zm8"), "fo");              // missing padding
-}
-
-TEST(Base64, InvalidCharactersAreRefused) {
   for (const char* bad : {"Zm9v*mFy", "=Zg=", "Zg=x", "Zm9v\xD0"}) {
     try {
       DecodeBase64Text(bad);
-      FAIL() << bad;
+      ADD_FAILURE() << bad;
     } catch (const EmsError& e) {
       EXPECT_STREQ(e.what(), "Invalid Character");
     }
   }
-}
-
-TEST(Base64, LinesOf76CharactersRoundTrip) {
-  for (std::size_t n : {0u, 1u, 56u, 57u, 58u, 114u, 1000u}) {
-    std::string data = RandomBytes(n, static_cast<unsigned>(n));
-    TmsStrings lines;
-    EncodeBase64Lines(data, lines);
-    ASSERT_EQ(lines.size(), (n + 56) / 57) << n;
-    std::string back;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (i + 1 < lines.size()) {
-        EXPECT_EQ(lines[i].size(), 76u);
-      }
-      back += DecodeBase64Text(lines[i]);
-    }
-    EXPECT_EQ(back, data);
-  }
-  TmsStrings lines;
+  TmsStrings lines;  // 57 bytes a line; longer data is covered by the message round trips
   EncodeBase64Lines(std::string(58, 'x'), lines);
-  EXPECT_EQ(lines.back().size(), 4u);
+  EXPECT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].size(), 76u);
 }
 
-TEST(QuotedPrintable, DecodingSoftBreaksAndEscapes) {
+TEST(QuotedPrintable, DecodingSoftBreaksAndBadEscapes) {
   std::string out;
   QuotedPrintableDecode({"caf=E9 =3D ok=", "joined", "=4", "tail=\x1a", "bad =ZZ", "pad=  "}, out);
   EXPECT_EQ(out,
@@ -71,21 +47,13 @@ TEST(QuotedPrintable, DecodingSoftBreaksAndEscapes) {
   out.clear();
   QuotedPrintableDecode({"a", "b", ""}, out, false);
   EXPECT_EQ(out, "a\r\nb\r\n");
-  out.clear();
-  // No paragraph limit.
-  std::string longline(100000, 'x');
-  QuotedPrintableDecode({longline + "=", longline}, out);
-  EXPECT_EQ(out.size(), 200002u);
 }
 
-TEST(QuotedPrintable, EncodingCutsLinesAndEscapesBytes) {
-  TmsStrings lines;
-  QuotedPrintableEncode("caf\xE9 = x\r\n", lines);
-  EXPECT_EQ(lines, TmsStrings{"caf=E9 =3D x"});
-  lines.clear();
+TEST(QuotedPrintable, EncodingCutsAtBlanksAndRoundTrips) {
   std::string words;
   for (int i = 0; i < 40; ++i)
     words += "word ";
+  TmsStrings lines;
   QuotedPrintableEncode(words + "\r\n", lines);
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
     EXPECT_LE(lines[i].size(), 66u);
@@ -93,26 +61,13 @@ TEST(QuotedPrintable, EncodingCutsLinesAndEscapesBytes) {
     EXPECT_EQ(lines[i + 1][0], ' ');  // the blank begins the next piece
   }
   EXPECT_EQ(lines.back().substr(lines.back().size() - 3), "=20");  // a trailing blank is kept
-  lines.clear();
-  QuotedPrintableEncode(std::string(200, '\xD0'), lines);
-  for (const auto& l : lines)
-    EXPECT_LE(l.size(), 76u);
-}
-
-TEST(QuotedPrintable, RoundTripGivesBackTheSameBytes) {
-  const std::string samples[] = {
-      "",
-      "plain\r\n",
-      "no line end",
-      "\r\n\r\n",
-      "lf\nonly\n\nlines\n",
-      "cr\ronly\r\r",
-      "trailing blank \r\ntab\t\r\n",
-      std::string(30000, 'a') + "\r\n",
-      "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 =?x?= .\r\n.\r\n",
-      RandomBytes(5000, 7)};
-  for (const std::string& s : samples) {
-    TmsStrings lines;
+  for (const std::string& s :
+       {std::string(), std::string("no line end"), std::string("\r\n\r\n"),
+        std::string("lf\nonly\n\nlines\n"), std::string("cr\ronly\r\r"),
+        std::string("trailing blank \r\ntab\t\r\n"), std::string(30000, 'a') + "\r\n",
+        std::string(200, '\xD0'), std::string("\xD0\x9F\xD1\x80 =?x?= .\r\n.\r\n"),
+        RandomBytes(5000, 7)}) {
+    lines.clear();
     QuotedPrintableEncode(s, lines);
     for (const auto& l : lines) {
       EXPECT_LE(l.size(), 76u);
@@ -125,89 +80,56 @@ TEST(QuotedPrintable, RoundTripGivesBackTheSameBytes) {
 }
 
 TEST(UUCode, LinesAndBeginLines) {
-  EXPECT_TRUE(IsUUBegin("begin 644 photo.jpg"));
   EXPECT_TRUE(IsUUBegin("BEGIN  600 a"));
   EXPECT_FALSE(IsUUBegin("begin 64x a"));
   EXPECT_FALSE(IsUUBegin("beginning of the text"));
   EXPECT_FALSE(IsUUBegin("begin 6"));
-  EXPECT_EQ(UUFileName("begin 644 photo.jpg"), "photo.jpg");
   EXPECT_EQ(UUFileName("begin 0644 \"my file.txt\" junk"), "my file.txt");
   EXPECT_EQ(DecodeUULine("#0V%T"), "Cat");
   EXPECT_EQ(DecodeUULine("`"), "");
-  EXPECT_EQ(EncodeUULine("Cat"), "#0V%T");
-  for (std::size_t n : {1u, 2u, 3u, 44u, 45u}) {
+  EXPECT_THROW(DecodeUULine("#0V%t"), EmsError);
+  for (std::size_t n : {1u, 2u, 44u, 45u}) {
     std::string data = RandomBytes(n, static_cast<unsigned>(n) + 100);
     std::string line = EncodeUULine(data);
     EXPECT_EQ(line.size(), 1 + (n + 2) / 3 * 4);
     EXPECT_EQ(DecodeUULine(line), data);
     // Blanks stripped from the end by a relay still decode.
-    std::string stripped = line;
-    while (!stripped.empty() && stripped.back() == '`')
-      stripped.pop_back();
-    EXPECT_EQ(DecodeUULine(stripped + std::string(0, ' ')), DecodeUULine(line));
+    while (line.back() == '`')
+      line.pop_back();
+    EXPECT_EQ(DecodeUULine(line), data);
   }
-  EXPECT_THROW(DecodeUULine("#0V%t"), EmsError);
 }
 
-TEST(HeaderWords, DecodingByRfc2047) {
-  EXPECT_EQ(DecodeHeaderWords("=?koi8-r?B?8NLJ18XU?="), "\xF0\xD2\xC9\xD7\xC5\xD4");
-  EXPECT_EQ(DecodeHeaderWords("=?windows-1251?Q?=CF=F0=E8=E2=E5=F2_=EC=E8=F0?="),
-            "\xCF\xF0\xE8\xE2\xE5\xF2 \xEC\xE8\xF0");
-  EXPECT_EQ(DecodeHeaderWords("=?UTF-8?b?0J/RgNC40LLQtdGC?="),
-            "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
-  // Adjacent words: the blank between them vanishes.
+TEST(HeaderWords, AdjacentPlainAndMalformedWords) {
   EXPECT_EQ(DecodeHeaderWords("=?utf-8?Q?a?= =?utf-8?Q?b?=\t =?utf-8?Q?c?="), "abc");
-  // Plain text around words keeps its blanks and its underscores.
   EXPECT_EQ(DecodeHeaderWords("Re: =?utf-8?Q?x_y?= my_file"), "Re: x y my_file");
-  // Malformed or undecodable words stay as they are.
-  EXPECT_EQ(DecodeHeaderWords("=?utf-8?B?*bad*?= x"), "=?utf-8?B?*bad*?= x");
-  EXPECT_EQ(DecodeHeaderWords("a =? b ?= c"), "a =? b ?= c");
-  EXPECT_EQ(DecodeHeaderWords("=?utf-8?Q?open"), "=?utf-8?Q?open");
-  EXPECT_EQ(DecodeHeaderWords("----=_Part_1"), "----=_Part_1");
-  // "?=" right after "?Q?" starts the text, it does not close the word.
-  EXPECT_EQ(DecodeHeaderWords("=?x?Q?=3F?="), "?");
+  for (const char* kept : {"=?utf-8?B?*bad*?= x", "a =? b ?= c", "=?utf-8?Q?open", "----=_Part_1"})
+    EXPECT_EQ(DecodeHeaderWords(kept), kept);
+  EXPECT_EQ(DecodeHeaderWords("=?x?Q?=3F?="), "?");  // "?=" right after "?Q?" is text
+  // Many broken words take linear time.
+  std::string text;
+  for (int i = 0; i < 100000; ++i)
+    text += "=?a?B?*";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(DecodeHeaderWords(text + "?="), text + "?=");
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);
 }
 
-TEST(HeaderWords, EncodingFoldsIntoShortWords) {
+TEST(HeaderWords, EncodingFoldsIntoShortWholeCharacterWords) {
   EXPECT_EQ(EncodeHeaderWords("plain", "utf-8"), "plain");
   std::string cyr;
   for (int i = 0; i < 120; ++i)
     cyr += "\xD0\x96";
-  std::string enc = EncodeHeaderWords(cyr, "utf-8");
-  std::size_t start = 0;
-  for (;;) {
+  std::string enc = EncodeHeaderWords(cyr, "utf-8"), unfolded;
+  for (std::size_t start = 0;;) {
     std::size_t e = enc.find("\r\n ", start);
     std::string word = enc.substr(start, e == std::string::npos ? std::string::npos : e - start);
     EXPECT_LE(word.size(), 75u);
-    std::string bytes = DecodeHeaderWords(word);
-    EXPECT_EQ(bytes.size() % 2, 0u);  // no character split between words
+    EXPECT_EQ(DecodeHeaderWords(word).size() % 2, 0u);  // no character split between words
+    unfolded += (start ? " " : "") + word;
     if (e == std::string::npos) break;
     start = e + 3;
   }
-  // Unfolded as a reader does, it decodes to the text.
-  std::string unfolded = enc;
-  for (std::size_t p; (p = unfolded.find("\r\n")) != std::string::npos;)
-    unfolded.erase(p, 2);
   EXPECT_EQ(DecodeHeaderWords(unfolded), cyr);
   EXPECT_EQ(EncodeHeaderWord("\x1b$B"), "=?ISO-2022-JP?B?GyRC?=");
-  EXPECT_EQ(EncodeHeaderWord("text"), "text");
-}
-
-TEST(Boundary, EightDigitsAfterThePrefix) {
-  std::string b = GenerateBoundary("");
-  ASSERT_EQ(b.size(), 8u);
-  for (char c : b)
-    EXPECT_TRUE(c >= '0' && c <= '8');
-  EXPECT_EQ(GenerateBoundary(b).substr(0, 8), b);
-  EXPECT_EQ(GenerateBoundary(b).size(), 16u);
-}
-
-TEST(HeaderWords, ManyBrokenWordsTakeLinearTime) {
-  std::string text;
-  for (int i = 0; i < 100000; ++i)
-    text += "=?a?B?*";
-  text += "?=";
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(DecodeHeaderWords(text), text);
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);
 }

@@ -32,30 +32,31 @@ class Encoder : public ::testing::Test {
     m.Body = {"Hello"};
     return m;
   }
-  static TmsAttItem File(const std::string& name, const std::string& data) {
+  static TmsAttItem File(const std::string& name, const std::string& data,
+                         const std::string& type = "") {
     TmsAttItem a;
     a.SetFileName(name);
     a.Data = data;
+    if (!type.empty()) a.ContentType = type;
     return a;
   }
   static std::string Headers(const std::string& raw) { return raw.substr(0, raw.find("\r\n\r\n")); }
+  static bool Has(const std::string& raw, const std::string& part) {
+    return raw.find(part) != std::string::npos;
+  }
 
   vigilo::test::TempDir dir_;
 };
 
-}  // namespace
-
-TEST_F(Encoder, PlainTextMessageExactly) {
-  TmsMessage m = Simple();
-  EXPECT_EQ(m.SaveToString(), Crlf("From:     Ivan <ivan@x.ru>\n"
-                                   "To:       Anna <anna@y.ru>\n"
-                                   "Subject: Hi\n"
-                                   "Mime-Version: 1.0\n"
-                                   "Content-Type: text/plain; charset=\"us-ascii\"\n"
-                                   "Content-Transfer-Encoding: 7bit\n"
-                                   "\n"
-                                   "Hello\n"));
+std::string Bytes(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(n, '\0');
+  for (char& c : s)
+    c = static_cast<char>(gen() & 0xFF);
+  return s;
 }
+
+}  // namespace
 
 TEST_F(Encoder, HeaderOrderPaddingAndFieldsFromHeaders) {
   TmsMessage m = Simple();
@@ -69,22 +70,20 @@ TEST_F(Encoder, HeaderOrderPaddingAndFieldsFromHeaders) {
   m.Headers = {"Date: Tue, 3 Dec 2024 14:05:09 +0300", "Subject: old", " fold", "X-Mailer: x",
                "Content-Type: text/html"};
   std::string raw = m.SaveToString();
-  EXPECT_EQ(Headers(raw), Crlf("From:     \"I. Petrov\" <ivan@x.ru>\n"
-                               "To:       Anna <anna@y.ru>,\n"
-                               "           <b@y>,\n"
-                               "          C <c@y>\n"
-                               "CC:       D <d@y>\n"
-                               "Return-Receipt-To: <ivan@x.ru>\n"
-                               "X-Priority: 1\n"
-                               "Date: Tue, 3 Dec 2024 14:05:09 +0300\n"
-                               "X-Mailer: x\n"
-                               "Subject: Hi\n"
-                               "Mime-Version: 1.0\n"
-                               "Content-Type: text/plain; charset=\"us-ascii\"\n"
-                               "Content-Transfer-Encoding: 7bit"));
-  EXPECT_EQ(raw.find("secret"), std::string::npos);
-  // Saving does not change the message.
-  EXPECT_EQ(m.Headers.size(), 5u);
+  EXPECT_EQ(raw, Crlf("From:     \"I. Petrov\" <ivan@x.ru>\n"
+                      "To:       Anna <anna@y.ru>,\n"
+                      "           <b@y>,\n"
+                      "          C <c@y>\n"
+                      "CC:       D <d@y>\n"
+                      "Return-Receipt-To: <ivan@x.ru>\n"
+                      "X-Priority: 1\n"
+                      "Date: Tue, 3 Dec 2024 14:05:09 +0300\n"
+                      "X-Mailer: x\n"
+                      "Subject: Hi\n"
+                      "Mime-Version: 1.0\n"
+                      "Content-Type: text/plain; charset=\"us-ascii\"\n"
+                      "Content-Transfer-Encoding: 7bit\n\nHello\n"));
+  EXPECT_EQ(m.Headers.size(), 5u);  // saving does not change the message
 }
 
 TEST_F(Encoder, HeaderValuesCannotInjectLines) {
@@ -94,39 +93,35 @@ TEST_F(Encoder, HeaderValuesCannotInjectLines) {
   m.Recipients.Items(0).Address = "anna@y.ru>\nX-Evil: 1";
   m.Headers = {"X-Custom: a\rb"};
   std::string h = Headers(m.SaveToString());
-  EXPECT_NE(h.find("Subject: Hi  Bcc: victim@z\r\n"), std::string::npos);
-  EXPECT_NE(h.find("From:     A B <ivan@x.ru>"), std::string::npos);
-  EXPECT_NE(h.find("X-Custom: a b"), std::string::npos);
+  EXPECT_TRUE(Has(h, "Subject: Hi  Bcc: victim@z\r\n"));
+  EXPECT_TRUE(Has(h, "From:     A B <ivan@x.ru>"));
+  EXPECT_TRUE(Has(h, "X-Custom: a b"));
   for (std::size_t p = 0; (p = h.find('\n', p)) != std::string::npos; ++p)
     EXPECT_EQ(h[p - 1], '\r');
-  EXPECT_EQ(h.find("\nX-Evil"), std::string::npos);
-  EXPECT_EQ(h.find('\0'), std::string::npos);
+  EXPECT_FALSE(Has(h, "\nX-Evil"));
+  EXPECT_FALSE(Has(h, std::string(1, '\0')));
 }
 
 TEST_F(Encoder, TextEncodingsByCharsetAndLineLength) {
   TmsMessage iso = Simple();
   iso.CharSet = csISO8859;
   iso.Body = {"caf\xE9"};
-  std::string raw = iso.SaveToString();
-  EXPECT_NE(raw.find("charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: "
-                     "quoted-printable\r\n\r\ncaf=E9\r\n"),
-            std::string::npos);
-
+  EXPECT_TRUE(Has(iso.SaveToString(),
+                  "charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: "
+                  "quoted-printable\r\n\r\ncaf=E9\r\n"));
   TmsMessage longline = Simple();
   longline.Body = {std::string(300, 'a')};
-  raw = longline.SaveToString();
-  EXPECT_NE(raw.find("charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable"),
-            std::string::npos);
-
+  EXPECT_TRUE(Has(longline.SaveToString(),
+                  "charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable"));
   // Bytes above 127 in a us-ascii message: labelled utf-8, sent in quoted-printable.
   TmsMessage cyr = Simple();
   cyr.Body = {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"};
   cyr.Subject = "\xD0\x9F\xD1\x80\xD0\xB8";
-  raw = cyr.SaveToString();
-  EXPECT_NE(raw.find("charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-                     "=D0=9F=D1=80=D0=B8=D0=B2=D0=B5=D1=82\r\n"),
-            std::string::npos);
-  EXPECT_NE(raw.find("Subject: =?utf-8?B?0J/RgNC4?=\r\n"), std::string::npos);
+  std::string raw = cyr.SaveToString();
+  EXPECT_TRUE(Has(raw,
+                  "charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+                  "=D0=9F=D1=80=D0=B8=D0=B2=D0=B5=D1=82\r\n"));
+  EXPECT_TRUE(Has(raw, "Subject: =?utf-8?B?0J/RgNC4?=\r\n"));
   for (unsigned char c : raw)
     EXPECT_LT(c, 128);
 }
@@ -142,8 +137,7 @@ TEST_F(Encoder, LongNonAsciiHeadersAreFoldedWithinTheLimit) {
   m.Headers = {"X-Long:" + words};
   std::string raw = m.SaveToString();
   std::istringstream in(Headers(raw));
-  std::string line;
-  while (std::getline(in, line))
+  for (std::string line; std::getline(in, line);)
     EXPECT_LE(line.size(), 999u) << line.substr(0, 40);
   TmsMessage back;
   back.LoadFromString(raw);
@@ -153,79 +147,34 @@ TEST_F(Encoder, LongNonAsciiHeadersAreFoldedWithinTheLimit) {
   EXPECT_EQ(back.Headers.GetFullFieldValue("X-Long"), Trim(words));
 }
 
-TEST_F(Encoder, DotLinesAreWrittenAsTheyAre) {
+TEST_F(Encoder, DotLinesAndBase64LinesAreWrittenExactly) {
   TmsMessage m = Simple();
   m.Body = {".", ".signature", "end"};
   m.Attachments.AddItem(File("mail.eml", Crlf("Subject: inner\n\n.\n.x\n")));
   std::string raw = m.SaveToString();
-  EXPECT_NE(raw.find("\r\n.\r\n.signature\r\nend\r\n"), std::string::npos);
-  EXPECT_NE(raw.find("Content-Transfer-Encoding: 7 bit\r\n"), std::string::npos);
-  EXPECT_NE(raw.find("\r\n\r\n.\r\n.x\r\n"), std::string::npos);
+  EXPECT_TRUE(Has(raw, "\r\n.\r\n.signature\r\nend\r\n"));
+  EXPECT_TRUE(Has(raw, "Content-Transfer-Encoding: 7 bit\r\n"));
+  EXPECT_TRUE(Has(raw, "\r\n\r\n.\r\n.x\r\n"));
   EXPECT_EQ(m.Body, (TmsStrings{".", ".signature", "end"}));  // the message is unchanged
+
+  TmsMessage pdf = Simple();
+  pdf.Body.clear();
+  pdf.Attachments.AddItem(File("/home/u/report.pdf", std::string(58, 'z')));
+  EXPECT_EQ(pdf.ContentType(), "application/pdf");
+  raw = pdf.SaveToString();
+  EXPECT_TRUE(Has(raw, Crlf("Content-Type: application/pdf; name=\"report.pdf\"\n"
+                            "Content-Transfer-Encoding: Base64\n"
+                            "Content-Disposition: attachment; filename=\"report.pdf\"\n\n")));
+  std::string b64;
+  for (int i = 0; i < 19; ++i)
+    b64 += "enp6";
+  EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), b64 + "\r\neg==\r\n");
 }
 
-TEST_F(Encoder, SingleAttachmentAndBase64Lines) {
+TEST_F(Encoder, FilesOnDiskAndHostileAttachmentNames) {
+  vigilo::test::WriteFile(dir_.path() / "in" / "data.zip", std::string("PK\3\4\0\xFF", 6));
   TmsMessage m = Simple();
-  m.Body.clear();
-  m.Attachments.AddItem(File("/home/u/report.pdf", std::string(58, 'z')));
-  EXPECT_EQ(m.ContentType(), "application/pdf");
-  std::string raw = m.SaveToString();
-  EXPECT_NE(raw.find(Crlf("Content-Type: application/pdf; name=\"report.pdf\"\n"
-                          "Content-Transfer-Encoding: Base64\n"
-                          "Content-Disposition: attachment; filename=\"report.pdf\"\n\n")),
-            std::string::npos);
-  std::string body = raw.substr(raw.find("\r\n\r\n") + 4);
-  EXPECT_EQ(
-      body,
-      std::string("enp6enp6enp6enp6enp6enp6enp6enp6enp6enp6enp6enp6enp6enp6enp6enp6enp6enp6enp6") +
-          "\r\neg==\r\n");
-}
-
-TEST_F(Encoder, ComputedContentType) {
-  TmsMessage m;
-  EXPECT_EQ(m.ContentType(), "text/plain");
-  m.Attachments.AddItem(File("_htmbody.htm", "<b>"));
-  EXPECT_EQ(m.ContentType(), "text/html");
-  m.Attachments.AddItem(File("x.pdf", "%"));
-  EXPECT_EQ(m.ContentType(), "multipart/mixed");
-  m.Attachments.Clear();
-  m.Attachments.AddItem(File("_alt.0", "<b>"));
-  EXPECT_EQ(m.ContentType(), "multipart/alternative");
-  m.Attachments.Clear();
-  m.Body = {"x"};
-  m.SetContentType("TEXT/HTML");
-  EXPECT_EQ(m.ContentType(), "text/html");
-  m.Encoding = meUU;
-  EXPECT_EQ(m.ContentType(), "");
-}
-
-TEST_F(Encoder, HtmlBodyAndHtmlFileAreBothCarried) {
-  TmsMessage html = Simple();
-  html.SetContentType("text/html");
-  html.Body = {"<p>caf\xC3\xA9</p>"};
-  std::string raw = html.SaveToString();
-  EXPECT_NE(raw.find("Content-Type: text/html; charset=\"utf-8\"\r\n"), std::string::npos);
-  TmsMessage back;
-  back.LoadFromString(raw);
-  EXPECT_EQ(back.Body, html.Body);
-  EXPECT_EQ(back.StoredContentType(), "text/html");
-
-  TmsMessage file = Simple();
-  file.Body.clear();
-  file.Attachments.AddItem(File("page.htm", "<p>x</p>\r\n"));
-  back.Clear();
-  back.LoadFromString(file.SaveToString());
-  ASSERT_EQ(back.Attachments.Count(), 1);
-  EXPECT_EQ(back.Attachments.Items(0).FileName(), "page.htm");
-  EXPECT_EQ(back.Attachments.Items(0).Data, "<p>x</p>\r\n");
-}
-
-TEST_F(Encoder, SaveToFileAndAttachmentFiles) {
-  TmsMessage m = Simple();
-  m.Attachments.AddFile([&] {
-    vigilo::test::WriteFile(dir_.path() / "in" / "data.zip", std::string("PK\3\4\0\xFF", 6));
-    return (dir_.path() / "in" / "data.zip").string();
-  }());
+  m.Attachments.AddFile((dir_.path() / "in" / "data.zip").string());
   std::string path = (dir_.path() / "out.eml").string();
   m.SaveToFile(path);
   TmsMessage back;
@@ -244,23 +193,7 @@ TEST_F(Encoder, SaveToFileAndAttachmentFiles) {
   EXPECT_EQ(vigilo::test::ReadFile(dir_.path() / "escape.txt"), "bad");
 }
 
-// ----------------------------------------------------------- round trips
-
 namespace {
-
-struct Shape {
-  std::string name;
-  std::function<void(TmsMessage&)> build;
-};
-
-std::string Bytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (char& c : s)
-    c = static_cast<char>(gen() & 0xFF);
-  return s;
-}
-
 void ExpectSameMessage(const TmsMessage& a, const TmsMessage& b, const std::string& shape) {
   SCOPED_TRACE(shape);
   EXPECT_EQ(b.Sender, a.Sender);
@@ -270,140 +203,101 @@ void ExpectSameMessage(const TmsMessage& a, const TmsMessage& b, const std::stri
   EXPECT_EQ(b.Body, a.Body);
   EXPECT_EQ(b.Priority, a.Priority);
   EXPECT_EQ(b.ReturnReceipt, a.ReturnReceipt);
+  EXPECT_EQ(b.Encoding, a.Encoding);
+  if (!a.StoredContentType().empty()) {
+    EXPECT_EQ(b.StoredContentType(), a.StoredContentType());
+  }
   ASSERT_EQ(b.Attachments.Count(), a.Attachments.Count());
   for (int i = 0; i < a.Attachments.Count(); ++i) {
-    EXPECT_EQ(b.Attachments.Items(i).FileName(),
-              ExtractFileName(a.Attachments.Items(i).FileName()));
-    EXPECT_EQ(b.Attachments.Items(i).ContentType, a.Attachments.Items(i).ContentType);
-    EXPECT_EQ(b.Attachments.Items(i).Data, a.Attachments.Items(i).Data) << i;
+    const TmsAttItem &x = a.Attachments.Items(i), &y = b.Attachments.Items(i);
+    EXPECT_EQ(y.FileName(), ExtractFileName(x.FileName()));
+    if (a.Encoding == meMIME) {
+      EXPECT_EQ(y.ContentType, x.ContentType);
+    }
+    EXPECT_EQ(y.Data, x.Data) << i;
   }
 }
-
 }  // namespace
 
+// Save, load, save again (the outgoing queue) and load: the same message every time.
 TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
   const std::string cyr = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // UTF-8
   const std::string koi = "\xF0\xD2\xC9\xD7\xC5\xD4";                          // KOI8-R
-  std::vector<Shape> shapes = {
-      {"text", [](TmsMessage&) {}},
-      {"empty body", [](TmsMessage& m) { m.Body.clear(); }},
-      {"blank lines", [](TmsMessage& m) { m.Body = {"", "a", "", "", "b", ""}; }},
-      {"dot lines",
-       [](TmsMessage& m) {
-         m.Body = {".", "..", ".signature", "."};
-       }},
-      {"long line",
-       [](TmsMessage& m) {
-         m.Body = {std::string(5000, 'q') + " tail ", "x"};
-       }},
+  struct Shape {
+    std::string name;
+    TmsStrings body;
+    std::vector<TmsAttItem> files;
+    std::function<void(TmsMessage&)> more = [](TmsMessage&) {};
+  };
+  TmsAttItem alt = File("_alt.0", "<p>" + std::string(200, 'h') + "</p>", "text/html");
+  alt.EncodingKind = ekQuotedPrintable;
+  const std::vector<Shape> shapes = {
+      {"text", {"Hello"}, {}},
+      {"empty body", {}, {}},
+      {"blank and dot lines", {"", ".", "", "..", ".signature", ""}, {}},
+      {"long line", {std::string(5000, 'q') + " tail ", "x"}, {}},
       {"utf-8 text",
+       {cyr, cyr + " = " + cyr, "."},
+       {},
        [&](TmsMessage& m) {
-         m.Body = {cyr, cyr + " = " + cyr, "."};
-         m.Subject = cyr + " " + cyr;
-         m.Sender.Name = cyr;
+         m.Subject = m.Sender.Name = cyr + " " + cyr;
          m.Recipients.Add("r2@x", cyr + ", " + cyr);
        }},
       {"koi8 iso",
+       {koi, "", koi + "\t"},
+       {},
        [&](TmsMessage& m) {
          m.CharSet = csISO8859;
-         m.Body = {koi, "", koi + "\t"};
          m.Subject = koi;
        }},
-      {"names with specials",
+      {"names with specials, priority",
+       {"x"},
+       {},
        [](TmsMessage& m) {
          m.Sender.Name = "Petrov, I.";
          m.Recipients.Add("b@x", "B (boss)");
          m.CC.Add("c@x", "");
          m.CC.Add("d@x", "D@home");
-       }},
-      {"priority",
-       [](TmsMessage& m) {
          m.Priority = ptLow;
          m.ReturnReceipt = true;
        }},
-      {"one pdf",
-       [](TmsMessage& m) {
-         m.Body.clear();
-         m.Attachments.AddItem(File("a.pdf", Bytes(1000, 1)));
-       }},
-      {"one text file",
-       [](TmsMessage& m) {
-         m.Body.clear();
-         m.Attachments.AddItem(File("notes.txt", "line\nunix\n\nends"));
-       }},
+      {"html body",
+       {"<p>caf\xC3\xA9</p>"},
+       {},
+       [](TmsMessage& m) { m.SetContentType("text/html"); }},
+      {"one pdf", {}, {File("a.pdf", Bytes(1000, 1))}},
+      {"files only, text first",
+       {},
+       {File("notes.txt", "line\nunix\n\nends"), File("page.htm", "<p>x</p>\r\n")}},
       {"body and files",
-       [&](TmsMessage& m) {
-         m.Attachments.AddItem(File("img.jpg", Bytes(57, 2)));
-         m.Attachments.AddItem(File("empty.zip", ""));
-         m.Attachments.AddItem(File("t.txt", "a\r\n.\r\n\r\n"));
-         m.Attachments.AddItem(File(cyr + ".txt", cyr + "\r\n"));
-         m.Attachments.AddItem(File("mail.eml", "Subject: x\r\n\r\n.\r\nbody\r\n"));
-         m.Attachments.AddItem(File("noext", Bytes(100, 3)));
-       }},
-      {"files only",
-       [](TmsMessage& m) {
-         m.Body.clear();
-         m.Attachments.AddItem(File("first.txt", "text file first"));
-         m.Attachments.AddItem(File("second.pdf", "%PDF"));
-       }},
-      {"alternative",
-       [](TmsMessage& m) {
-         TmsAttItem h = File("_alt.0", "<p>x</p>\r\n");
-         h.ContentType = "text/html";
-         h.EncodingKind = ekQuotedPrintable;
-         m.Attachments.AddItem(h);
-       }},
-      {"nested alternative",
-       [](TmsMessage& m) {
-         TmsAttItem h = File("_alt.0", "<p>" + std::string(200, 'h') + "</p>");
-         h.ContentType = "text/html";
-         h.EncodingKind = ekQuotedPrintable;
-         m.Attachments.AddItem(h);
-         m.Attachments.AddItem(File("z.zip", Bytes(300, 4)));
-         m.Attachments.AddItem(File("y.pdf", Bytes(5, 5)));
-       }},
-      {"custom type",
-       [](TmsMessage& m) {
-         TmsAttItem a = File("data.bin", Bytes(64, 6));
-         a.ContentType = "application/x-custom";
-         m.Attachments.AddItem(a);
-         m.Attachments.AddItem(a);
-       }},
+       {"Hello"},
+       {File("img.jpg", Bytes(57, 2)), File("empty.zip", ""), File("t.txt", "a\r\n.\r\n\r\n"),
+        File(cyr + ".txt", cyr + "\r\n"), File("mail.eml", "Subject: x\r\n\r\n.\r\nbody\r\n"),
+        File("noext", Bytes(100, 3), "application/x-custom")}},
+      {"nested alternative", {"Hello"}, {alt, File("z.zip", Bytes(300, 4))}},
+      {"uuencoded",
+       {"see files", ""},
+       {File("a.pdf", Bytes(100, 9)), File("b.zip", Bytes(45, 10))},
+       [](TmsMessage& m) { m.Encoding = meUU; }},
   };
-  for (const Shape& s : shapes) {
+  for (const Shape& shape : shapes) {
+    const std::string& name = shape.name;
     TmsMessage m = Simple();
     m.CC.Add("cc@x", "Copy");
-    s.build(m);
+    m.Body = shape.body;
+    for (const TmsAttItem& f : shape.files)
+      m.Attachments.AddItem(f);
+    shape.more(m);
     const TmsMessage before = m;
     std::string raw = m.SaveToString();
-    TmsMessage back;
+    TmsMessage back, again;
     back.LoadFromString(raw);
-    ExpectSameMessage(before, back, s.name);
+    ExpectSameMessage(before, back, name);
     EXPECT_EQ(m.Body, before.Body);
-    // A loaded message saved again (the outgoing queue) is still the same message.
-    TmsMessage again;
     again.LoadFromString(back.SaveToString());
-    ExpectSameMessage(before, again, s.name + " again");
+    ExpectSameMessage(before, again, name + " again");
     EXPECT_EQ(again.Headers.size(), back.Headers.size());
-    EXPECT_EQ(raw.find("\nThe following error"), std::string::npos);
+    EXPECT_FALSE(Has(raw, "\nThe following error"));
+    EXPECT_EQ(Has(raw, "Mime-Version"), m.Encoding == meMIME) << name;
   }
-}
-
-TEST_F(Encoder, UuencodedMessageRoundTrip) {
-  TmsMessage m = Simple();
-  m.Encoding = meUU;
-  m.Body = {"see files", ""};
-  m.Attachments.AddItem(File("a.pdf", Bytes(100, 9)));
-  m.Attachments.AddItem(File("b.zip", Bytes(45, 10)));
-  std::string raw = m.SaveToString();
-  EXPECT_EQ(raw.find("Mime-Version"), std::string::npos);
-  EXPECT_NE(raw.find("\r\nbegin 600 a.pdf\r\n"), std::string::npos);
-  TmsMessage back;
-  back.LoadFromString(raw);
-  EXPECT_EQ(back.Encoding, meUU);
-  EXPECT_EQ(back.Body, m.Body);
-  ASSERT_EQ(back.Attachments.Count(), 2);
-  EXPECT_EQ(back.Attachments.Items(0).Data, m.Attachments.Items(0).Data);
-  EXPECT_EQ(back.Attachments.Items(1).FileName(), "b.zip");
-  EXPECT_EQ(back.Attachments.Items(1).Data, m.Attachments.Items(1).Data);
 }

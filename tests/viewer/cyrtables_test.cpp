@@ -86,41 +86,6 @@ TEST(CyrTables, EveryTableFollowsThePublishedPagesAndTheExceptions) {
   EXPECT_EQ(tables, 12);
 }
 
-TEST(CyrTables, AllRussianLettersMapOntoEachOtherInEveryTable) {
-  // The 66 letters, Ё and ё included, survive every table letter for letter.
-  const std::string letters =
-      "АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ"
-      "абвгдеёжзийклмнопрстуфхцчшщъыьэюя";
-  for (TCodePage source : kSingleByte)
-    for (TCodePage target : kSingleByte) {
-      if (source == target) continue;
-      const std::string in = *Iconv(letters, "UTF-8", kIconvNames[int(source)]);
-      EXPECT_EQ(ConvertCodePage(in, source, target),
-                *Iconv(letters, "UTF-8", kIconvNames[int(target)]))
-          << CodePageName(source) << " -> " << CodePageName(target);
-    }
-}
-
-TEST(CyrTables, SpecialCharactersOfTheDosPage) {
-  TCyrCoder coder;
-  coder.AutoConvert = false;
-  // No-break space and soft hyphen become blank and "-" in CP866, from CP1251 and ISO-8859-5.
-  for (TCodePage source : {TCodePage::CP1251, TCodePage::ISO8859}) {
-    coder.Source = source;
-    coder.Target = TCodePage::CP866;
-    coder.SetText(
-        "a\xA0"
-        "b\xAD"
-        "c");
-    coder.Convert();
-    EXPECT_EQ(coder.Text(), "a b-c");
-  }
-  // Box drawing does not travel between KOI8-R and CP866.
-  EXPECT_EQ(ConvertCodePage("\x80\x81\xA5\xBE", TCodePage::KOI8R, TCodePage::CP866), "????");
-  EXPECT_EQ(ConvertCodePage("\xB0\xC4\xCD\xDB", TCodePage::CP866, TCodePage::KOI8R),
-            "\x94\x94\x94\x94");
-}
-
 TEST(CyrTables, EveryPageDecodesToTheUnicodeIconvGives) {
   for (TCodePage page : kSingleByte) {
     for (int b = 0; b < 256; ++b) {
