@@ -75,12 +75,8 @@ TEST_F(TdmCheckTest, MenusAndTrayFollowTheCheck) {
   tdm.StartCheck();
   EXPECT_EQ(tdm.N5->actions().size(), 2);
   EXPECT_EQ(tdm.ConfMenu->actions().size(), 2);
-}
 
-TEST_F(TdmCheckTest, TransferProgressShowsKilobytes) {
-  TDMU dmu(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
-  dmu.Settings->Conf[0].NonActive = true;
-  Tdm tdm(dmu, MakeFolders(), &sound);
+  // The POP3 client's transfer progress shows in kilobytes.
   tdm.ShowProgress("Work", "0/0", 40960);
   ASSERT_NE(tdm.Progress, nullptr);
   tdm.POPClientTransferProgress(tdm.POPClient, 30, 12345, -1);

@@ -26,9 +26,7 @@ TEST(MailErrorHint, RefusalsGetTheHintTheyAskForOthersNone) {
     EXPECT_EQ(hint.empty(), !*words) << line;
     EXPECT_NE(hint.find(words), std::string::npos) << line;
   }
-}
-
-TEST(MailErrorHint, LoggedLineKeepsTheServerTextTlsReasonsHaveHints) {
+  // The logged line keeps the server's text; an untrusted certificate asks for its fingerprint.
   EXPECT_EQ(WithMailErrorHint(ms::EmsServerError("530 5.7.0 Must issue a STARTTLS command first")),
             "530 5.7.0 Must issue a STARTTLS command first (сервер требует шифрование: "
             "включите STARTTLS или TLS в настройках)");
