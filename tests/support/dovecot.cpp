@@ -30,9 +30,6 @@ void OwnByNobody(const std::string& path) {
 
 }  // namespace
 
-DovecotServer::DovecotServer(std::vector<MailUser> users)
-    : DovecotServer(std::move(users), Cert::Localhost) {}
-
 DovecotServer::DovecotServer(std::vector<MailUser> users, Cert cert)
     : users_(std::move(users)),
       cert_(cert == Cert::Localhost ? Certificates().server : Certificates().other) {

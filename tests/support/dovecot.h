@@ -19,14 +19,12 @@ struct MailUser {
 
 class DovecotServer {
  public:
-  // Shows the test CA's "localhost" certificate (Certificates().server).
-  explicit DovecotServer(std::vector<MailUser> users);
+  // Shows the test CA's certificate for "localhost" or for another host name.
+  enum class Cert { Localhost, OtherHost };
+  explicit DovecotServer(std::vector<MailUser> users, Cert cert = Cert::Localhost);
   // Lets DovecotServer server({{"alice", "pw"}}) pick a constructor.
   explicit DovecotServer(std::initializer_list<MailUser> users)
       : DovecotServer(std::vector<MailUser>(users)) {}
-  // Shows the certificate for another host name (Certificates().other) instead.
-  enum class Cert { Localhost, OtherHost };
-  DovecotServer(std::vector<MailUser> users, Cert cert);
   ~DovecotServer();
   DovecotServer(const DovecotServer&) = delete;
   DovecotServer& operator=(const DovecotServer&) = delete;
