@@ -1,5 +1,5 @@
-// The check cycle without servers: message keys and their file names, the blacklist
-// rule, the status texts and what a check does when nothing may be contacted.
+// The check cycle without servers: message keys and their file names, the blacklist rule,
+// and what a check shows when nothing answers or nothing may be contacted.
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 #include <random>
 #include <set>
 
-#include "core/cmdline.h"
 #include "platform/utf8.h"
 #include "tests/core/check_fixture.h"
 #include "tests/support/free_port.h"
@@ -33,12 +32,9 @@ TEST(MessageKeyTest, BracketedPlainAndUnclosedIds) {
   EXPECT_EQ(MessageKey("", {"From: a@b", "Subject: x", "", "body"}), k1);
   EXPECT_NE(MessageKey("", {"From: a@b", "Subject: y"}), k1);
   EXPECT_FALSE(MessageKey("", {}).empty());
-  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(Sha256Hex(std::string(1000, 'a')).substr(0, 16), "41edece42d63e8d9");
 }
 
 TEST(MessageKeyTest, FileNamesStayInsideTheFolderAndMapBack) {
-  EXPECT_EQ(MessageFileName("abc@host.example"), "m_abc@host.example");
   EXPECT_EQ(MessageFileName("../../etc/passwd"), "m_%2E.%2F..%2Fetc%2Fpasswd");
   EXPECT_EQ(MessageFilePath("/home/in/uwork", "a\\b"), "/home/in/uwork/m_a%5Cb");
   for (const std::string& key : {std::string("a%2Fb"), std::string("x~y"), std::string("tab\there"),
@@ -80,7 +76,6 @@ TEST(MessageKeyTest, LongKeysAreShortenedDistinctlyWithinNameLimits) {
   const std::string na = EscapeKey(a), nb = EscapeKey(b);
   EXPECT_LE(na.size() + 2, 255u);
   EXPECT_NE(na, nb);
-  EXPECT_EQ(na, EscapeKey(a));
   EXPECT_NE(na.find('~'), std::string::npos);
   // The readable prefix never ends inside a letter.
   const std::string prefix = na.substr(0, na.find('~'));
@@ -101,83 +96,47 @@ TEST(BlacklistTest, WholeTextWithoutRegardToCase) {
   EXPECT_TRUE(IsBlacklisted(black, "ЁЛКА@X.RU"));
   EXPECT_FALSE(IsBlacklisted(black, "ivan@mail.example"));  // no address extraction
   EXPECT_FALSE(IsBlacklisted(black, "Иван Петров <IVAN@Mail.Example> "));
-  EXPECT_FALSE(IsBlacklisted({}, ""));
-  EXPECT_TRUE(IsBlacklisted({""}, ""));
   // Bytes that are not UTF-8 are compared as they are.
-  EXPECT_TRUE(SameSenderText("\xc8\xe2\xe0\xed", "\xc8\xe2\xe0\xed"));
   EXPECT_FALSE(SameSenderText("\xc8", "\xe8"));
-  EXPECT_EQ(FoldCase("ÀÉ×Ø ЀЯ Ѣ"), "àé×ø ѐя ѣ");
 }
 
-TEST(CheckTexts, ProgressAndCommandLine) {
-  EXPECT_EQ(TransferProgressText(12345, 40960), "12k/40k");
-  EXPECT_EQ(TransferProgressText(1023, 0), "0k/0k");
-  const CommandLine c = ParseCommandLine({"--check", "--home", "/tmp/h"});
-  EXPECT_TRUE(c.Check);
-  EXPECT_EQ(c.Home, "/tmp/h");
-  EXPECT_TRUE(c.Error.empty());
-  EXPECT_FALSE(ParseCommandLine({}).Check);
-}
-
-TEST(CheckCycle, NoActiveConfigurationContactsNothing) {
+TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {
   CheckRig rig;
   rig.Add("Off", "off", "pw", test::FreePort(), /*nonActive=*/true);
-  rig.Conf(0).HeadCount = 0;
   rig.check.StartCheck();
   EXPECT_EQ(rig.view.hint, "Новой почты нет");
   EXPECT_TRUE(rig.view.tags.empty());
   EXPECT_TRUE(rig.sound.Plays().empty());
   EXPECT_EQ(rig.ErrorLog(), "");
-  EXPECT_EQ(rig.check.LastResult().Active, 0);
-  EXPECT_TRUE(rig.check.LastResult().Ran);
   EXPECT_EQ(rig.view.calls.back(), "steady");
-  EXPECT_FALSE(rig.check.Running());
-}
 
-TEST(CheckCycle, FailedLoginsShowNoConnectionAndUpdateStatusRules) {
-  CheckRig rig;
   rig.Add("One", "u1", "pw", test::FreePort());
   rig.Add("Two", "u2", "pw", test::FreePort());
   rig.check.StartCheck();
   EXPECT_EQ(rig.view.hint, "One-нет связи\r\nTwo-нет связи\r\nНовой почты нет");
-  ASSERT_EQ(rig.view.tags, (std::vector<int32_t>{0, 1}));
+  ASSERT_EQ(rig.view.tags, (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(rig.view.looks[0], (ConfItemLook{false, "One (Нет связи)", 0}));
-  const auto log = test::Lines(rig.ErrorLog());
+  auto log = test::Lines(rig.ErrorLog());
   ASSERT_EQ(log.size(), 2u);
   EXPECT_TRUE(test::HasLogStamp(log[0]));
   EXPECT_NE(log[0].find(" u1 Winsock error no 10061"), std::string::npos) << log[0];
   EXPECT_EQ(rig.busy, 0);
-  EXPECT_FALSE(rig.pop.IsOpen());
-  EXPECT_EQ(rig.check.LastResult().LoggedIn, 0);
 
-  // The look of the items follows the stored state.
-  rig.Conf(0).Connected = true;
-  rig.s.AddHead(0, 0, "a", "s", " 1 байт", "d", "t", "id", 0);
-  rig.Conf(1).Connected = true;
-  rig.check.UpdateStatus();
-  EXPECT_EQ(rig.view.looks[0], (ConfItemLook{true, "One (1)", 1}));
-  EXPECT_EQ(rig.view.looks[1], (ConfItemLook{false, "Two (0)", 2}));
-  EXPECT_EQ(rig.view.hint, "One-1;");
-  EXPECT_EQ(rig.view.calls.back(), "waiting");
-  EXPECT_EQ(rig.check.LastResult().Waiting, 1);
-}
-
-TEST(CheckCycle, DialUpOnlyWhenConnectedShowsStoredState) {
-  CheckRig rig;
-  rig.Add("Work", "w", "pw", test::FreePort());
+  // No connection is up and none may be dialled: nothing is contacted, the stored state shows.
   rig.s.Lan = 2;
   rig.s.ChIfCon = true;
   rig.s.Ras = "Provider";
+  rig.view.hints.clear();
+  rig.view.calls.clear();
   rig.check.StartCheck();
-  // No connection is up and none may be dialled: nothing is contacted.
-  EXPECT_EQ(rig.ErrorLog(), "");
+  EXPECT_EQ(test::Lines(rig.ErrorLog()).size(), 2u);
   EXPECT_EQ(rig.view.hints.front(), "Нет активного соединения");
-  EXPECT_EQ(rig.view.hint, "Work-нет связи\r\nНовой почты нет");
+  EXPECT_EQ(rig.view.hint, "One-нет связи\r\nTwo-нет связи\r\nНовой почты нет");
   EXPECT_EQ(std::count(rig.view.calls.begin(), rig.view.calls.end(), "clear"), 0);
   // Without the option the stand-in finds no entry to dial and the check goes on.
   rig.s.ChIfCon = false;
   rig.check.StartCheck();
-  EXPECT_NE(rig.ErrorLog().find(" w Winsock error no 10061"), std::string::npos);
+  EXPECT_EQ(test::Lines(rig.ErrorLog()).size(), 4u);
   EXPECT_FALSE(rig.ras.DialedHere());
 }
 

@@ -1,8 +1,7 @@
 #pragma once
-// Certificates for TLS tests, made with the openssl command once per process into a private
-// folder (removed at exit): a test CA, a server certificate for "localhost" and 127.0.0.1
-// signed by it, and one for another host name signed by the same CA. Keys are group-readable
-// by Debian-exim so that Exim can use them. Keys are ECDSA P-256 (made in milliseconds).
+// A test CA and two server certificates it signed (for "localhost"/127.0.0.1 and for another
+// host name), made by openssl once per process in a folder removed at exit. ECDSA P-256 keys,
+// group-readable by Debian-exim.
 
 #include <string>
 

@@ -23,21 +23,12 @@ constexpr int kStartTimeoutMs = 15000;
 constexpr int kStartAttempts = 3;  // a port taken between FreePort() and the bind is retried
 
 void OwnByNobody(const std::string& path) {
-  static const uid_t uid = [] {
-    passwd* p = getpwnam("nobody");
-    return p ? p->pw_uid : 65534;
-  }();
-  static const gid_t gid = [] {
-    group* g = getgrnam("nogroup");
-    return g ? g->gr_gid : 65534;
-  }();
-  (void)!chown(path.c_str(), uid, gid);
+  const passwd* p = getpwnam("nobody");
+  const group* g = getgrnam("nogroup");
+  (void)!chown(path.c_str(), p ? p->pw_uid : 65534, g ? g->gr_gid : 65534);
 }
 
 }  // namespace
-
-DovecotServer::DovecotServer(std::vector<MailUser> users)
-    : DovecotServer(std::move(users), Cert::Localhost) {}
 
 DovecotServer::DovecotServer(std::vector<MailUser> users, Cert cert)
     : users_(std::move(users)),

@@ -68,13 +68,13 @@ void OwnByExim(const std::string& path) {
   if (p && g) (void)!chown(path.c_str(), p->pw_uid, g->gr_gid);
 }
 
-void Cleanup(const std::string& dir, const std::string& conf) {
+void Cleanup(const std::string& dir, const std::string& conf, bool removeDir) {
   try {
     EditTrusted(conf, false);
   } catch (const std::exception&) {
   }
   std::error_code ec;
-  fs::remove_all(dir, ec);
+  if (removeDir) fs::remove_all(dir, ec);
 }
 
 }  // namespace
@@ -99,7 +99,6 @@ EximServer::EximServer(const DovecotServer& mailboxes, std::vector<MailUser> smt
     for (const auto& u : mailboxes_.Users())
       localParts += (localParts.empty() ? "" : " : ") + u.name;
     if (localParts.empty()) localParts = "!*";  // no mailboxes: no local user at all
-    conf_ = dir_ + "/exim.conf";
     EditTrusted(conf_, true);
     for (int attempt = 0;; ++attempt) {
       plainPort_ = FreePort();
@@ -132,31 +131,28 @@ EximServer::EximServer(const DovecotServer& mailboxes, std::vector<MailUser> smt
     }
   } catch (...) {
     process_.Stop();
-    Cleanup(dir_, conf_);
+    Cleanup(dir_, conf_, true);
     throw;
   }
 }
 
 EximServer::~EximServer() {
-  process_.StopInBackground([dir = dir_, conf = conf_] { Cleanup(dir, conf); });
+  process_.StopInBackground([dir = dir_, conf = conf_] { Cleanup(dir, conf, true); });
 }
 
 void EximServer::Stop() {
   process_.Stop();
-  try {
-    EditTrusted(conf_, false);
-  } catch (const std::exception&) {
-  }
+  Cleanup(dir_, conf_, false);
 }
 
 std::vector<std::string> EximServer::WaitForMessages(const std::string& user, size_t count,
                                                      int timeoutMs) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    auto messages = mailboxes_.Messages(user);
-    if (messages.size() >= count || std::chrono::steady_clock::now() >= until) return messages;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto messages = mailboxes_.Messages(user);
+  for (; messages.size() < count && std::chrono::steady_clock::now() < until;
+       messages = mailboxes_.Messages(user))
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  return messages;
 }
 
 }  // namespace vigilo::test

@@ -1,8 +1,7 @@
 #pragma once
-// A private Exim on 127.0.0.1 that delivers mail for <user>@example.test into a DovecotServer's
-// maildirs, on free ports, in a fresh folder under /tmp. Its configuration is listed in
-// /etc/exim4/trusted_configs while it runs (so it keeps root and delivers as nobody). Started
-// and stopped like DovecotServer.
+// A private Exim on 127.0.0.1 (free ports, a fresh folder under /tmp) delivering mail for
+// <user>@example.test into a DovecotServer's maildirs. Its configuration is listed in
+// /etc/exim4/trusted_configs while it runs. Started and stopped like DovecotServer.
 
 #include <initializer_list>
 #include <string>

@@ -113,10 +113,8 @@ bool ScriptedServer::SendAll(const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size() && !stop_) {
     ssize_t n = send(connFd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      return false;
-    }
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) return false;
     done += static_cast<size_t>(n);
   }
   return done == bytes.size();
@@ -149,13 +147,9 @@ bool ScriptedServer::ReadLine(std::string& line) {
     if (r <= 0) continue;
     char chunk[4096];
     ssize_t n = recv(connFd_, chunk, sizeof chunk, 0);
-    if (n == 0) {
-      Fail("client closed the connection");
-      return false;
-    }
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      Fail("read error " + std::to_string(errno));
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) {
+      Fail(n == 0 ? "client closed the connection" : "read error " + std::to_string(errno));
       return false;
     }
     buffer_.append(chunk, static_cast<size_t>(n));
@@ -170,19 +164,12 @@ void ScriptedServer::Run() {
     std::string line;
     switch (step.kind) {
       case Step::Send:
-        if (!SendAll(step.text)) {
-          Fail("could not send step " + std::to_string(i));
-          ok = false;
-        }
+        ok = SendAll(step.text);
+        if (!ok) Fail("could not send step " + std::to_string(i));
         break;
       case Step::Expect:
-        if (!ReadLine(line)) {
-          Fail("expected \"" + step.text + "\"");
-          ok = false;
-        } else if (line != step.text) {
-          Fail("expected \"" + step.text + "\", got \"" + line + "\"");
-          ok = false;
-        }
+        ok = ReadLine(line) && line == step.text;
+        if (!ok) Fail("expected \"" + step.text + "\", got \"" + line + "\"");
         break;
       case Step::ExpectUntil:
         do {

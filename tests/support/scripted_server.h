@@ -1,7 +1,7 @@
 #pragma once
-// A TCP server on 127.0.0.1 that plays a script on its own thread, for misbehaviour no real
-// server shows. A Close step ends the connection; later steps go to the next one. At the end
-// of the script (or at a failed Expect) the connection and the listening socket are closed.
+// A TCP server on 127.0.0.1 playing a script on its own thread, for misbehaviour no real server
+// shows. A Close step ends the connection, later steps go to the next one; at the script's end
+// (or a failed Expect) the connection and the listening socket close.
 
 #include <atomic>
 #include <condition_variable>

@@ -18,9 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -35,15 +33,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Spawns argv with stdin from /dev/null and stdout+stderr to `out` (or /dev/null).
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& out, bool ownGroup) {
+// Spawns argv in a process group of its own, stdin from /dev/null, stdout+stderr to `out`.
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& out) {
   posix_spawn_file_actions_t fa;
   posix_spawnattr_t attr;
   posix_spawn_file_actions_init(&fa);
   posix_spawnattr_init(&attr);
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, out.empty() ? "/dev/null" : out.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   posix_spawn_file_actions_adddup2(&fa, 1, 2);
   // Signals the test process ignores or blocks must not carry over to the server.
   sigset_t none, all;
@@ -53,22 +50,18 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& out, bool o
   sigdelset(&all, SIGSTOP);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &all);
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-  if (ownGroup) {
-    flags |= POSIX_SPAWN_SETPGROUP;
-    posix_spawnattr_setpgroup(&attr, 0);
-  }
-  posix_spawnattr_setflags(&attr, flags);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
   std::vector<char*> args;
   for (const auto& a : argv)
     args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, args[0], &fa, &attr, args.data(), environ);
+  const int rc = posix_spawn(&pid, args[0], &fa, &attr, args.data(), environ);
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
-  if (rc != 0) return -1;
-  return pid;
+  return rc == 0 ? pid : -1;
 }
 
 bool GroupExists(pid_t pgid) {
@@ -77,8 +70,7 @@ bool GroupExists(pid_t pgid) {
 
 // Workers outliving their master would go to PID 1, which need not reap them: adopt them.
 void AdoptOrphans() {
-  static const bool done = [] { return prctl(PR_SET_CHILD_SUBREAPER, 1) == 0; }();
-  (void)done;
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
 
 // Reaps what is left of a stopped server's group, killing it after graceMs.
@@ -135,7 +127,7 @@ void ServerProcess::Start(const std::vector<std::string>& argv, const std::strin
   if (access("/usr/bin/setpriv", X_OK) == 0)
     full = {"/usr/bin/setpriv", "--pdeathsig", "TERM", "--"};
   full.insert(full.end(), argv.begin(), argv.end());
-  pid_ = Spawn(full, logFile, true);
+  pid_ = Spawn(full, logFile);
   terminated_ = false;
   if (pid_ < 0) throw std::runtime_error("cannot start " + argv.at(0));
 }
@@ -271,39 +263,22 @@ bool WaitForGreeting(ServerProcess& server, int port, const std::string& prefix,
 }
 
 std::string LogTail(const std::string& path, int lines) {
-  std::ifstream in(path);
-  std::deque<std::string> tail;
-  std::string line;
-  while (std::getline(in, line)) {
-    tail.push_back(line);
-    if (static_cast<int>(tail.size()) > lines) tail.pop_front();
-  }
-  std::string out;
-  for (const auto& l : tail)
-    out += l + "\n";
-  return out;
+  const std::string text = ReadFile(path);
+  size_t at = text.size();
+  for (int n = 0; n <= lines && at != 0 && at != std::string::npos; ++n)
+    at = text.rfind('\n', at - 1);
+  return at == std::string::npos ? text : text.substr(at == 0 ? 0 : at + 1);
 }
 
 int RunShell(const std::string& command, std::string* output) {
-  std::string outFile;
-  if (output) {
-    char name[] = "/tmp/vigilo-sh-XXXXXX";
-    int fd = mkstemp(name);
-    if (fd < 0) return -1;
-    close(fd);
-    outFile = name;
-  }
-  pid_t pid = Spawn({"/bin/sh", "-c", command}, outFile, false);
-  int status = 0;
-  if (pid > 0) {
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
-  if (output) {
-    *output = ReadFile(outFile);
-    unlink(outFile.c_str());
-  }
-  if (pid < 0) return -1;
+  FILE* p = popen(("(" + command + ") </dev/null 2>&1").c_str(), "r");
+  if (!p) return -1;
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+    out.append(buf, n);
+  const int status = pclose(p);
+  if (output) *output = std::move(out);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

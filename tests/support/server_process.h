@@ -1,7 +1,7 @@
 #pragma once
-// A server program run in the background for a test, in a process group of its own, output to
-// a log file. Stopped by its PID: SIGTERM, a bounded wait, SIGKILL to the group, always reaped.
-// Should the test program die first, the server gets SIGTERM (parent-death signal).
+// A server program run for a test in a process group of its own, output to a log file. Stopped
+// by SIGTERM, a bounded wait, SIGKILL to the group; always reaped. Gets SIGTERM should the test
+// program die first.
 
 #include <sys/types.h>
 
@@ -21,16 +21,15 @@ class ServerProcess {
   // Starts argv[0] (a full path); throws std::runtime_error when it cannot be started.
   void Start(const std::vector<std::string>& argv, const std::string& logFile);
   pid_t Pid() const { return pid_; }
-  // Processes (by command name) that only delay a stop: once nothing else is left of the group
-  // after SIGTERM, the group is killed at once (Dovecot's master waits seconds for its "log").
+  // Command names that only delay a stop: once only these are left after SIGTERM, the group is
+  // killed at once (Dovecot's master waits seconds for its "log").
   void SetLingering(std::vector<std::string> names) { lingering_ = std::move(names); }
   // True while the program runs (not exited, not a zombie); reaps it once it has ended.
   bool Alive();
   void Terminate();  // SIGTERM, returning at once
   // Terminates (if not done yet), waits up to graceMs, then kills the group; reaps. Idempotent.
   void Stop(int graceMs = 5000);
-  // Terminates now; a background thread finishes Stop() and then runs `after` before the test
-  // program exits.
+  // Terminates now; a thread finishes Stop(), then runs `after`, before the program exits.
   void StopInBackground(std::function<void()> after = {});
 
  private:
@@ -49,8 +48,7 @@ bool WaitForGreeting(ServerProcess& server, int port, const std::string& prefix,
 // The last `lines` lines of a log file, for error messages.
 std::string LogTail(const std::string& path, int lines = 30);
 
-// Runs a shell command line; its exit status (-1 when it could not run), stdout and stderr to
-// *output when given.
+// Runs a shell command line: its exit status (-1 if it could not run); stdout+stderr to *output.
 int RunShell(const std::string& command, std::string* output = nullptr);
 
 // A new folder /tmp/<prefix>XXXXXX with mode 0755 (server users must traverse it).
