@@ -49,15 +49,10 @@ void BM_CheckMailbox(benchmark::State& state) {
   u.UserPwd = "benchpw";
   s.ComputeDirs(u);
 
-  ms::TmsPOPClient pop;
-  ms::TmsMessage popMess;
-  ms::TmsSMTPClient smtp;
-  ms::TmsMessage smtpMess;
-  TmsRas ras;
-  uint8_t busy = 0;
-  SetUpMailComponents(pop, popMess, smtp, smtpMess, busy);
+  TCheckComponents c;
   CheckView view;
-  TCheckCycle check(s, pop, popMess, smtp, smtpMess, ras, view, nullptr, busy);
+  TCheckCycle check(s, c.POPClient, c.POPMess, c.SMTPClient, c.SMTPmess, c.msRas1, view, nullptr,
+                    c.Busy);
   check.StartCheck();  // Dovecot indexes the new mailbox once
   if (u.HeadCount != messages) state.SkipWithError("the check did not keep every message");
 

@@ -104,4 +104,19 @@ class TCheckCycle {
   std::vector<int32_t> items_;
 };
 
+// The mail components of a check without the tray program (the headless check,
+// benchmarks, tests), set up as the data module sets up its own.
+struct TCheckComponents {
+  TCheckComponents() { SetUpMailComponents(POPClient, POPMess, SMTPClient, SMTPmess, Busy); }
+  TCheckComponents(const TCheckComponents&) = delete;
+  TCheckComponents& operator=(const TCheckComponents&) = delete;
+
+  ms::TmsPOPClient POPClient;
+  ms::TmsMessage POPMess;
+  ms::TmsSMTPClient SMTPClient;
+  ms::TmsMessage SMTPmess;
+  TmsRas msRas1;
+  uint8_t Busy = 0;
+};
+
 }  // namespace vigilo

@@ -9,15 +9,10 @@ namespace vigilo {
 
 int RunHeadlessCheck(AppEnvironment& env, std::ostream& out, std::ostream& err) {
   TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
-  ms::TmsPOPClient pop;
-  ms::TmsMessage popMess;
-  ms::TmsSMTPClient smtp;
-  ms::TmsMessage smtpMess;
-  TmsRas ras;
-  uint8_t busy = 0;
-  SetUpMailComponents(pop, popMess, smtp, smtpMess, busy);
+  TCheckComponents c;
   CheckView view;  // nothing to show
-  TCheckCycle check(*dmu.Settings, pop, popMess, smtp, smtpMess, ras, view, nullptr, busy);
+  TCheckCycle check(*dmu.Settings, c.POPClient, c.POPMess, c.SMTPClient, c.SMTPmess, c.msRas1, view,
+                    nullptr, c.Busy);
 
   std::string failure;
   try {

@@ -94,18 +94,18 @@ struct CheckRig {
   TempDir dir;
   Settings st{dir};
   tusers& s = st.s;
-  ms::TmsPOPClient pop;
-  ms::TmsMessage popMess;
-  ms::TmsSMTPClient smtp;
-  ms::TmsMessage smtpMess;
-  TmsRas ras;
-  uint8_t busy = 0;
+  TCheckComponents parts;
+  ms::TmsPOPClient& pop = parts.POPClient;
+  ms::TmsMessage& popMess = parts.POPMess;
+  ms::TmsSMTPClient& smtp = parts.SMTPClient;
+  ms::TmsMessage& smtpMess = parts.SMTPmess;
+  TmsRas& ras = parts.msRas1;
+  uint8_t& busy = parts.Busy;
   RecordingView view;
   FakeSoundPlayer sound;
   TCheckCycle check{s, pop, popMess, smtp, smtpMess, ras, view, &sound, busy};
 
   CheckRig() {
-    SetUpMailComponents(pop, popMess, smtp, smtpMess, busy);
     pop.TimeOut = 10;
     smtp.TimeOut = 10;
   }

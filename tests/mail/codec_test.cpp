@@ -6,18 +6,9 @@
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
 #include "mail/msuucode.h"
+#include "tests/mail/mail_test_util.h"
 
 using namespace ms;
-
-namespace {
-std::string RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (char& c : s)
-    c = static_cast<char>(gen() & 0xFF);
-  return s;
-}
-}  // namespace
 
 TEST(Base64, VectorsLinesAndInvalidCharacters) {
   EXPECT_EQ(EncodeBase64Text("fo"), "Zm8=");
@@ -66,7 +57,7 @@ TEST(QuotedPrintable, EncodingCutsAtBlanksAndRoundTrips) {
         std::string("lf\nonly\n\nlines\n"), std::string("cr\ronly\r\r"),
         std::string("trailing blank \r\ntab\t\r\n"), std::string(30000, 'a') + "\r\n",
         std::string(200, '\xD0'), std::string("\xD0\x9F\xD1\x80 =?x?= .\r\n.\r\n"),
-        RandomBytes(5000, 7)}) {
+        mailtest::RandomBytes(5000, 7)}) {
     lines.clear();
     QuotedPrintableEncode(s, lines);
     for (const auto& l : lines) {
@@ -89,7 +80,7 @@ TEST(UUCode, LinesAndBeginLines) {
   EXPECT_EQ(DecodeUULine("`"), "");
   EXPECT_THROW(DecodeUULine("#0V%t"), EmsError);
   for (std::size_t n : {1u, 2u, 44u, 45u}) {
-    std::string data = RandomBytes(n, static_cast<unsigned>(n) + 100);
+    std::string data = mailtest::RandomBytes(n, static_cast<unsigned>(n) + 100);
     std::string line = EncodeUULine(data);
     EXPECT_EQ(line.size(), 1 + (n + 2) / 3 * 4);
     EXPECT_EQ(DecodeUULine(line), data);

@@ -48,14 +48,6 @@ class Encoder : public ::testing::Test {
   vigilo::test::TempDir dir_;
 };
 
-std::string Bytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (char& c : s)
-    c = static_cast<char>(gen() & 0xFF);
-  return s;
-}
-
 }  // namespace
 
 TEST_F(Encoder, HeaderOrderPaddingAndFieldsFromHeaders) {
@@ -265,19 +257,20 @@ TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
        {"<p>caf\xC3\xA9</p>"},
        {},
        [](TmsMessage& m) { m.SetContentType("text/html"); }},
-      {"one pdf", {}, {File("a.pdf", Bytes(1000, 1))}},
+      {"one pdf", {}, {File("a.pdf", mailtest::RandomBytes(1000, 1))}},
       {"files only, text first",
        {},
        {File("notes.txt", "line\nunix\n\nends"), File("page.htm", "<p>x</p>\r\n")}},
       {"body and files",
        {"Hello"},
-       {File("img.jpg", Bytes(57, 2)), File("empty.zip", ""), File("t.txt", "a\r\n.\r\n\r\n"),
-        File(cyr + ".txt", cyr + "\r\n"), File("mail.eml", "Subject: x\r\n\r\n.\r\nbody\r\n"),
-        File("noext", Bytes(100, 3), "application/x-custom")}},
-      {"nested alternative", {"Hello"}, {alt, File("z.zip", Bytes(300, 4))}},
+       {File("img.jpg", mailtest::RandomBytes(57, 2)), File("empty.zip", ""),
+        File("t.txt", "a\r\n.\r\n\r\n"), File(cyr + ".txt", cyr + "\r\n"),
+        File("mail.eml", "Subject: x\r\n\r\n.\r\nbody\r\n"),
+        File("noext", mailtest::RandomBytes(100, 3), "application/x-custom")}},
+      {"nested alternative", {"Hello"}, {alt, File("z.zip", mailtest::RandomBytes(300, 4))}},
       {"uuencoded",
        {"see files", ""},
-       {File("a.pdf", Bytes(100, 9)), File("b.zip", Bytes(45, 10))},
+       {File("a.pdf", mailtest::RandomBytes(100, 9)), File("b.zip", mailtest::RandomBytes(45, 10))},
        [](TmsMessage& m) { m.Encoding = meUU; }},
   };
   for (const Shape& shape : shapes) {

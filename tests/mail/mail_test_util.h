@@ -2,11 +2,21 @@
 // Helpers shared by the mail tests.
 
 #include <iterator>
+#include <random>
 #include <string>
 
 #include "mail/msmsg.h"
 
 namespace mailtest {
+
+// n pseudo-random bytes, the same for the same seed.
+inline std::string RandomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(n, '\0');
+  for (char& c : s)
+    c = static_cast<char>(gen() & 0xFF);
+  return s;
+}
 
 // Text written with "\n" line ends, as it travels (CR LF).
 inline std::string Crlf(const std::string& text) {
