@@ -22,7 +22,13 @@ TempDir::~TempDir() {
 
 std::string ReadFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  try {
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    // A read error throws from the stream buffer itself, e.g. ESRCH from /proc/PID/stat
+    // of a process that ended while it was read.
+    return {};
+  }
 }
 
 void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
