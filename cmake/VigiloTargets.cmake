@@ -25,3 +25,15 @@ function(vigilo_library name)
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
   endif()
 endfunction()
+
+# vigilo_ui_library(NAME [DEPS target...])
+#   The windows of one subsystem: a Qt Widgets library of the calling folder's ui/*.cpp.
+#   It is registered for the program in core/app, the one place that assembles the windows.
+function(vigilo_ui_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  if(NOT VIGILO_GUI)
+    return()
+  endif()
+  vigilo_library(${name} GLOB "ui/*.cpp" DEPS ${ARG_DEPS} vigilo_core_ui Qt6::Widgets QT)
+  set_property(GLOBAL APPEND PROPERTY VIGILO_UI_LIBRARIES ${name})
+endfunction()

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "core/app/application.h"
 #include "core/cmdline.h"
 #include "core/environment.h"
 #include "core/headless.h"
-#include "core/ui/application.h"
 #include "platform/single_instance.h"
 #include "vigilo_version.h"
 

@@ -1,4 +1,4 @@
-#include "core/ui/application.h"
+#include "core/app/application.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
