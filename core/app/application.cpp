@@ -8,7 +8,9 @@
 #include <QThread>
 
 #include "config/dmuser.h"
+#include "core/app/wire_lan.h"
 #include "core/ui/datm.h"
+#include "lan/ui/chat_form.h"
 #include "mail/mspump.h"
 #include "platform/process.h"
 #include "platform/sound.h"
@@ -58,6 +60,7 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
     Tdm tdm(dmu, env.folders, sound.get());
     tdm.TrayIcon1->Show();
+    auto form7 = WireLan(tdm, env.folders, sound.get());
     code = QApplication::exec();
     ms::SetMessagePump(nullptr);
   }

@@ -112,6 +112,8 @@ void Tdm::CreateMenus() {
   connect(N26, &QAction::triggered, this, &Tdm::N26Click);
   connect(N33, &QAction::triggered, this, &Tdm::N33Click);
   connect(N39, &QAction::triggered, this, &Tdm::N33Click);
+  connect(N30, &QAction::triggered, this, &Tdm::MessengerRequested);
+  connect(N36, &QAction::triggered, this, &Tdm::MessengerRequested);
   connect(PopupMenu1, &QMenu::aboutToShow, this,
           [this] { N27->setVisible(!Trim(Settings().Post).empty()); });
 }

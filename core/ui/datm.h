@@ -149,6 +149,8 @@ class Tdm : public QObject, public CheckView {
   void ExitRequested();
   // The user chose a configuration's item: show its headers (CurConf is set).
   void HeadersRequested(int conf);
+  // The user chose "Отправить сообщение по сети": show the messenger window.
+  void MessengerRequested();
 
  private:
   void CreateMenus();
