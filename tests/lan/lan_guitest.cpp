@@ -4,8 +4,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableView>
 #include <QTreeWidget>
 
