@@ -72,7 +72,8 @@ std::string TChat::Listen() {
 int TChat::LineCount(const std::string& text) {
   if (text.empty()) return 0;
   int lines = 1;
-  for (char c : text) lines += c == '\n';
+  for (char c : text)
+    lines += c == '\n';
   return lines;
 }
 
@@ -109,7 +110,8 @@ void TChat::loadLanList(bool probe) {
     int total = 0;
     for (int g = 0; g < network.Count(); ++g) {
       Tree.push_back({network.Strings(g), {}});
-      for (const auto& name : network.Objects(g)) Tree.back().Computers.push_back({name});
+      for (const auto& name : network.Objects(g))
+        Tree.back().Computers.push_back({name});
       total += static_cast<int>(network.Objects(g).size());
     }
     view_.TreeChanged();

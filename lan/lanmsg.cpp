@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,7 +53,8 @@ std::string LanFrame(std::string_view fromName, std::string_view msg) {
   const std::string name = ToWireText(fromName);
   const std::string text = ToWireText(msg);
   if (name.size() > kLanMaxText)
-    throw ESockError("Sender name too long: " + std::to_string(name.size()) + " bytes, at most 9999");
+    throw ESockError("Sender name too long: " + std::to_string(name.size()) +
+                     " bytes, at most 9999");
   if (text.size() > kLanMaxText)
     throw ESockError("Message too long: " + std::to_string(text.size()) + " bytes, at most 9999");
   return LanLength(name.size()) + name + LanLength(text.size()) + text;
@@ -66,7 +68,10 @@ void TLanMsg::PostIt(const std::string& msg) {
   try {
     Write(frame);
     if (OnMessageSent) OnMessageSent();
-    Read(kLanAnswerSize);  // the content is not examined
+    // The content is not examined, but a peer that closes without answering has not
+    // taken the message.
+    if (Read(kLanAnswerSize).size() != kLanAnswerSize)
+      throw ESockError("Connection closed before the answer");
   } catch (...) {
     Disconnect();
     throw;
@@ -78,7 +83,9 @@ void TLanMsg::PostIt(const std::string& msg) {
 
 TLanServer::TLanServer(int32_t port, LanLimits limits) : Port(port), Limits(limits) {}
 
-TLanServer::~TLanServer() { Stop(); }
+TLanServer::~TLanServer() {
+  Stop();
+}
 
 std::string TLanServer::Listen() {
   if (Listening()) return "";
@@ -90,13 +97,13 @@ std::string TLanServer::Listen() {
   any.sin_family = AF_INET;
   any.sin_port = htons(static_cast<uint16_t>(Port));
   any.sin_addr.s_addr = htonl(INADDR_ANY);
-  // A backlog of more than one keeps a real sender's connect from being dropped while
-  // a burst of connections waits to be accepted.
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 || ::listen(fd, 128) != 0) {
+  // A long backlog keeps a real sender's connect from being dropped (and retried seconds
+  // later) while a burst of connections waits to be accepted.
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
+      ::listen(fd, SOMAXCONN) != 0) {
     const int err = errno;
     ::close(fd);
-    if (err == EADDRINUSE)
-      return "Port " + std::to_string(Port) + " is in use by another program";
+    if (err == EADDRINUSE) return "Port " + std::to_string(Port) + " is in use by another program";
     return LanErrorText(err);
   }
   sockaddr_in bound{};
@@ -109,6 +116,19 @@ std::string TLanServer::Listen() {
   acceptThread_ = std::thread([this] { AcceptLoop(); });
   return "";
 }
+
+namespace {
+
+// True when bytes have arrived and they cannot begin a length field.
+bool StartsWithGarbage(int fd) {
+  char head[4];
+  const ssize_t n = ::recv(fd, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+  for (ssize_t i = 0; i < n; ++i)
+    if (head[i] < '0' || head[i] > '9') return true;
+  return false;
+}
+
+}  // namespace
 
 void TLanServer::AcceptLoop() {
   while (!stopping_) {
@@ -128,6 +148,10 @@ void TLanServer::AcceptLoop() {
       // Out of descriptors: give the connections a moment to end rather than spin.
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
+    if (StartsWithGarbage(fd)) {  // ended at once, without a thread or an answer
+      ::close(fd);
       continue;
     }
     char peer[INET_ADDRSTRLEN] = "";
@@ -167,37 +191,42 @@ bool TLanServer::MakeRoom(std::unique_lock<std::mutex>& lock, const std::string&
   const auto count_peer = [&] {
     return static_cast<int>(std::count_if(connections_.begin(), connections_.end(), from_peer));
   };
-  // The oldest connection not busy with its window's handler, optionally of one peer;
-  // connections that were answered already go first.
+  // The oldest connection, optionally of one peer, that was answered already, else the
+  // oldest one waiting for its frame with nothing arrived to read: a frame that has
+  // arrived is about to be served and keeps its place.
   const auto victim = [&](bool samePeer) -> Connection* {
     for (auto stage : {Connection::Stage::Closing, Connection::Stage::Frame})
       for (auto& c : connections_)
-        if (!c->finished_ && !c->dropped_ && c->stage_ == stage && (!samePeer || c->peer_ == peer))
+        if (!c->finished_ && !c->dropped_ && c->stage_ == stage &&
+            (!samePeer || c->peer_ == peer) &&
+            (stage == Connection::Stage::Closing || !c->HasInput()))
           return c.get();
     return nullptr;
   };
-  if (count_peer() >= Limits.MaxPerAddress) {
-    Connection* v = victim(true);
-    if (!v) return false;
-    Drop(*v);
-  }
-  if (connections_.size() >= static_cast<std::size_t>(Limits.MaxConnections)) {
+  const auto peerFull = [&] { return count_peer() >= Limits.MaxPerAddress; };
+  const auto allFull = [&] {
+    return connections_.size() >= static_cast<std::size_t>(Limits.MaxConnections);
+  };
+  const auto dropping = [&](bool samePeer) {
+    return std::any_of(connections_.begin(), connections_.end(), [&](const auto& c) {
+      return c->dropped_ && !c->finished_ && (!samePeer || c->peer_ == peer);
+    });
+  };
+  // One connection at most is dropped for the newcomer; then it waits, up to a second, for
+  // that thread to end or for another connection to finish, so that the number of
+  // threads never passes the cap.
+  const auto deadline = Clock::now() + std::chrono::seconds(1);
+  for (;;) {
     JoinFinished();
-    if (connections_.size() >= static_cast<std::size_t>(Limits.MaxConnections)) {
-      Connection* v = victim(false);
-      if (!v) return false;
-      Drop(*v);
-    }
+    if (stopping_) return false;
+    if (!peerFull() && !allFull()) return true;
+    const bool samePeer = peerFull();
+    if (!dropping(samePeer))
+      if (Connection* v = victim(samePeer)) Drop(*v);
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    changed_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(20)));
   }
-  // Dropped connections end promptly; wait until their threads are gone so that the
-  // number of threads never passes the cap.
-  const auto deadline = Clock::now() + std::chrono::seconds(2);
-  while (!stopping_ && (connections_.size() >= static_cast<std::size_t>(Limits.MaxConnections) ||
-                        count_peer() >= Limits.MaxPerAddress)) {
-    if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return false;
-    JoinFinished();
-  }
-  return !stopping_;
 }
 
 void TLanServer::Drop(Connection& c) {
@@ -256,10 +285,16 @@ TLanServer::Connection::Connection(TLanServer& server, int fd, std::string peer)
       peer_(std::move(peer)),
       deadline_(Clock::now() + std::chrono::milliseconds(server.Limits.FrameTimeLimitMs)) {}
 
+bool TLanServer::Connection::HasInput() const {
+  int waiting = 0;
+  return fd_ >= 0 && ::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
 bool TLanServer::Connection::Wait(short events) {
   for (;;) {
     if (server_.stopping_) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd_, events, 0};
     const int n = ::poll(&p, 1, static_cast<int>(std::min<long>(left.count(), 500)));
@@ -347,7 +382,8 @@ void TLanMsgServ::Deliver(const std::string& fromName, const std::string& msg) {
     done->cv.notify_all();
   });
   std::unique_lock<std::mutex> lock(done->mutex);
-  while (!done->done && !Stopping()) done->cv.wait_for(lock, std::chrono::milliseconds(100));
+  while (!done->done && !Stopping())
+    done->cv.wait_for(lock, std::chrono::milliseconds(100));
 }
 
 }  // namespace vigilo

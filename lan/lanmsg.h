@@ -11,8 +11,9 @@
 // The listener is bounded: a whole frame must arrive within FrameTimeLimitMs, at most
 // MaxConnections connections (and threads) live at once, at most MaxPerAddress of them
 // from one peer address. A newcomer over a limit takes the place of the oldest
-// connection that is still waiting for its frame or for its peer to close; when none
-// can make room, the newcomer is closed at once.
+// connection that was answered and waits for its peer to close, else of the oldest that
+// waits for its frame with nothing to read; when none can make room, the newcomer is
+// closed at once.
 
 #include <atomic>
 #include <condition_variable>
@@ -58,8 +59,9 @@ class TLanMsg : public TLanSocket {
   std::function<void()> OnMessageSent;
 
   // One exchange with Host:Port: connect, write the frame of FromName and msg, read the
-  // answer, disconnect. Raises ESockError or EAbortError on any failure; a name or text
-  // over 9999 bytes on the wire is refused before anything is sent.
+  // answer, disconnect. Raises ESockError or EAbortError on any failure, also when the
+  // peer closes without answering; a name or text over 9999 bytes on the wire is refused
+  // before anything is sent.
   void PostIt(const std::string& msg);
 };
 
@@ -119,6 +121,7 @@ class TLanServer {
     friend class TLanServer;
     enum class Stage { Frame, Delivering, Closing };
     bool Wait(short events);
+    bool HasInput() const;  // bytes wait to be read
 
     TLanServer& server_;
     int fd_;

@@ -41,7 +41,8 @@ struct Lookup {
 class LookupThreads {
  public:
   ~LookupThreads() {
-    for (auto& entry : running_) entry.second.join();
+    for (auto& entry : running_)
+      entry.second.join();
   }
   std::shared_ptr<Lookup> Start(const std::string& host) {
     auto lookup = std::make_shared<Lookup>();
@@ -98,7 +99,9 @@ std::string LanErrorText(int err) {
   return std::to_string(code) + ":" + std::strerror(err);
 }
 
-TLanSocket::TLanSocket() { fd_ = OpenSocket(); }
+TLanSocket::TLanSocket() {
+  fd_ = OpenSocket();
+}
 
 TLanSocket::~TLanSocket() {
   if (fd_ >= 0) ::close(fd_);
@@ -175,7 +178,9 @@ void TLanSocket::Disconnect() {
   fd_ = OpenSocket();
 }
 
-void TLanSocket::Abort() { cancel_ = true; }
+void TLanSocket::Abort() {
+  cancel_ = true;
+}
 
 void TLanSocket::Write(const std::string& data) {
   std::size_t sent = 0;

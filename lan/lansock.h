@@ -3,11 +3,11 @@
 // socket over IPv4, non-blocking, waited on with poll in short slices; between slices
 // the process-wide message pump runs, so a caller on the GUI thread stays responsive.
 
+#include <netinet/in.h>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <netinet/in.h>
 #include <stdexcept>
 #include <string>
 

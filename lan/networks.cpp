@@ -39,7 +39,8 @@ std::vector<std::string> Split(const std::string& line, char sep) {
   std::vector<std::string> fields;
   std::string field;
   std::istringstream in(line);
-  while (std::getline(in, field, sep)) fields.push_back(field);
+  while (std::getline(in, field, sep))
+    fields.push_back(field);
   return fields;
 }
 
@@ -129,7 +130,8 @@ std::string RunProgram(const std::vector<std::string>& argv, int timeLimitMs,
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = 0;
   const int rc = ::posix_spawn(&pid, file.c_str(), &actions, nullptr, args.data(), environ);
@@ -164,8 +166,9 @@ std::string RunProgram(const std::vector<std::string>& argv, int timeLimitMs,
       if (errno == EINTR || errno == EAGAIN) continue;
       break;
     }
-    text.append(buffer, static_cast<std::size_t>(std::min<std::size_t>(
-                            static_cast<std::size_t>(n), maxOutput - std::min(maxOutput, text.size()))));
+    text.append(buffer,
+                static_cast<std::size_t>(std::min<std::size_t>(
+                    static_cast<std::size_t>(n), maxOutput - std::min(maxOutput, text.size()))));
   }
   ::close(out[0]);
   if (timedOut) ::kill(pid, SIGKILL);
@@ -173,15 +176,14 @@ std::string RunProgram(const std::vector<std::string>& argv, int timeLimitMs,
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (timedOut) throw std::runtime_error(file + " ran too long");
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw std::runtime_error(file + " failed");
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(file + " failed");
   return text;
 }
 
 std::unique_ptr<NeighbourhoodSource> CreateSystemNeighbourhoodSource(int timeLimitMs) {
   if (!FindOnPath("smbtree").empty())
-    return std::make_unique<CommandSource>(std::vector<std::string>{"smbtree", "-N"},
-                                           &ParseSmbtree, timeLimitMs);
+    return std::make_unique<CommandSource>(std::vector<std::string>{"smbtree", "-N"}, &ParseSmbtree,
+                                           timeLimitMs);
   if (!FindOnPath("avahi-browse").empty())
     return std::make_unique<CommandSource>(
         std::vector<std::string>{"avahi-browse", "-a", "-t", "-r", "-p"}, &ParseAvahiBrowse,
@@ -195,7 +197,9 @@ std::string LocalComputerName() {
   return Trim(name);
 }
 
-TNetworkNeighborhood::TNetworkNeighborhood(NeighbourhoodSource& source) { Refresh(source); }
+TNetworkNeighborhood::TNetworkNeighborhood(NeighbourhoodSource& source) {
+  Refresh(source);
+}
 
 void TNetworkNeighborhood::Refresh(NeighbourhoodSource& source) {
   Clear();
@@ -207,7 +211,8 @@ void TNetworkNeighborhood::Refresh(NeighbourhoodSource& source) {
   }
   for (auto& g : groups) {
     NetworkWorkgroup item{Trim(g.Name.substr(0, g.Name.find('\0'))), {}};
-    for (const auto& c : g.Computers) item.Computers.push_back(Trim(c.substr(0, c.find('\0'))));
+    for (const auto& c : g.Computers)
+      item.Computers.push_back(Trim(c.substr(0, c.find('\0'))));
     items_.push_back(std::move(item));
   }
 }

@@ -25,8 +25,12 @@ namespace vigilo {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+QString Q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::string S(const QString& s) {
+  return s.toUtf8().toStdString();
+}
 
 constexpr int kDefaultRowHeight = 17;
 constexpr char kSection[] = "SendPopup";
@@ -68,7 +72,9 @@ int ChatGridModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(chat_.Rows.size());
 }
 
-int ChatGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 4; }
+int ChatGridModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : 4;
+}
 
 QVariant ChatGridModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= static_cast<int>(chat_.Rows.size())) return {};
@@ -146,7 +152,7 @@ void TForm7::CreateControls() {
   setWindowTitle(QString::fromUtf8("Отправка сообщений по сети"));
   setAccessibleName(windowTitle());
   setMinimumSize(461, 269);
-  resize(560, 420);
+  resize(720, 460);
 
   ImageList1.Add(Picture([](QPainter& p) { Envelope(p, Qt::white); }));
   ImageList1.Add(Picture([](QPainter& p) {
@@ -225,7 +231,7 @@ void TForm7::CreateControls() {
   Status->hide();
   editorLayout->addWidget(Status);
   Splitter1->setStretchFactor(1, 1);
-  Splitter1->setSizes({150, 400});
+  Splitter1->setSizes({180, 520});
 
   grid = new QTableView(Splitter2);
   GridModel = new ChatGridModel(*chat_, ImageList1, grid);
@@ -235,13 +241,17 @@ void TForm7::CreateControls() {
   grid->setSelectionMode(QAbstractItemView::SingleSelection);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->setShowGrid(false);
-  grid->setWordWrap(true);
+  grid->setWordWrap(false);  // long cells end in "..."; line breaks still make lines
   grid->verticalHeader()->hide();
   grid->verticalHeader()->setDefaultSectionSize(kDefaultRowHeight);
   grid->verticalHeader()->setMinimumSectionSize(kDefaultRowHeight);
   grid->setColumnWidth(0, 17);
-  grid->setColumnWidth(1, 71);
-  grid->setColumnWidth(2, 111);
+  // Sender and time columns as wide as their texts need in bold with the desktop's font.
+  QFont bold = grid->font();
+  bold.setBold(true);
+  const QFontMetrics metrics(bold);
+  grid->setColumnWidth(1, std::max(71, metrics.horizontalAdvance("WWWWWWWWWW") + 12));
+  grid->setColumnWidth(2, std::max(111, metrics.horizontalAdvance("00.00.0000 00:00:00") + 16));
   grid->horizontalHeader()->setStretchLastSection(true);
   grid->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -316,7 +326,9 @@ void TForm7::SaveState() {
   ini.Save();
 }
 
-int TForm7::CurrentRow() const { return grid->currentIndex().isValid() ? grid->currentIndex().row() : -1; }
+int TForm7::CurrentRow() const {
+  return grid->currentIndex().isValid() ? grid->currentIndex().row() : -1;
+}
 
 void TForm7::GridMenuPopup() {
   N1->setEnabled(chat_->N1Enabled(CurrentRow()));
@@ -329,20 +341,33 @@ void TForm7::TrayIcon1Click() {
   TrayIcon1->Hide();
 }
 
-std::string TForm7::HostText() const { return S(host->currentText()); }
-void TForm7::SetHostText(const std::string& text) { host->setEditText(Q(text)); }
+std::string TForm7::HostText() const {
+  return S(host->currentText());
+}
+void TForm7::SetHostText(const std::string& text) {
+  host->setEditText(Q(text));
+}
 
 void TForm7::HostItemsChanged() {
   const QString text = host->currentText();
   host->clear();
-  for (const auto& item : chat_->HostItems) host->addItem(Q(item));
+  for (const auto& item : chat_->HostItems)
+    host->addItem(Q(item));
   host->setEditText(text);
 }
 
-std::string TForm7::MsgText() const { return S(msg->toPlainText()); }
-void TForm7::SetMsgText(const std::string& text) { msg->setPlainText(Q(text)); }
-void TForm7::FocusHost() { host->setFocus(); }
-void TForm7::FocusMsg() { msg->setFocus(); }
+std::string TForm7::MsgText() const {
+  return S(msg->toPlainText());
+}
+void TForm7::SetMsgText(const std::string& text) {
+  msg->setPlainText(Q(text));
+}
+void TForm7::FocusHost() {
+  host->setFocus();
+}
+void TForm7::FocusMsg() {
+  msg->setFocus();
+}
 
 void TForm7::ShowMessage(const std::string& text) {
   if (OnMessage) {

@@ -34,7 +34,8 @@ class RawClient {
 
   bool Connected() const { return ok_; }
   bool Send(const std::string& bytes) {
-    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
   }
   // Reads until n bytes came, the peer closed, or `waitMs` passed.
   std::string Read(std::size_t n, int waitMs = 20000) {

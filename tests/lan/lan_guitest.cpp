@@ -121,7 +121,9 @@ TEST_F(Messenger, ContextMenuRepliesAndCopies) {
 TEST_F(Messenger, SendsLogsOnceAndExplainsFailures) {
   TLanMsgServ peer(0);
   std::vector<std::string> got;
-  peer.OnMSG = [&](const std::string& from, const std::string& msg) { got.push_back(from + ":" + msg); };
+  peer.OnMSG = [&](const std::string& from, const std::string& msg) {
+    got.push_back(from + ":" + msg);
+  };
   ASSERT_EQ(peer.Listen(), "");
   network.Groups = {{"WG", {"127.0.0.1"}}};
   form->show();

@@ -21,14 +21,17 @@ TEST(LanFrame, LengthFieldsAreExactlyFourDigits) {
 
 TEST(LanFrame, TextIsWindows1251AndItsLimitCountsWireBytes) {
   // "Привет" is 12 bytes of UTF-8 and 6 of Windows-1251.
-  EXPECT_EQ(LanFrame("Ж", "Привет"), "0001\xC6" "0006\xCF\xF0\xE8\xE2\xE5\xF2");
+  EXPECT_EQ(LanFrame("Ж", "Привет"),
+            "0001\xC6"
+            "0006\xCF\xF0\xE8\xE2\xE5\xF2");
   // A NUL ends the text before its length is taken.
   EXPECT_EQ(LanFrame("A", std::string("Hi\0there", 8)), "0001A0002Hi");
   EXPECT_NO_THROW(LanFrame("A", std::string(9999, 'x')));
   EXPECT_THROW(LanFrame("A", std::string(10000, 'x')), ESockError);
   // 5,000 Cyrillic letters are 10,000 bytes of UTF-8 but 5,000 on the wire.
   std::string cyrillic;
-  for (int i = 0; i < 5000; ++i) cyrillic += "Я";
+  for (int i = 0; i < 5000; ++i)
+    cyrillic += "Я";
   EXPECT_NO_THROW(LanFrame("A", cyrillic));
   EXPECT_THROW(LanFrame(std::string(10000, 'n'), "x"), ESockError);
 }
@@ -157,7 +160,8 @@ TEST_F(ChatLogic, SendingRefusesTooLongTextsAndNeedsANameAndAText) {
   EXPECT_EQ(view.Msg.size(), 10000u);  // kept for shortening
   // Line breaks become CR LF on the wire: 5,000 lines of "x\n" are 15,000 bytes.
   std::string lines;
-  for (int i = 0; i < 5000; ++i) lines += "x\n";
+  for (int i = 0; i < 5000; ++i)
+    lines += "x\n";
   view.Msg = lines;
   chat.Button1Click();
   EXPECT_EQ(view.Messages.back(), TooLongText(15000));

@@ -52,12 +52,17 @@ int Connect(int port, int host, bool nonBlocking) {
 
 }  // namespace
 
-long ProcessThreads() { return StatusField("Threads"); }
-long ProcessRssKb() { return StatusField("VmRSS"); }
+long ProcessThreads() {
+  return StatusField("Threads");
+}
+long ProcessRssKb() {
+  return StatusField("VmRSS");
+}
 
 std::string LoadReport::Summary() const {
   std::ostringstream out;
-  out << "real sends answered: " << RealAnswered << ", slowest answer: " << WorstAnswerMs
+  out << "real sends: " << RealSent << ", answered: " << RealAnswered
+      << ", slowest answer: " << WorstAnswerMs
       << " ms\nlistener connections at most: " << MaxConnections
       << ", process threads above the start at most: " << MaxThreads
       << "\nresident memory: " << RssStartKb << " kB at the start, " << RssPeakKb
@@ -73,10 +78,11 @@ LoadReport RunLoad(TLanMsgServ& server, const LoadOptions& options,
   const long threadsStart = ProcessThreads();
   report.RssStartKb = ProcessRssKb();
   std::atomic<bool> done{false};
-  // Two helper threads of this load (sampler and garbage) are not the listener's.
+  // The load's own threads (sampler, four garbage senders and their watcher) are not
+  // the listener's.
   std::thread sampler([&] {
     while (!done) {
-      report.MaxThreads = std::max(report.MaxThreads, ProcessThreads() - threadsStart - 2);
+      report.MaxThreads = std::max(report.MaxThreads, ProcessThreads() - threadsStart - 6);
       report.RssPeakKb = std::max(report.RssPeakKb, ProcessRssKb());
       report.MaxConnections = std::max(report.MaxConnections, server.ConnectionCount());
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -92,24 +98,43 @@ LoadReport RunLoad(TLanMsgServ& server, const LoadOptions& options,
     idle.push_back(fd);
   }
 
-  std::thread garbage([&] {
-    std::mt19937 random(17);
-    const auto start = Clock::now();
-    for (int i = 0; i < options.Garbage; ++i) {
-      const int fd = Connect(port, 200 + i % 50, false);
-      if (fd < 0) continue;
-      std::string bytes = "X";  // never a length field
-      for (int n = static_cast<int>(random() % 40); n > 0; --n)
-        bytes += static_cast<char>(random() % 256);
-      ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-      ::close(fd);
-      ++report.GarbageSent;
-    }
-    report.GarbageSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  // Four garbage senders, each waiting for the listener to end one frame before the
+  // next, so that the stream lasts as long as the real sends.
+  std::atomic<bool> garbageDone{false};
+  std::atomic<int> garbageSent{0};
+  const auto garbageStart = Clock::now();
+  std::vector<std::thread> garbage;
+  for (int k = 0; k < 4; ++k) {
+    garbage.emplace_back([&, k] {
+      std::mt19937 random(17 + k);
+      for (int i = k; i < options.Garbage; i += 4) {
+        const int fd = Connect(port, 200 + i % 50, false);
+        if (fd < 0) continue;
+        timeval limit{2, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        std::string bytes = "X";  // never a length field
+        for (int n = static_cast<int>(random() % 40); n > 0; --n)
+          bytes += static_cast<char>(random() % 256);
+        ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        char sink[64];
+        while (::recv(fd, sink, sizeof sink, 0) > 0) {
+        }
+        ::close(fd);
+        ++garbageSent;
+      }
+    });
+  }
+  std::thread garbageWatch([&] {
+    for (auto& t : garbage)
+      t.join();
+    report.GarbageSent = garbageSent;
+    report.GarbageSeconds = std::chrono::duration<double>(Clock::now() - garbageStart).count();
+    garbageDone = true;
   });
 
-  // The real sender, from 127.0.0.1, while the load runs.
-  for (int i = 0; i < options.RealSends; ++i) {
+  // The real sender, from 127.0.0.1, again and again while the load runs.
+  for (int i = 0; i < options.RealSends || !garbageDone; ++i) {
+    ++report.RealSent;
     TLanMsg sender;
     sender.Host = "127.0.0.1";
     sender.Port = port;
@@ -129,16 +154,17 @@ LoadReport RunLoad(TLanMsgServ& server, const LoadOptions& options,
     } catch (const std::exception&) {
       report.WorstAnswerMs = std::max(report.WorstAnswerMs, 1e9);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 
-  garbage.join();
+  garbageWatch.join();
   const auto stopStart = Clock::now();
   server.Stop();
   report.StopMs = std::chrono::duration<double, std::milli>(Clock::now() - stopStart).count();
   done = true;
   sampler.join();
-  for (int fd : idle) ::close(fd);
+  for (int fd : idle)
+    ::close(fd);
   return report;
 }
 

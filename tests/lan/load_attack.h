@@ -12,21 +12,22 @@
 namespace vigilo::test {
 
 struct LoadOptions {
-  int Idle = 512;        // connections that send nothing or half a length field
-  int Garbage = 10000;   // connections that send a garbage frame and close
-  int RealSends = 5;     // real messages sent while the load runs
+  int Idle = 512;       // connections that send nothing or half a length field
+  int Garbage = 10000;  // connections that send a garbage frame and close
+  int RealSends = 5;    // real messages sent at least, and on until the garbage ends
 };
 
 struct LoadReport {
+  int RealSent = 0;
   int RealAnswered = 0;
-  double WorstAnswerMs = 0;    // the slowest real exchange
+  double WorstAnswerMs = 0;        // the slowest real exchange
   std::size_t MaxConnections = 0;  // the listener's own count at its highest
-  long MaxThreads = 0;         // threads of the process at the highest, minus the start
+  long MaxThreads = 0;             // threads of the process at the highest, minus the start
   long RssStartKb = 0;
   long RssPeakKb = 0;
   int GarbageSent = 0;
   double GarbageSeconds = 0;
-  double StopMs = 0;           // how long the listener took to stop and join
+  double StopMs = 0;  // how long the listener took to stop and join
   std::string Summary() const;
 };
 
