@@ -64,7 +64,12 @@ std::string LanFrame(std::string_view fromName, std::string_view msg) {
 
 void TLanMsg::PostIt(const std::string& msg) {
   const std::string frame = LanFrame(FromName, msg);  // refused before connecting
-  Connect();
+  try {
+    Connect();
+  } catch (...) {
+    Disconnect();  // a half-made connection leaves a fresh socket for the next use
+    throw;
+  }
   try {
     Write(frame);
     if (OnMessageSent) OnMessageSent();

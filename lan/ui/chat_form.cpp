@@ -144,6 +144,7 @@ TForm7::TForm7(Form7Options options, QWidget* parent)
 }
 
 TForm7::~TForm7() {
+  if (isVisible()) SaveState();
   // Stop the listener before the controls its handler touches go away.
   chat_->LanMsgServ1.Stop();
 }
