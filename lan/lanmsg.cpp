@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 #include "platform/utf8.h"
 #include "viewer/CyrCoder.h"
@@ -175,18 +176,23 @@ void TLanServer::StartServeThread(int fd, const std::string& peer) {
   connections_.push_back(std::make_unique<Connection>(*this, fd, peer));
   Connection* c = connections_.back().get();
   maxSeen_ = std::max(maxSeen_, connections_.size());
-  c->thread_ = std::thread([this, c] {
-    try {
-      Serve(*c);
-    } catch (...) {
-      // A failed connection ends alone; the listener goes on.
-    }
-    std::lock_guard<std::mutex> l(mutex_);
-    ::close(c->fd_);
-    c->fd_ = -1;
-    c->finished_ = true;
-    changed_.notify_all();
-  });
+  try {
+    c->thread_ = std::thread([this, c] {
+      try {
+        Serve(*c);
+      } catch (...) {
+        // A failed connection ends alone; the listener goes on.
+      }
+      std::lock_guard<std::mutex> l(mutex_);
+      ::close(c->fd_);
+      c->fd_ = -1;
+      c->finished_ = true;
+      changed_.notify_all();
+    });
+  } catch (const std::system_error&) {  // no thread to be had: the newcomer is refused
+    ::close(fd);
+    connections_.pop_back();
+  }
 }
 
 bool TLanServer::MakeRoom(std::unique_lock<std::mutex>& lock, const std::string& peer) {

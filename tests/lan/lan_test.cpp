@@ -127,24 +127,13 @@ TEST_F(ChatLogic, FirstMessageFillsTheEmptyRowAndProbesLeaveNoTrace) {
   EXPECT_EQ(chat.Rows[1].Marker, "0");  // a sent row stays as it is
 }
 
-TEST_F(ChatLogic, ContextMenuFollowsTheCurrentRow) {
-  EXPECT_FALSE(chat.N1Enabled(0));
-  EXPECT_FALSE(chat.N2Enabled(0));
-  EXPECT_FALSE(chat.N1Enabled(-1));
-  chat.LanMsgServ1MSG(" Alpha ", "  Hello  ");
-  EXPECT_TRUE(chat.N1Enabled(0));
-  EXPECT_TRUE(chat.N2Enabled(0));
-
-  chat.N1Click(0);
-  EXPECT_EQ(view.Host, "Alpha");
-  EXPECT_EQ(view.Msg, "Re:Hello");
-
-  view.Host.clear();
-  chat.N2Click(0);
+TEST_F(ChatLogic, ReplyAddsTheSenderToTheRecipientsOnce) {
+  EXPECT_FALSE(chat.N2Enabled(0));  // the empty row
+  chat.LanMsgServ1MSG(" Alpha ", "Hello");
   chat.AddHostItem("ALPHA");
   chat.N2Click(0);
   EXPECT_EQ(view.Host, "Alpha");
-  EXPECT_EQ(chat.HostItems, (std::vector<std::string>{"Alpha"}));
+  EXPECT_EQ(chat.HostItems, (std::vector<std::string>{"ALPHA"}));
   chat.AddHostItem("анна");
   chat.AddHostItem("АННА");
   EXPECT_EQ(chat.HostItems.size(), 2u);
