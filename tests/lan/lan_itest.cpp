@@ -71,6 +71,7 @@ TEST(LanListener, AnswersFramesAndHandsThemOn) {
     ASSERT_TRUE(c.Send("0005Alpha0002Hi"));
     EXPECT_EQ(c.Read(16), "OK              ");
   }
+  ASSERT_TRUE(l.WaitFor(1));  // the answer goes out before the handler runs
   {
     RawClient c(l.Port());
     ASSERT_TRUE(c.Send("00000000"));
