@@ -1,8 +1,9 @@
 #include "lan/chat.h"
 
+#include "base/text.h"
+#include "base/utf8.h"
 #include "platform/errorlog.h"
 #include "platform/sound.h"
-#include "platform/utf8.h"
 #include "viewer/CyrUtf8.h"
 
 namespace vigilo {

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <system_error>
 
-#include "platform/utf8.h"
+#include "base/utf8.h"
 #include "viewer/CyrCoder.h"
 
 namespace vigilo {

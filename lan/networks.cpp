@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "base/text.h"
 #include "mail/mspump.h"
-#include "platform/utf8.h"
 
 extern char** environ;
 
