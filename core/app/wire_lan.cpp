@@ -28,9 +28,11 @@ std::unique_ptr<TForm7> WireLan(Tdm& dm, const Folders& folders, SoundPlayer* so
   options.VgIni = folders.Config + "vg.ini";
   options.Sound = sound;
   options.SoundName = [&dm] { return dm.Settings().Sound; };
+  const std::string log = folders.Home + "error.log";
+  options.LogError = [log](const std::string& error) { AppendErrorLog(log, "LAN", error); };
   auto form = std::make_unique<TForm7>(options);
   if (!form->ListenError().empty())
-    AppendErrorLog(folders.Home + "error.log", "LAN",
+    AppendErrorLog(log, "LAN",
                    "Port " + std::to_string(options.Port) +
                        " is taken, LAN messages are not received: " + form->ListenError());
   TForm7* window = form.get();

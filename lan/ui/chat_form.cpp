@@ -324,7 +324,7 @@ void TForm7::SaveState() {
   ini.Write(kSection, "Width", std::to_string(g.width()));
   ini.Write(kSection, "Height", std::to_string(g.height()));
   ini.Write(kSection, "State", isMaximized() ? "2" : "0");
-  ini.Save();
+  if (std::string error = ini.Save(); !error.empty() && options_.LogError) options_.LogError(error);
 }
 
 int TForm7::CurrentRow() const {

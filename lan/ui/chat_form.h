@@ -49,6 +49,8 @@ struct Form7Options {
   SoundPlayer* Sound = nullptr;
   std::function<std::string()> SoundName;
   NeighbourhoodSource* Network = nullptr;  // nullptr: the system's source
+  // A failure that the user need not answer (the window state not saved).
+  std::function<void(const std::string&)> LogError;
 };
 
 class TForm7 : public QWidget, public ChatView {
