@@ -41,8 +41,6 @@ bool SameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() && LowerCase(a) == LowerCase(b);
 }
 
-namespace {
-// True when the bytes form well-formed UTF-8 (ASCII included).
 bool IsUtf8(const std::string& s) {
   std::size_t i = 0;
   while (i < s.size()) {
@@ -67,17 +65,19 @@ bool IsUtf8(const std::string& s) {
   }
   return true;
 }
-}  // namespace
 
 std::string CutShortString(const std::string& text, std::size_t max) {
   if (text.size() <= max) return text;
-  std::size_t cut = max;
-  if (IsUtf8(text)) {
-    // Step back over continuation bytes so that no character is split.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-      --cut;
+  // Text in a one-byte code page: one byte is one character.
+  if (!IsUtf8(text)) return text.substr(0, max);
+  // UTF-8: count characters (lead bytes) and cut before the first one too many.
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (chars == max) return text.substr(0, i);
+    ++chars;
   }
-  return text.substr(0, cut);
+  return text;
 }
 
 std::string StripQuotes(const std::string& text) {
