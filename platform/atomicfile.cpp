@@ -126,8 +126,18 @@ std::vector<std::filesystem::path> Beside(const std::filesystem::path& path,
 
 std::vector<std::filesystem::path> AsideCopies(const std::filesystem::path& path,
                                                const std::string& tag) {
-  // The stamp in the name sorts by time; "-n" suffixes of one second sort after it.
-  return Beside(path, "." + tag + "-");
+  // By modification time: a name freed by a removed copy may be given again.
+  auto copies = Beside(path, "." + tag + "-");
+  std::vector<std::pair<std::filesystem::file_time_type, std::filesystem::path>> timed;
+  std::error_code ec;
+  for (auto& p : copies)
+    timed.emplace_back(std::filesystem::last_write_time(p, ec), std::move(p));
+  std::stable_sort(timed.begin(), timed.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  copies.clear();
+  for (auto& t : timed)
+    copies.push_back(std::move(t.second));
+  return copies;
 }
 
 void RemoveStaleTemporaries(const std::filesystem::path& path) {
