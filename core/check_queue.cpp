@@ -19,10 +19,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/text.h"
 #include "core/check.h"
 #include "core/mailhint.h"
 #include "mail/msexcept.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 namespace {

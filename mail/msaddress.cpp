@@ -30,7 +30,7 @@ void TmsAttItem::SetFileName(const std::string& name) {
 
 void TmsAttItem::SetTypeFrom(const std::string& path) {
   ContentType = ContentTypeOfFile(path);
-  std::string t = UpperCase(ContentType);
+  std::string t = AsciiUpper(ContentType);
   if (t == "TEXT/PLAIN" || t == "TEXT/RTF" || t == "TEXT/HTML")
     EncodingKind = ekQuotedPrintable;
   else if (t == "MESSAGE/RFC822")

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "base/utf8.h"
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
@@ -15,11 +16,11 @@ namespace {
 constexpr std::size_t kMaxHeaderLine = 998;
 
 bool NameIs(const TmsAttItem& item, const char* name) {
-  return LowerCase(ExtractFileName(item.FileName())) == name;
+  return AsciiLower(ExtractFileName(item.FileName())) == name;
 }
 
 bool NameBeginsWithAlt(const TmsAttItem& item) {
-  return LowerCase(ExtractFileName(item.FileName())).rfind("_alt.", 0) == 0;
+  return AsciiLower(ExtractFileName(item.FileName())).rfind("_alt.", 0) == 0;
 }
 
 const char* CharSetLabel(TmsCharSet cs) {
@@ -49,7 +50,7 @@ bool NeedsEncodedWords(const std::string& text) {
 
 // The charset label of header text, from what its bytes are.
 const char* HeaderCharset(const std::string& text) {
-  return IsUtf8(text) ? "utf-8" : "iso-8859-1";
+  return vigilo::IsValidUtf8(text) ? "utf-8" : "iso-8859-1";
 }
 
 // Bytes that stand for themselves in an RFC 2231 value.
@@ -118,7 +119,7 @@ bool FitsAsText(const std::string& data, bool& eightBit) {
 }
 
 bool IsCompositeType(const std::string& type) {
-  const std::string t = LowerCase(Trim(type));
+  const std::string t = AsciiLower(Trim(type));
   return t.rfind("message/", 0) == 0 || t.rfind("multipart/", 0) == 0;
 }
 

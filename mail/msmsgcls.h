@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+
 namespace ms {
 
 // A list of text lines (the body of a message, a block of header lines ...).
@@ -123,13 +125,11 @@ class TmsHeaders : public std::vector<std::string> {
 
 // ---- text routines ----
 
-// Removes leading and trailing bytes <= ' ' (blanks and control characters).
-std::string Trim(const std::string& text);
-std::string UpperCase(const std::string& text);
-std::string LowerCase(const std::string& text);
-bool SameText(const std::string& a, const std::string& b);
-// True when the bytes are well-formed UTF-8 (plain ASCII included).
-bool IsUtf8(const std::string& text);
+using vigilo::AsciiLower;
+using vigilo::AsciiUpper;
+using vigilo::EqualsNoCase;
+using vigilo::Trim;
+
 // Cuts to at most Max characters: UTF-8 text counts characters and is never cut
 // inside one; other text (a one-byte code page) counts bytes.
 std::string CutShortString(const std::string& text, std::size_t max = kShortStringMax);

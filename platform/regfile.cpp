@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <system_error>
 
+#include "base/text.h"
+#include "base/utf8.h"
 #include "platform/atomicfile.h"
 #include "platform/errorlog.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 namespace {
@@ -23,7 +24,7 @@ std::string Normalize(std::string key) {
 // True when `key` lies below `parent` (not equal to it).
 bool IsBelow(std::string_view key, std::string_view parent) {
   return key.size() > parent.size() + 1 && key[parent.size()] == '\\' &&
-         RegNameEquals(key.substr(0, parent.size()), parent);
+         EqualsNoCase(key.substr(0, parent.size()), parent);
 }
 
 }  // namespace
@@ -50,11 +51,13 @@ void RegistryFile::Load() {
   bool missing = false;
   std::string error = ReadWholeFile(path_, text, kMaxFileSize, &missing);
   if (missing) return;
+  std::string original;  // the bytes as they are in the file, when text differs
   if (error.empty() && text.starts_with("\xFF\xFE")) {
     // A regedit export: UTF-16LE with a byte-order mark. Read as UTF-8; the next save
     // writes it so.
     std::string utf8;
     if (Utf16LeToUtf8(std::string_view(text).substr(2), utf8)) {
+      original = std::move(text);
       text = std::move(utf8);
     } else {
       error = "not valid UTF-16 text";
@@ -83,7 +86,8 @@ void RegistryFile::Load() {
     return;
   }
   doc_ = std::move(parsed.doc);
-  if (!parsed.bad_lines.empty()) KeepDamagedCopy(text, parsed.bad_lines);
+  if (!parsed.bad_lines.empty())
+    KeepDamagedCopy(original.empty() ? text : original, parsed.bad_lines);
 }
 
 void RegistryFile::KeepDamagedCopy(const std::string& text, const std::vector<RegBadLine>& bad) {
@@ -122,7 +126,7 @@ void RegistryFile::KeepDamagedCopy(const std::string& text, const std::vector<Re
 const RegKeyData* RegistryFile::Find(const std::string& key) const {
   const std::string full = Full(key);
   for (const auto& k : doc_.keys) {
-    if (RegNameEquals(k.path, full)) return &k;
+    if (EqualsNoCase(k.path, full)) return &k;
   }
   return nullptr;
 }
@@ -155,7 +159,7 @@ void RegistryFile::DeleteKey(const std::string& key) {
   const std::string full = Full(key);
   const auto before = doc_.keys.size();
   std::erase_if(doc_.keys, [&](const RegKeyData& k) {
-    return RegNameEquals(k.path, full) || IsBelow(k.path, full);
+    return EqualsNoCase(k.path, full) || IsBelow(k.path, full);
   });
   if (doc_.keys.size() != before) {
     BeginUpdate();
@@ -169,7 +173,7 @@ std::optional<RegValue> RegistryFile::GetValue(const std::string& key,
   const RegKeyData* k = Find(key);
   if (!k) return std::nullopt;
   for (const auto& [n, v] : k->values) {
-    if (RegNameEquals(n, name)) return v;
+    if (EqualsNoCase(n, name)) return v;
   }
   return std::nullopt;
 }
@@ -178,7 +182,7 @@ void RegistryFile::SetValue(const std::string& key, const std::string& name, con
   BeginUpdate();
   RegKeyData& k = Ensure(key);
   auto it = std::find_if(k.values.begin(), k.values.end(),
-                         [&](const auto& nv) { return RegNameEquals(nv.first, name); });
+                         [&](const auto& nv) { return EqualsNoCase(nv.first, name); });
   if (it == k.values.end()) {
     k.values.emplace_back(name, v);
     Changed();
@@ -193,7 +197,7 @@ void RegistryFile::DeleteValue(const std::string& key, const std::string& name) 
   RegKeyData* k = Find(key);
   if (!k) return;
   const auto n =
-      std::erase_if(k->values, [&](const auto& nv) { return RegNameEquals(nv.first, name); });
+      std::erase_if(k->values, [&](const auto& nv) { return EqualsNoCase(nv.first, name); });
   if (n) {
     BeginUpdate();
     Changed();
@@ -218,7 +222,7 @@ std::vector<std::string> RegistryFile::SubKeyNames(const std::string& key) const
     std::string rest = k.path.substr(full.size() + 1);
     rest = rest.substr(0, rest.find('\\'));
     if (std::none_of(names.begin(), names.end(),
-                     [&](const std::string& n) { return RegNameEquals(n, rest); })) {
+                     [&](const std::string& n) { return EqualsNoCase(n, rest); })) {
       names.push_back(rest);
     }
   }

@@ -24,7 +24,8 @@ std::string ToValidUtf8(std::string_view s);
 // unspecified, when the length is odd or a surrogate is unpaired.
 bool Utf16LeToUtf8(std::string_view bytes, std::string& out);
 
-// Removes bytes up to and including the blank (0x00..0x20) from both ends.
-std::string Trim(std::string_view s);
+// The longest prefix of s of at most `max_bytes` bytes that does not end inside a
+// valid UTF-8 sequence (other bytes count as characters of their own).
+std::string CutBytes(std::string_view s, std::size_t max_bytes);
 
 }  // namespace vigilo
