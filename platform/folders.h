@@ -32,7 +32,7 @@ Folders ResolveFolders(const std::string& home_arg, const EnvLookup& env);
 
 // Creates the folders that are missing, each new one with mode 0700, and makes sure
 // Temp is a real folder owned by this user and private. Returns "" or the failure.
-std::string CreateFolders(const Folders& f);
+[[nodiscard]] std::string CreateFolders(const Folders& f);
 
 // Checks the folders of the user's data (Home and Config): each must belong to this
 // user, else the failure is returned. Folders that other users may enter, read or
@@ -40,7 +40,7 @@ std::string CreateFolders(const Folders& f);
 std::string CheckPrivateFolders(const Folders& f, std::vector<std::string>* open);
 
 // Creates `dir` and its missing parents with mode 0700. Returns "" or the failure.
-std::string MakePrivateDirs(const std::string& dir);
+[[nodiscard]] std::string MakePrivateDirs(const std::string& dir);
 
 // The full path of the running program's file.
 std::string ProgramFile();
