@@ -56,6 +56,10 @@ void tusers::ComputeDirs(tuser& u) const {
   u.OutDir = program_folder_ + "out/u" + tail;
 }
 
+std::string tusers::ReadUpdateURL(const RegistryStore& reg) {
+  return ShortStr(Trim(reg.ReadString(kRoot, "UpdateURL").value_or("")));
+}
+
 void tusers::Load() {
   RegistryBatch batch(reg_);  // the values written back reach the store together
   Conf.clear();
@@ -65,6 +69,7 @@ void tusers::Load() {
   Post.clear();
   Avir.clear();
   Ras.clear();
+  UpdateURL.clear();
   Black.clear();
   stored_users_ = 0;
 
@@ -84,6 +89,7 @@ void tusers::Load() {
   if (!lan) return FirstStart(true, "\"Lan\" is missing or not a number");
   Lan = *lan;
   Ras = str("Ras");
+  UpdateURL = ReadUpdateURL(reg_);
   const auto visual = reg_.ReadInteger(root, "Visual");
   if (!visual) return FirstStart(true, "\"Visual\" is missing or not a number");
   Visual = *visual;
@@ -239,6 +245,7 @@ void tusers::Save() {
   reg_.WriteString(root, "Avir", trimmed(Avir));
   reg_.WriteInteger(root, "Lan", Lan);
   reg_.WriteString(root, "Ras", trimmed(Ras));
+  reg_.WriteString(root, "UpdateURL", trimmed(UpdateURL));
   reg_.WriteInteger(root, "visual", Visual);
   reg_.WriteBool(root, "Ponty", Ponty);
   reg_.WriteBool(root, "delType", delType);
