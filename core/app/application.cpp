@@ -9,6 +9,7 @@
 
 #include "config/dmuser.h"
 #include "core/app/wire_about.h"
+#include "core/app/wire_dialup.h"
 #include "core/ui/Mail.h"
 #include "core/ui/visual.h"
 #include "core/ui/datm.h"
@@ -61,6 +62,7 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     std::unique_ptr<TForm1> form1 = CreateAboutWindow(env);
     std::unique_ptr<TVF> vf = CreateNoticeWindow();
     TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
+    InstallDialupBoxes();
     Tdm tdm(dmu, env.folders, sound.get(), nullptr, [&vf] { vf->Go(); });
     WireAbout(*form1, tdm);
     tdm.TrayIcon1->Show();

@@ -122,7 +122,8 @@ TForm1::TForm1(const std::string& version, const std::string& program_file,
   Memo2 = new QLabel(Panel1);
   Memo2->setTextFormat(Qt::PlainText);
   Memo2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  Memo2->setEnabled(false);
+  // Read only: it takes no input, and a press on it drags the window.
+  Memo2->setAttribute(Qt::WA_TransparentForMouseEvents);
   QFont small = Memo2->font();
   small.setPixelSize(11);  // lines 13 pixels apart
   Memo2->setFont(small);
@@ -165,7 +166,8 @@ QLabel* TForm1::AddLink(const char* caption, const char* hint, const QString& ta
   font.setUnderline(true);
   label->setFont(font);
   QPalette blue = label->palette();
-  blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
+  blue.setColor(QPalette::Active, QPalette::WindowText, QColor(0, 0, 255));
+  blue.setColor(QPalette::Inactive, QPalette::WindowText, QColor(0, 0, 255));
   label->setPalette(blue);
   label->setToolTip(QString::fromUtf8(hint));
   label->setAccessibleName(label->text());
