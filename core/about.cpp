@@ -117,8 +117,7 @@ bool TAboutScroll::Tick() {
   return true;
 }
 
-std::optional<std::vector<std::string>> FetchText(ms::TmsHTTPClient& http,
-                                                  const std::string& url) {
+std::optional<std::vector<std::string>> FetchText(ms::TmsHTTPClient& http, const std::string& url) {
   try {
     http.SetURL(url);
     if (http.Get() != 200) return std::nullopt;

@@ -64,7 +64,8 @@ void TmsRas::SetService(const std::string& S) {
   }
   if (Entries().empty()) {
     // Without the service there is nothing to say: no entries, nothing to dial.
-    if (backend_->ServicePresent()) box("TmsRas component was unable to detect\rRAS on your system.");
+    if (backend_->ServicePresent())
+      box("TmsRas component was unable to detect\rRAS on your system.");
     return;
   }
   // Naming the entry already chosen changes nothing, connected or not.

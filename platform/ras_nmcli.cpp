@@ -61,7 +61,8 @@ struct Child {
     std::vector<std::string> env_strings;
     std::vector<char*> env;
     for (char** e = environ; *e; ++e) {
-      if (std::strncmp(*e, "LC_ALL=", 7) != 0 && std::strncmp(*e, "LANG=", 5) != 0) env.push_back(*e);
+      if (std::strncmp(*e, "LC_ALL=", 7) != 0 && std::strncmp(*e, "LANG=", 5) != 0)
+        env.push_back(*e);
     }
     env_strings.push_back("LC_ALL=C");
     env.push_back(env_strings.back().data());
@@ -196,7 +197,8 @@ class NmcliRasBackend : public RasBackend {
   int Active(std::vector<RasActive>& connections) override {
     connections.clear();
     std::string out;
-    if (const int rc = Query({"-t", "-f", "NAME,UUID,STATE", "connection", "show", "--active"}, out);
+    if (const int rc =
+            Query({"-t", "-f", "NAME,UUID,STATE", "connection", "show", "--active"}, out);
         rc != 0)
       return Absent(rc) ? 0 : rc;
     for (const std::string& line : Lines(out)) {
@@ -210,9 +212,8 @@ class NmcliRasBackend : public RasBackend {
   int Address(const std::string& handle, std::string& address) override {
     address.clear();
     std::string out;
-    if (const int rc = Query({"-t", "-f", "IP4.ADDRESS", "connection", "show", "--active", "uuid",
-                              handle},
-                             out);
+    if (const int rc = Query(
+            {"-t", "-f", "IP4.ADDRESS", "connection", "show", "--active", "uuid", handle}, out);
         rc != 0)
       return rc;
     for (const std::string& line : Lines(out)) {
@@ -227,8 +228,9 @@ class NmcliRasBackend : public RasBackend {
 
   int StartDial(const std::string& entry, const std::string& password, int timeout_s) override {
     AbandonDial();
-    std::vector<std::string> argv = {program_, "-t", "-w", std::to_string(std::max(timeout_s, 1)),
-                                     "connection", "up", "id", entry};
+    std::vector<std::string> argv = {
+        program_,     "-t", "-w", std::to_string(std::max(timeout_s, 1)),
+        "connection", "up", "id", entry};
     if (!password.empty()) {
       const std::string file = PasswordFile(entry, password);
       if (!file.empty()) {

@@ -65,7 +65,9 @@ TForm1::TForm1(const std::string& version, const std::string& program_file,
     move(screen->availableGeometry().center() - rect().center());
 
   // The frame of four shapes along the edges.
-  const QRect edges[] = {{0, 0, kWidth, 3}, {0, kHeight - 3, kWidth, 3}, {0, 0, 3, kHeight},
+  const QRect edges[] = {{0, 0, kWidth, 3},
+                         {0, kHeight - 3, kWidth, 3},
+                         {0, 0, 3, kHeight},
                          {kWidth - 3, 0, 3, kHeight}};
   for (const QRect& r : edges) {
     auto* shape = new QFrame(this);
@@ -95,8 +97,8 @@ TForm1::TForm1(const std::string& version, const std::string& program_file,
   Label2->setGeometry(14, 52, kWidth - 28, 34);
   Label2->setAccessibleName(Label2->text());
 
-  Label4 = AddLink("Послать письмо", "Послать письмо автору",
-                   QString("mailto:") + kMakerMail, 14, 90);
+  Label4 =
+      AddLink("Послать письмо", "Послать письмо автору", QString("mailto:") + kMakerMail, 14, 90);
   Label5 = AddLink("Домашняя страница программы", "Домашняя страница программы",
                    QString::fromStdString(PublisherUrl(update_url, kHomeDocument)), 130, 90);
   Label3 = AddLink(kMakerName, "Домашняя страница автора",

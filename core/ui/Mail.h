@@ -27,8 +27,8 @@ class TForm1 : public QWidget {
   // label shows; update_url: the publisher's address (empty: no version check, and
   // the home-page link is disabled); fetch_timeout_s: the longest a fetch may take.
   // Creation starts the version check.
-  TForm1(const std::string& version, const std::string& program_file,
-         const std::string& update_url, int fetch_timeout_s = 30, QWidget* parent = nullptr);
+  TForm1(const std::string& version, const std::string& program_file, const std::string& update_url,
+         int fetch_timeout_s = 30, QWidget* parent = nullptr);
   ~TForm1() override;
 
   // Shows the window for `ms` milliseconds while the event loop runs, then hides it.

@@ -55,7 +55,8 @@ TEST(TmsRasNm, PhonebookConnectionsAndServiceChecks) {
   TmsRas ras;
   EXPECT_EQ(nm.Calls(), "");  // nothing is asked before it is needed
   EXPECT_EQ(ras.Entries(), (Names{"Provider", "Office:VPN"}));
-  nm.Active("Provider:u1:activated:10.64.0.2/24\nLan:u2:activated:192.168.1.5/24\nNew:u3:activating:\n");
+  nm.Active(
+      "Provider:u1:activated:10.64.0.2/24\nLan:u2:activated:192.168.1.5/24\nNew:u3:activating:\n");
   EXPECT_EQ(ras.ActiveConnections(), (Names{"Provider", "Lan"}));
 
   ras.SetService("provider");  // letter case aside
@@ -209,11 +210,14 @@ TEST_F(DialupCheck, DialShowsItsProgressAndTheCheckThatDialledHangsUp) {
   EXPECT_TRUE(rig.check.LastResult().Ran);
   // Dialled once, hung up once, at the check's end.
   const Names calls = Lines(nm.Calls());
-  EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
-                          [](const std::string& c) { return c.find("connection up") != std::string::npos; }),
+  EXPECT_EQ(std::count_if(
+                calls.begin(), calls.end(),
+                [](const std::string& c) { return c.find("connection up") != std::string::npos; }),
             1);
   EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
-                          [](const std::string& c) { return c.find("connection down") != std::string::npos; }),
+                          [](const std::string& c) {
+                            return c.find("connection down") != std::string::npos;
+                          }),
             1);
   EXPECT_EQ(nm.ActiveNow(), "");
 }
@@ -237,7 +241,9 @@ TEST_F(DialupCheck, ADialLongerThanTimeOutFailsAndIsEnded) {
   EXPECT_EQ(rig.view.hint, "Ошибка подключения");
   const Names calls = Lines(nm.Calls());
   EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
-                          [](const std::string& c) { return c.find("connection down") != std::string::npos; }),
+                          [](const std::string& c) {
+                            return c.find("connection down") != std::string::npos;
+                          }),
             2);
   EXPECT_EQ(nm.ActiveNow(), "");
 }
