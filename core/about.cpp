@@ -3,8 +3,9 @@
 #include <chrono>
 #include <exception>
 
+#include "base/text.h"
+#include "base/utf8.h"
 #include "mail/mshttp.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 
