@@ -41,7 +41,12 @@ EmsRASError TmsRas::ErrorOf(int code) {
   throw ErrorOf(code);
 }
 
-const std::vector<std::string>& TmsRas::Entries() {
+std::vector<std::string> TmsRas::Entries() {
+  RefreshEntries();
+  return entries_;
+}
+
+const std::vector<std::string>& TmsRas::KnownEntries() {
   if (!entriesRead_) RefreshEntries();
   return entries_;
 }
@@ -62,7 +67,9 @@ void TmsRas::SetService(const std::string& S) {
     service_.clear();
     return;
   }
-  if (Entries().empty()) {
+  // An empty list is read again: profiles may have been added since.
+  if (!entriesRead_ || entries_.empty()) RefreshEntries();
+  if (entries_.empty()) {
     // Without the service there is nothing to say: no entries, nothing to dial.
     if (backend_->ServicePresent())
       box("TmsRas component was unable to detect\rRAS on your system.");
@@ -227,7 +234,7 @@ void TmsRas::WaitForDial() {
 }
 
 void TmsRas::HangUp() {
-  if (!Entries().empty() && dialedHere_) {
+  if (!KnownEntries().empty() && dialedHere_) {
     if (const int rc = backend_->HangUp(service_, handle_); rc != 0) lastError_ = rc;
     // Hung up once: a later hang-up must not end a connection someone else made.
     dialedHere_ = false;

@@ -59,8 +59,8 @@ class TmsRas {
   // once before any component exists; without it the boxes are not shown.
   static std::function<void(const std::string& text)> ErrorBox;
 
-  // Phonebook entry names (read from the service on first use).
-  const std::vector<std::string>& Entries();
+  // Phonebook entry names, read afresh from the service (the settings window's list).
+  std::vector<std::string> Entries();
   void RefreshEntries();
   // Entry names of the active connections that have an IP address; raises EmsRASError.
   std::vector<std::string> ActiveConnections();
@@ -84,6 +84,9 @@ class TmsRas {
   [[noreturn]] void Raise(int code);
   void Status(uint32_t state);
   void WaitForDial();
+  // The entries as last read; read on first use, so nothing is asked of the service
+  // before it is needed.
+  const std::vector<std::string>& KnownEntries();
 
   std::unique_ptr<RasBackend> backend_;
   std::string service_;

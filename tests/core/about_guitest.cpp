@@ -111,6 +111,27 @@ TEST_F(Gui, AboutWindowSplashScrollKeysAndClose) {
   Click(form.Image1);
   EXPECT_FALSE(form.isVisible());
 
+  // Dragging by a link or by the close picture moves the window, opens and closes nothing.
+  form.show();
+  opened.clear();
+  const QPoint before = form.pos();
+  for (QWidget* handle : {static_cast<QWidget*>(form.Label4), static_cast<QWidget*>(form.Image1)}) {
+    const QPointF at(2, 2);
+    const QPointF global = handle->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &press);
+    QMouseEvent move(QEvent::MouseMove, at, global + QPointF(30, 20), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global + QPointF(30, 20), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &release);
+  }
+  EXPECT_EQ(form.pos(), before + QPoint(60, 40));
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(opened.isEmpty());  // a drag that starts on a link opens nothing
+
   bool closed = false;
   QObject::connect(&form, &TForm1::MainWindowClosed, [&] { closed = true; });
   form.show();
