@@ -20,28 +20,30 @@ class RasBackend {
  public:
   virtual ~RasBackend() = default;
 
-  // Every call returns 0 on success or an error code of the service; ErrorText
+  // Every call returns 0 on success or an error code of the service (the code the
+  // dial-up component's EmsRASError carries); ErrorText
   // explains a code (empty when it has no text of its own). Only a dial takes long:
   // it runs on its own while the caller polls; the other requests answer at once
   // (bounded by a time limit).
 
   // Entry names in the service's order; none without the service.
-  virtual int Entries(std::vector<std::string>& names) = 0;
+  [[nodiscard]] virtual int Entries(std::vector<std::string>& names) = 0;
   // The active connections; none without the service.
-  virtual int Active(std::vector<RasActive>& connections) = 0;
+  [[nodiscard]] virtual int Active(std::vector<RasActive>& connections) = 0;
   // The IPv4 address of an active connection; empty while it has none.
-  virtual int Address(const std::string& handle, std::string& address) = 0;
+  [[nodiscard]] virtual int Address(const std::string& handle, std::string& address) = 0;
 
   enum class DialState { Running, Connected, Failed };
   // Starts dialling `entry` and returns at once; `password` (when not empty) is handed
   // to the service for this dial only, never stored. PollDial reports how it goes.
-  virtual int StartDial(const std::string& entry, const std::string& password, int timeout_s) = 0;
+  [[nodiscard]] virtual int StartDial(const std::string& entry, const std::string& password,
+                                      int timeout_s) = 0;
   // Non-blocking; on Failed, *error holds the code.
   virtual DialState PollDial(int* error) = 0;
   // Stops waiting for a dial that is still running; the service may go on with it.
   virtual void AbandonDial() = 0;
   // Ends the connection of `entry` (by `handle` when known).
-  virtual int HangUp(const std::string& entry, const std::string& handle) = 0;
+  [[nodiscard]] virtual int HangUp(const std::string& entry, const std::string& handle) = 0;
   virtual std::string ErrorText(int code) = 0;
   // False when the last request found no service at all (no client program, or
   // NetworkManager not running).
