@@ -96,7 +96,8 @@ TEST(VersionCheckScripted, TricklingOrSilentServersGiveNoText) {
   EXPECT_GE(trickling.Connections(), 1);
 
   // Nothing listens: refused at once.
-  TVersion refused("http://127.0.0.1:" + std::to_string(FreePort()), got.Event(), 1);
+  ClosedPort closed;
+  TVersion refused("http://127.0.0.1:" + std::to_string(closed.Port()), got.Event(), 1);
   ASSERT_TRUE(refused.WaitDone(60000));
   EXPECT_EQ(got.Count(), 0u);
 }
