@@ -10,9 +10,11 @@
 #include "config/dmuser.h"
 #include "core/app/wire_about.h"
 #include "core/app/wire_dialup.h"
+#include "core/app/wire_lan.h"
 #include "core/ui/Mail.h"
 #include "core/ui/datm.h"
 #include "core/ui/visual.h"
+#include "lan/ui/chat_form.h"
 #include "mail/mspump.h"
 #include "platform/process.h"
 #include "platform/sound.h"
@@ -66,6 +68,7 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     Tdm tdm(dmu, env.folders, sound.get(), nullptr, [&vf] { vf->Go(); });
     WireAbout(*form1, tdm);
     tdm.TrayIcon1->Show();
+    auto form7 = WireLan(tdm, env.folders, sound.get());
     code = QApplication::exec();
     ms::SetMessagePump(nullptr);
   }

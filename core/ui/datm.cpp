@@ -117,6 +117,8 @@ void Tdm::CreateMenus() {
   connect(N39, &QAction::triggered, this, &Tdm::N33Click);
   connect(N21, &QAction::triggered, this, &Tdm::AboutRequested);
   connect(N23, &QAction::triggered, this, &Tdm::AboutRequested);
+  connect(N30, &QAction::triggered, this, &Tdm::MessengerRequested);
+  connect(N36, &QAction::triggered, this, &Tdm::MessengerRequested);
   connect(PopupMenu1, &QMenu::aboutToShow, this,
           [this] { N27->setVisible(!Trim(Settings().Post).empty()); });
 }

@@ -155,6 +155,8 @@ class Tdm : public QObject, public CheckView {
   void HeadersRequested(int conf);
   // The user chose "О программе".
   void AboutRequested();
+  // The user chose "Отправить сообщение по сети": show the messenger window.
+  void MessengerRequested();
 
  private:
   std::string WriteIconSet(const std::string& ini_path);
