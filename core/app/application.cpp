@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include "config/dmuser.h"
+#include "core/app/wire_settings.h"
 #include "core/ui/datm.h"
 #include "mail/mspump.h"
 #include "platform/process.h"
@@ -55,8 +56,11 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
   {
     // Creation order: TForm1 (about, main window) and its splash, TVF, TDMU, TForm2,
     // TForm3, Tdm, TForm5 ... TForm9. Windows are added here as they are built.
+    // A store that does not exist yet is made by TDMU: the first start.
+    const bool first_start = !env.Registry->KeyExists(tusers::kRoot);
     TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
     Tdm tdm(dmu, env.folders, sound.get());
+    const auto settings_windows = WireSettings(tdm, env.folders, first_start);
     tdm.TrayIcon1->Show();
     code = QApplication::exec();
     ms::SetMessagePump(nullptr);

@@ -10,6 +10,7 @@
 
 #include "core/ui/datm.h"
 #include "core/ui/prbar.h"
+#include "platform/utf8.h"
 
 namespace vigilo {
 
@@ -35,7 +36,22 @@ void Tdm::ShowError(const std::string& text) {
 
 void Tdm::ConfItemClick(int32_t conf) {
   CurConf = conf;
-  emit HeadersRequested(conf);
+  Timer1->stop();
+  WhenNotBusy([this, conf] {
+    if (conf >= 0 && static_cast<std::size_t>(conf) < Settings().Conf.size()) {
+      // Copies: the prompt runs an event loop in which the settings may change.
+      const tuser u = Settings().Conf[static_cast<std::size_t>(conf)];
+      bool granted = !u.ViewMail;
+      if (u.ViewMail) {
+        const std::string name = Trim(u.ConfigNM);
+        const auto typed = AskPassword ? AskPassword("Пароль к " + name) : std::nullopt;
+        granted = typed && *typed == u.UserPwd;
+        if (!granted) ShowError("Пароль не верен. Просмотр почты в " + name + " запрещен.");
+      }
+      if (granted) emit HeadersRequested(conf);
+    }
+    StartTimer1();
+  });
 }
 
 void Tdm::PlayCheckFrames() {
