@@ -194,10 +194,11 @@ class Tdm : public QObject, public CheckView {
   void CreateMenus();
   void UpdateCommandItems();
   void SetCheckItemsEnabled(bool on);
-  // Open settings: the window, the ImageList3 animation, ApplySettings; then `done`.
-  void OpenSettings(bool stopped);
+  // Open settings: the window, then the ImageList3 animation, then EndSettings.
+  void OpenSettings();
   void SettingsFrame(int frame);
-  void EndSettings(bool stopped, SettingsOutcome outcome);
+  // ApplySettings, then the running or the stopped state shown again.
+  void EndSettings(SettingsOutcome outcome);
   ImageList* ListByName(const std::string& name);
 
   std::function<SettingsOutcome()> showSettings_;

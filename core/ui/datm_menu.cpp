@@ -172,17 +172,17 @@ void Tdm::N32Click() {
   settingsRunning_ = true;
   SetCheckItemsEnabled(false);
   Timer1->stop();
-  WhenNotBusy([this] { OpenSettings(false); });
+  WhenNotBusy([this] { OpenSettings(); });
 }
 
 void Tdm::N38Click() {
   if (settingsRunning_ || !showSettings_) return;
   settingsRunning_ = true;
   UpdateCommandItems();
-  WhenNotBusy([this] { OpenSettings(true); });
+  WhenNotBusy([this] { OpenSettings(); });
 }
 
-void Tdm::OpenSettings(bool stopped) {
+void Tdm::OpenSettings() {
   UpdateCommandItems();
   SettingsOutcome outcome;
   try {
@@ -198,7 +198,7 @@ void Tdm::OpenSettings(bool stopped) {
   }
   TrayIcon1->SetCycleIcons(false);
   TrayIcon1->SetIconList(&ImageList3);
-  afterFrames_ = [this, stopped, outcome] { EndSettings(stopped, outcome); };
+  afterFrames_ = [this, outcome] { EndSettings(outcome); };
   SettingsFrame(0);
 }
 
@@ -213,14 +213,15 @@ void Tdm::SettingsFrame(int frame) {
   QTimer::singleShot(SettingsFramePauseMs, this, [this, frame] { SettingsFrame(frame + 1); });
 }
 
-void Tdm::EndSettings(bool stopped, SettingsOutcome outcome) {
+void Tdm::EndSettings(SettingsOutcome outcome) {
   try {
     ApplySettings();
   } catch (const std::exception&) {
     // Swallowed, as every error of the settings sequence.
   }
   settingsRunning_ = false;
-  if (stopped) {
+  // Stop and Resume stay usable while the window is open: the state at its end counts.
+  if (Stopped) {
     // Checking stays stopped: the stopped icon again, no timer.
     TrayIcon1->SetIconList(&ImageList8);
     UpdateCommandItems();
