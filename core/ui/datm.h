@@ -203,6 +203,7 @@ class Tdm : public QObject, public CheckView {
 
   std::function<SettingsOutcome()> showSettings_;
   bool settingsRunning_ = false;
+  bool passwordOpen_ = false;  // the password gate of a configuration's headers
   std::function<void()> afterFrames_;
   bool checkItemsEnabled_ = true;
 

@@ -15,6 +15,9 @@
 namespace vigilo {
 
 void Tdm::StartCheck() {
+  // The settings may be edited now (a tick or "Проверить почту" after Resume while
+  // the window is open): no check reads them half-changed.
+  if (settingsRunning_) return;
   try {
     Check->StartCheck();
   } catch (const std::exception& e) {
@@ -35,6 +38,7 @@ void Tdm::ShowError(const std::string& text) {
 }
 
 void Tdm::ConfItemClick(int32_t conf) {
+  if (settingsRunning_ || passwordOpen_) return;  // numbers may change there
   CurConf = conf;
   Timer1->stop();
   WhenNotBusy([this, conf] {
@@ -44,7 +48,11 @@ void Tdm::ConfItemClick(int32_t conf) {
       bool granted = !u.ViewMail;
       if (u.ViewMail) {
         const std::string name = Trim(u.ConfigNM);
+        passwordOpen_ = true;
+        UpdateCommandItems();  // no settings while the prompt is open
         const auto typed = AskPassword ? AskPassword("Пароль к " + name) : std::nullopt;
+        passwordOpen_ = false;
+        UpdateCommandItems();
         granted = typed && *typed == u.UserPwd;
         if (!granted) ShowError("Пароль не верен. Просмотр почты в " + name + " запрещен.");
       }

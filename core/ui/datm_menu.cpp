@@ -102,8 +102,9 @@ void Tdm::UpdateCommandItems() {
   N30->setEnabled(messenger);
   N36->setEnabled(messenger);
   N5->setEnabled(checkItemsEnabled_ && connected(&Tdm::HeadersRequested));
-  N32->setEnabled(showSettings_ && !settingsRunning_);
-  N38->setEnabled(showSettings_ && !settingsRunning_);
+  const bool settings = showSettings_ && !settingsRunning_ && !passwordOpen_;
+  N32->setEnabled(settings);
+  N38->setEnabled(settings);
 }
 
 void Tdm::SetCheckItemsEnabled(bool on) {
@@ -168,7 +169,7 @@ void Tdm::Vigilo2Click() {
 }
 
 void Tdm::N32Click() {
-  if (settingsRunning_ || !showSettings_) return;
+  if (settingsRunning_ || passwordOpen_ || !showSettings_) return;
   settingsRunning_ = true;
   SetCheckItemsEnabled(false);
   Timer1->stop();
@@ -176,7 +177,7 @@ void Tdm::N32Click() {
 }
 
 void Tdm::N38Click() {
-  if (settingsRunning_ || !showSettings_) return;
+  if (settingsRunning_ || passwordOpen_ || !showSettings_) return;
   settingsRunning_ = true;
   UpdateCommandItems();
   WhenNotBusy([this] { OpenSettings(); });

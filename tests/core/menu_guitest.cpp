@@ -160,6 +160,10 @@ TEST_F(Menus, SettingsSequenceAnimatesAppliesAndKeepsStopped) {
       EXPECT_FALSE(tdm->N26->isEnabled());
     }
     S().Delay = 45;  // what the window stored
+    // Nothing checks the settings while they are edited.
+    tdm->TrayIcon1->SetHint("editing");
+    tdm->Timer1Timer();
+    EXPECT_EQ(tdm->TrayIcon1->Hint(), "editing");
     return Tdm::SettingsOutcome{true, false};
   });
   tdm->N32->trigger();
