@@ -223,9 +223,10 @@ void Tdm::EndSettings(SettingsOutcome outcome) {
   settingsRunning_ = false;
   // Stop and Resume stay usable while the window is open: the state at its end counts.
   if (Stopped) {
-    // Checking stays stopped: the stopped icon again, no timer.
+    // Checking stays stopped: the stopped icon again, no timer; the items of the
+    // main menu are ready for Resume.
     TrayIcon1->SetIconList(&ImageList8);
-    UpdateCommandItems();
+    SetCheckItemsEnabled(true);
     return;
   }
   if (outcome.Accepted) {

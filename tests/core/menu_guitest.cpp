@@ -164,6 +164,7 @@ TEST_F(Menus, SettingsSequenceAnimatesAppliesAndKeepsStopped) {
     tdm->TrayIcon1->SetHint("editing");
     tdm->Timer1Timer();
     EXPECT_EQ(tdm->TrayIcon1->Hint(), "editing");
+    if (opened == 3) tdm->N28->trigger();  // stopped while the window is open
     return Tdm::SettingsOutcome{true, false};
   });
   tdm->N32->trigger();
@@ -187,6 +188,15 @@ TEST_F(Menus, SettingsSequenceAnimatesAppliesAndKeepsStopped) {
   EXPECT_FALSE(tdm->Timer1->isActive());
   EXPECT_EQ(tdm->TrayIcon1->IconList(), &tdm->ImageList8);
   EXPECT_EQ(tdm->TrayIcon1->PopupMenu(), tdm->PopupMenu2);
+
+  tdm->Vigilo2->trigger();
+  tdm->N32->trigger();
+  ASSERT_TRUE(WaitFor([&] { return !tdm->SettingsRunning(); }));
+  EXPECT_EQ(opened, 3);
+  EXPECT_TRUE(tdm->Stopped);
+  EXPECT_FALSE(tdm->Timer1->isActive());
+  EXPECT_EQ(tdm->TrayIcon1->IconList(), &tdm->ImageList8);
+  EXPECT_TRUE(tdm->N26->isEnabled());  // ready for Resume
 }
 
 TEST_F(Menus, BannerLookFollowsPonty) {
