@@ -486,9 +486,12 @@ void TForm3::FetchCertClick() {
     FocusField(SetUserField::Port);
     return;
   }
+  // The connection keeps the window alive (message pump): no second one meanwhile.
+  FetchCert->setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const CertProbeResult r = ProbeServerCertificate(Trim(c.Host), *port_number, c.POP3Security);
   QApplication::restoreOverrideCursor();
+  FetchCert->setEnabled(true);
   if (r.Fingerprint.empty()) {
     ShowError("Не удалось получить сертификат сервера " + Trim(c.Host) + ": " + r.Error);
     return;
