@@ -2,7 +2,8 @@
 
 #include <charconv>
 
-#include "platform/utf8.h"
+#include "base/digest.h"
+#include "base/text.h"
 
 namespace vigilo {
 
@@ -98,7 +99,7 @@ bool TSetUser::Validate(bool report) {
   if (Selected >= 0) {
     if (!FieldNumber(Conf.Port, 1, 65535)) return refuse(kBadPort, SetUserField::Port);
     if (!FieldNumber(Conf.SMTPPort, 1, 65535)) return refuse(kBadPort, SetUserField::SMTPPort);
-    if (!Trim(Conf.TrustCert).empty() && NormalizeTrustCert(Conf.TrustCert).empty())
+    if (!Trim(Conf.TrustCert).empty() && NormalizeFingerprint(Conf.TrustCert).empty())
       return refuse(kBadTrustCert, SetUserField::TrustCert);
   }
   if (!FieldNumber(Global.Delay, 0, 86400)) return refuse(kBadDelay, SetUserField::Delay);
@@ -125,7 +126,7 @@ bool TSetUser::StoreForm(bool report) {
     u.SMTPUser = ShortStr(Trim(Conf.SMTPUser));
     u.SMTPPwd = ShortStr(Trim(Conf.SMTPPwd));
     u.SMTPPlainAuth = Conf.SMTPPlainAuth;
-    u.TrustCert = NormalizeTrustCert(Conf.TrustCert);
+    u.TrustCert = NormalizeFingerprint(Conf.TrustCert);
     s_.ComputeDirs(u);
     ConfNames[static_cast<std::size_t>(Selected)] = u.ConfigNM;
   }

@@ -5,8 +5,8 @@
 #include <map>
 #include <sstream>
 
+#include "base/text.h"
 #include "config/inifile.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 namespace {

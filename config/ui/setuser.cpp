@@ -15,12 +15,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/text.h"
 #include "config/ui/parol.h"
 #include "core/certprobe.h"
 #include "core/ui/winpos.h"
 #include "mail/mstls.h"
 #include "platform/sound.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 

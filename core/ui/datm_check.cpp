@@ -8,9 +8,9 @@
 #include <QProgressBar>
 #include <QThread>
 
+#include "base/text.h"
 #include "core/ui/datm.h"
 #include "core/ui/prbar.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 

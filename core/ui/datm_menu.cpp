@@ -6,9 +6,9 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "base/text.h"
 #include "core/shellwords.h"
 #include "core/ui/datm.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 
