@@ -16,7 +16,7 @@ void ConnectSettingsWindows(Tdm& dm, TForm3& form, TForm5& prompt, const Folders
     return FindThunderbirdAccount(ThunderbirdFolders(QDir::homePath().toStdString()));
   };
   const std::string icon_ini = folders.Home + "icon.ini";
-  form.OnSaveIconSet = [&dm, icon_ini] { dm.SaveIconSet(icon_ini); };
+  form.OnSaveIconSet = [&dm, icon_ini] { return dm.SaveIconSet(icon_ini); };
   form.OnLoadIconSet = [&dm, icon_ini] { dm.LoadIconSet(icon_ini); };
   form.Sound = dm.Sound();
   dm.AskPassword = [&prompt](const std::string& caption) { return prompt.Ask(caption); };

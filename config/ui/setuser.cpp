@@ -470,7 +470,8 @@ void TForm3::bIconWorkSaveClick() {
            "Изменяя пути и названия иконок Вы можете менять интерфейс программы.")) {
     return;
   }
-  if (OnSaveIconSet) OnSaveIconSet();
+  const std::string error = OnSaveIconSet ? OnSaveIconSet() : std::string();
+  if (!error.empty()) ShowError("Не удалось выгрузить иконки: " + error);
 }
 
 void TForm3::bIconWorkLoadClick() {

@@ -37,9 +37,9 @@ class TForm3 : public QDialog, private SetUserView {
   // Services of the program, set by the assembly.
   std::function<std::vector<std::string>()> RasEntries;       // dial-up entries
   std::function<std::optional<MailAccount>()> ImportAccount;  // the mail client's account
-  std::function<void()> OnSaveIconSet;                        // SaveIconSet of Tdm
-  std::function<void()> OnLoadIconSet;                        // LoadIconSet of Tdm
-  SoundPlayer* Sound = nullptr;                               // the test-sound player
+  std::function<std::string()> OnSaveIconSet;  // SaveIconSet of Tdm: "" or the failure
+  std::function<void()> OnLoadIconSet;         // LoadIconSet of Tdm
+  SoundPlayer* Sound = nullptr;                // the test-sound player
   // Replace the message boxes (tests): errors, and questions answered true for "Ок"/"Да".
   std::function<void(const std::string&)> OnError;
   std::function<bool(const std::string&)> OnAsk;
