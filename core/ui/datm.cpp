@@ -23,7 +23,8 @@ namespace vigilo {
 
 Tdm* dm = nullptr;
 
-Tdm::Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent)
+Tdm::Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent,
+         std::function<void()> new_mail_notice)
     : QObject(parent), DMU_(dmu), folders_(folders), sound_(sound) {
   if (!dm) dm = this;
   ImageList1.icons = DrawImageList1();
@@ -51,6 +52,7 @@ Tdm::Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent)
   SetUpMailComponents(POPClient, POPMess, SMTPClient, SMTPmess, Busy);
   Check = std::make_unique<TCheckCycle>(Settings(), POPClient, POPMess, SMTPClient, SMTPmess,
                                         msRas1, *this, sound_, Busy);
+  Check->OnNewMailNotice = std::move(new_mail_notice);
 
   // Creation handler.
   const std::string ini = folders_.Home + "icon.ini";
