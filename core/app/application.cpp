@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include "config/dmuser.h"
+#include "core/app/wire_viewer.h"
 #include "core/ui/datm.h"
 #include "mail/mspump.h"
 #include "platform/process.h"
@@ -57,6 +58,7 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     // TForm3, Tdm, TForm5 ... TForm9. Windows are added here as they are built.
     TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
     Tdm tdm(dmu, env.folders, sound.get());
+    auto viewer = WireViewer(tdm, env.folders);
     tdm.TrayIcon1->Show();
     code = QApplication::exec();
     ms::SetMessagePump(nullptr);
