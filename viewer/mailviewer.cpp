@@ -304,6 +304,9 @@ void TMailViewer::DisplayMessage() {
     cp = BodyPage(*h, text);
   }
   shownRaw_ = text;
+  // The line break after the last line would show as an empty line of its own.
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+    text.pop_back();
   if (cp != TCodePage::CP1251) text = Trim(text);
   view_.ShowText(ToUtf8(text, cp));
   ShowAttachments(*h, record);
