@@ -265,4 +265,50 @@ std::optional<TCodePage> CodePageOfCharset(std::string_view charset) {
   return std::nullopt;
 }
 
+namespace {
+
+// The raw value of the first field called name, continuation lines joined.
+std::string RawField(const std::vector<std::string>& lines, std::string_view name) {
+  std::string value;
+  bool in = false;
+  for (const std::string& line : lines) {
+    if (line.empty() || line == "\r") break;
+    if (in) {
+      if (line[0] != ' ' && line[0] != '\t') break;
+      value += line;
+      continue;
+    }
+    if (line.size() > name.size() && line[name.size()] == ':' &&
+        strncasecmp(line.c_str(), std::string(name).c_str(), name.size()) == 0) {
+      in = true;
+      value = line.substr(name.size() + 1);
+    }
+  }
+  return value;
+}
+
+}  // namespace
+
+TCodePage HeaderCodePage(const std::vector<std::string>& lines, std::string_view name,
+                         std::string_view decoded) {
+  const std::string raw = RawField(lines, name);
+  std::optional<TCodePage> page;
+  bool agree = true;
+  for (std::size_t at = raw.find("=?"); at != std::string::npos; at = raw.find("=?", at + 2)) {
+    const std::size_t q = raw.find('?', at + 2);
+    if (q == std::string::npos) break;
+    std::string charset = raw.substr(at + 2, q - at - 2);
+    if (const std::size_t star = charset.find('*'); star != std::string::npos)
+      charset.resize(star);  // RFC 2231 language
+    // Only a complete word "=?charset?B|Q?...?=" counts.
+    if (q + 2 >= raw.size() || raw[q + 2] != '?' || raw.find("?=", q + 3) == std::string::npos)
+      continue;
+    const auto cp = CodePageOfCharset(charset);
+    if (!cp || (page && *page != *cp)) agree = false;
+    if (cp && !page) page = cp;
+  }
+  if (page && agree) return *page;
+  return DetectCodePage(decoded);
+}
+
 }  // namespace vigilo

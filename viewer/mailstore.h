@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/myuser.h"
 #include "viewer/CyrCoder.h"
@@ -59,5 +60,11 @@ std::string WriteAttachmentCopy(const std::string& folder, std::string_view name
 
 // The page a MIME charset label names, when it is one of the five.
 std::optional<TCodePage> CodePageOfCharset(std::string_view charset);
+
+// The page of a header's decoded text: the page its encoded words declare when every
+// one of them names the same of the five pages, else the guess of DetectCodePage.
+// `lines` are the raw header lines the text was decoded from.
+TCodePage HeaderCodePage(const std::vector<std::string>& lines, std::string_view name,
+                         std::string_view decoded);
 
 }  // namespace vigilo

@@ -111,7 +111,13 @@ TForm2::TForm2(tusers& settings, ms::TmsPOPClient& pop, ViewerServices& services
   CreateMenus();
   // FormCreate: ShowBody is down, the sort column is "Дата" ascending.
   ShowBody->setChecked(true);
+  ShowSortMarker();
+}
+
+void TForm2::ShowSortMarker() {
   model_->SetSort(viewer_->SortColumn, viewer_->SortAscending);
+  sgd->horizontalHeader()->setSortIndicator(
+      viewer_->SortColumn, viewer_->SortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 TForm2::~TForm2() {
@@ -246,9 +252,7 @@ void TForm2::CreateControls(QMenu* conf_menu) {
   connect(ToolButton1, &QToolButton::clicked, this, [this] { viewer_->Redetect(); });
   connect(sgd->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int c) {
     viewer_->ClickCaption(c);
-    model_->SetSort(viewer_->SortColumn, viewer_->SortAscending);
-    sgd->horizontalHeader()->setSortIndicator(
-        viewer_->SortColumn, viewer_->SortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    ShowSortMarker();
   });
   connect(sgd->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& now, const QModelIndex& before) {

@@ -130,6 +130,7 @@ class TForm2 : public QWidget, public ViewerView {
  private:
   void CreateControls(QMenu* conf_menu);
   void CreateMenus();
+  void ShowSortMarker();
   QMenu* CodePageMenu(QWidget* parent, const QString& title);
   std::string SelectedAttachment() const;
   void RestorePlace();
