@@ -5,8 +5,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/text.h"
+#include "base/utf8.h"
 #include "platform/errorlog.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 namespace {

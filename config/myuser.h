@@ -17,11 +17,6 @@ namespace vigilo {
 inline constexpr std::size_t kShortStringChars = 255;
 std::string ShortStr(std::string_view s);
 
-// A certificate's SHA-256 fingerprint as 64 lower-case hexadecimal digits; letter
-// case, colons, blanks and a label before "=" (as openssl prints it) are ignored.
-// "" when text is not one.
-std::string NormalizeTrustCert(std::string_view text);
-
 // One message on the server, from its header.
 struct tmailhead {
   uint8_t CodePage = 0;

@@ -11,23 +11,12 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "base/digest.h"
+#include "base/text.h"
+#include "base/utf8.h"
 #include "config/myuser.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
-
-std::string NormalizeTrustCert(std::string_view text) {
-  // "sha256 Fingerprint=AB:CD:..." as openssl prints it: the part after "=".
-  const std::size_t eq = text.rfind('=');
-  if (eq != std::string_view::npos) text.remove_prefix(eq + 1);
-  std::string out;
-  for (const char c : text) {
-    if (c == ':' || c == ' ' || c == '\t') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(c)) || out.size() == 64) return {};
-    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return out.size() == 64 ? out : std::string();
-}
 
 void tusers::LoadSecurity(int32_t number, tuser& u) {
   const std::string key = ConfKey(number);
@@ -70,7 +59,7 @@ void tusers::LoadSecurity(int32_t number, tuser& u) {
   }
   // A fingerprint that cannot be read trusts nothing extra: the CAs alone decide.
   const std::string trust = text_of("TrustCert");
-  u.TrustCert = NormalizeTrustCert(trust);
+  u.TrustCert = NormalizeFingerprint(trust);
   if (!trust.empty() && u.TrustCert.empty())
     Log(where + "\"TrustCert\" is not a SHA-256 fingerprint (64 hexadecimal digits), ignored");
 }
@@ -100,7 +89,7 @@ void tusers::SaveSecurity(const std::string& key, const tuser& u) {
   text("SMTPPwd", EncodePwd(ShortStr(Trim(u.SMTPPwd)), Trim(u.SMTPUser)));
   number("SMTPPlainAuth", u.SMTPPlainAuth ? 1 : 0);
   // Canonical when it is a fingerprint; otherwise kept as typed (loading logs it).
-  const std::string trust = NormalizeTrustCert(u.TrustCert);
+  const std::string trust = NormalizeFingerprint(u.TrustCert);
   text("TrustCert", trust.empty() ? ShortStr(Trim(u.TrustCert)) : trust);
 }
 

@@ -2,8 +2,8 @@
 
 #include <chrono>
 
+#include "base/utf8.h"
 #include "config/myuser.h"
-#include "platform/utf8.h"
 #include "tests/config/store_fixture.h"
 
 namespace vigilo {
