@@ -1,7 +1,6 @@
 #include "viewer/mailstore.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,10 +14,11 @@
 #include <numeric>
 #include <vector>
 
+#include "base/text.h"
+#include "base/utf8.h"
 #include "mail/msmsgcls.h"
 #include "platform/atomicfile.h"
 #include "platform/folders.h"
-#include "platform/utf8.h"
 #include "viewer/msgstore.h"
 
 namespace vigilo {
@@ -129,9 +129,7 @@ void LoadCodePages(tuser& u) {
   for (std::size_t i = 0; i < n; ++i) {
     tmailhead& h = u.Heads[i];
     for (std::size_t k = 0; k < lines.size(); ++k) {
-      if (lines[k].size() != h.MessageID.size() ||
-          strncasecmp(lines[k].c_str(), h.MessageID.c_str(), lines[k].size()) != 0)
-        continue;
+      if (!EqualsNoCase(lines[k], h.MessageID)) continue;
       if (k + 1 < lines.size()) {
         if (const auto cp = CodePageFromName(lines[k + 1])) h.CodePage = static_cast<uint8_t>(*cp);
       }
@@ -256,7 +254,7 @@ std::string WriteAttachmentCopy(const std::string& folder, std::string_view name
 }
 
 std::optional<TCodePage> CodePageOfCharset(std::string_view charset) {
-  std::string c = ms::LowerCase(ms::StripQuotes(std::string(charset)));
+  std::string c = AsciiLower(ms::StripQuotes(std::string(charset)));
   if (c == "windows-1251" || c == "cp1251" || c == "x-cp1251") return TCodePage::CP1251;
   if (c == "koi8-r" || c == "koi8r" || c == "koi8") return TCodePage::KOI8R;
   if (c == "ibm866" || c == "cp866" || c == "866" || c == "csibm866") return TCodePage::CP866;
@@ -278,8 +276,7 @@ std::string RawField(const std::vector<std::string>& lines, std::string_view nam
       value += line;
       continue;
     }
-    if (line.size() > name.size() && line[name.size()] == ':' &&
-        strncasecmp(line.c_str(), std::string(name).c_str(), name.size()) == 0) {
+    if (line.size() > name.size() && line[name.size()] == ':' && StartsWithNoCase(line, name)) {
       in = true;
       value = line.substr(name.size() + 1);
     }

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/text.h"
+#include "base/utf8.h"
 #include "mail/msexcept.h"
 #include "mail/msmsgcls.h"
-#include "platform/utf8.h"
 #include "viewer/mailstore.h"
 #include "viewer/msgstore.h"
 
@@ -317,7 +318,7 @@ void TMailViewer::ShowAttachments(const tmailhead& h, TCodePage cp) {
   for (int k = 0; k < shown_.Attachments.Count(); ++k) {
     const ms::TmsAttItem& item = shown_.Attachments.Items(k);
     std::string name = ms::ExtractFileName(item.FileName());
-    if (ms::LowerCase(name) == "_alt.0") {
+    if (AsciiLower(name) == "_alt.0") {
       name = "temp.html";
     } else {
       // A name decoded to UTF-8 from its declared charset stays UTF-8.

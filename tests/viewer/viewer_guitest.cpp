@@ -83,9 +83,11 @@ TEST(HeadsModel, ColoursStylesPrefixAndHintsFollowTheRowState) {
   EXPECT_EQ(Rgb(m, 1, Qt::ForegroundRole), 0xC0C0C0u);
 }
 
-struct WindowRig : test::ViewerRig {
+struct AppFirst {
+  AppFirst() { test::GuiApp(); }
+};
+struct WindowRig : AppFirst, test::ViewerRig {
   WindowRig() {
-    test::GuiApp();
     Add("Work", "work", "pw", 110);
     fs::create_directories(Conf(0).InDir);
   }

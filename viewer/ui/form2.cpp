@@ -33,9 +33,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "base/text.h"
+#include "base/utf8.h"
 #include "config/inifile.h"
 #include "core/ui/prbar.h"
-#include "platform/utf8.h"
 #include "viewer/linkscan.h"
 #include "viewer/mailstore.h"
 #include "viewer/model/headsmodel.h"
