@@ -7,6 +7,7 @@
 #include "base/utf8.h"
 #include "mail/msexcept.h"
 #include "mail/msmsgcls.h"
+#include "viewer/blacklist.h"
 #include "viewer/mailstore.h"
 #include "viewer/msgstore.h"
 
@@ -409,6 +410,30 @@ void TMailViewer::OfferLink(const std::string& link, bool web) {
   }
   if (!view_.Ask("Вы хотите отправить почтовое сообщение [" + t + "] ?")) return;
   if (Compose) Compose->SendMessage(conf_, link, "");
+}
+
+void TMailViewer::DelOneClick() {
+  tmailhead* h = CurrentHead();
+  if (!h) return;
+  h->DeleteNext = !h->DeleteNext;
+  view_.HeadChanged(current_);
+}
+
+void TMailViewer::DelBlackClick() {
+  for (int i = 0; i < HeadCount(); ++i) {
+    tmailhead& h = Conf().Heads[static_cast<std::size_t>(i)];
+    if (!IsBlacklisted(s_.Black, h.From)) continue;
+    h.DeleteNext = !h.DeleteNext;
+    view_.HeadChanged(i);
+  }
+}
+
+void TMailViewer::AddSenderToBlacklist() {
+  if (!CurrentHead()) return;
+  s_.Black.push_back(CellText(current_, 0));
+  s_.Save();
+  view_.HeadsReset();
+  view_.SetCurrentRecord(current_);
 }
 
 void TMailViewer::Reply() {

@@ -164,6 +164,15 @@ class TMailViewer {
   // A link the pane found under the caret (web address or mail address).
   void OfferLink(const std::string& link, bool web);
 
+  // "Удалить" and "Удалить письма черного ящика" while deletion waits for the next check
+  // (delType off): the current record's mark, or the marks of every record whose
+  // stored sender is blacklisted, turn on or off.
+  void DelOneClick();
+  void DelBlackClick();
+  // "Добавить в черный список": the sender as the list shows it joins the blacklist,
+  // which is saved; its rows turn gray.
+  void AddSenderToBlacklist();
+
   // Reply and address-book commands (need the services above).
   void Reply();
   void AddSenderToAddressBook();

@@ -1,11 +1,13 @@
 #include "core/app/wire_viewer.h"
 
+#include <QAction>
 #include <QTimer>
 
 #include "core/ui/datm.h"
 #include "platform/folders.h"
 #include "viewer/model/launcher.h"
 #include "viewer/ui/form2.h"
+#include "viewer/ui/form6.h"
 
 namespace vigilo {
 namespace {
@@ -48,17 +50,29 @@ class Wiring : public ViewerWiring {
   Wiring(Tdm& dm, const Folders& folders)
       : services_(dm),
         form_(dm.Settings(), dm.POPClient, services_, dm.TempPath, folders.Config + "vg.ini",
-              dm.ConfMenu) {
+              dm.ConfMenu),
+        black_(dm.Settings(), folders.Config + "vg.ini") {
     QObject::connect(&dm, &Tdm::HeadersRequested, &form_, [this, &dm](int conf) {
       form_.Viewer().AntivirusProgram = dm.AntivirusProgram;
       form_.ShowConf(conf);
     });
+    // "Черный список" of the tray menu and of the viewer: the editor, then the viewer's
+    // rows drawn again when it is open.
+    QObject::connect(dm.N24, &QAction::triggered, &form_, [this] { ShowBlacklist(); });
+    form_.OnBlacklist = [this] { ShowBlacklist(); };
+  }
+  void ShowBlacklist() {
+    black_.exec();
+    if (!form_.isVisible()) return;
+    const int current = form_.Viewer().Current();
+    if (form_.Viewer().RefillGrid()) form_.SetCurrentRecord(current);
   }
   TForm2& Form() override { return form_; }
 
  private:
   TdmViewerServices services_;
   TForm2 form_;
+  TForm6 black_;
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <QAction>
 #include <QColor>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPrinter>
 #include <QTableView>
@@ -18,6 +20,7 @@
 #include "viewer/model/headsmodel.h"
 #include "viewer/msgstore.h"
 #include "viewer/ui/form2.h"
+#include "viewer/ui/form6.h"
 
 namespace vigilo {
 namespace {
@@ -135,6 +138,33 @@ TEST(ViewerWindow, CodePageCommandsSortingAndPrintingToPdf) {
             std::string::npos);
   EXPECT_NE(test::ReadFile(rig.dir.path() / "vg.ini").find("[ViewMess]"), std::string::npos);
   EXPECT_TRUE(asked.empty());
+}
+
+TEST(BlacklistWindow, OkStoresTheSortedListAndClosingOtherwiseDiscards) {
+  test::GuiApp();
+  test::TempDir dir;
+  test::Settings st(dir);
+  st.s.Black = {"b@x"};
+  st.Save();
+  TForm6 form(st.s, (dir.path() / "vg.ini").string());
+  form.show();
+  form.Edit1->setText("a@x");
+  form.Button1Click();
+  EXPECT_EQ(form.ListBox1->count(), 2);
+  form.reject();  // the title-bar button
+  EXPECT_EQ(st.s.Black, (std::vector<std::string>{"b@x"}));
+
+  form.show();  // a fresh copy
+  EXPECT_EQ(form.ListBox1->count(), 1);
+  form.Edit1->setText("C@x");
+  form.Button1Click();
+  form.Edit1->setText("a@x");
+  form.Button1Click();
+  form.Button3Click();
+  EXPECT_EQ(st.s.Black, (std::vector<std::string>{"a@x", "b@x", "C@x"}));
+  test::Settings reloaded(dir, false);
+  EXPECT_EQ(reloaded.s.Black.size(), 3u);
+  EXPECT_NE(test::ReadFile(dir.path() / "vg.ini").find("[BlackBook]"), std::string::npos);
 }
 
 }  // namespace

@@ -355,11 +355,22 @@ void TForm2::CreateMenus() {
   connect(memo1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& p) { MemoMenu->popup(memo1->viewport()->mapToGlobal(p)); });
 
-  // Deleting and the blacklist are commands of their own windows and are not wired
-  // here yet; the reply and address-book commands need the compose window and the
-  // address book.
-  for (QAction* a : {BitBtn1, BitBtn2, ToolButton5, BitBtn4, MnBlackAdd, MnBlack, MnDelete})
-    a->setEnabled(false);
+  const auto deleteOne = [this] {
+    if (s_.delType) return;  // deletion at once is not offered yet
+    viewer_->DelOneClick();
+  };
+  connect(BitBtn1, &QAction::triggered, this, deleteOne);
+  connect(MnDelete, &QAction::triggered, this, deleteOne);
+  connect(BitBtn2, &QAction::triggered, this, [this] {
+    if (!s_.delType) viewer_->DelBlackClick();
+  });
+  connect(ToolButton5, &QAction::triggered, this, [this] { viewer_->AddSenderToBlacklist(); });
+  connect(MnBlackAdd, &QAction::triggered, this, [this] { viewer_->AddSenderToBlacklist(); });
+  const auto blacklist = [this] {
+    if (OnBlacklist) OnBlacklist();
+  };
+  connect(BitBtn4, &QAction::triggered, this, blacklist);
+  connect(MnBlack, &QAction::triggered, this, blacklist);
 }
 
 void TForm2::MainMenuPopup() {
@@ -454,11 +465,19 @@ void TForm2::SetCaption(const std::string& caption) {
 
 void TForm2::HeadsReset() {
   model_->SetConf(viewer_->CurConf());
-  BitBtn2->setEnabled(false);  // the deletion window enables it for blacklisted rows
+  UpdateDeleteButtons();
+}
+
+void TForm2::UpdateDeleteButtons() {
+  // Deletion at once (delType) is not offered yet: the commands mark for the next check.
+  BitBtn1->setEnabled(!s_.delType);
+  MnDelete->setEnabled(!s_.delType);
+  BitBtn2->setEnabled(!s_.delType && model_->AnyBlacklisted());
 }
 
 void TForm2::HeadChanged(int record) {
   model_->RefreshRecord(record);
+  UpdateDeleteButtons();
 }
 
 void TForm2::SetCurrentRecord(int record) {

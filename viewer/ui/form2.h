@@ -100,6 +100,9 @@ class TForm2 : public QWidget, public ViewerView {
   void PrintTo(QPrinter& printer);
   void ToolButton6Click();
 
+  // The blacklist editor is asked for (toolbar, context menu).
+  std::function<void()> OnBlacklist;
+
   // Replace the message and question boxes and the save dialog (tests).
   std::function<void(const std::string&)> OnInform;
   std::function<bool(const std::string&)> OnAsk;
@@ -131,6 +134,7 @@ class TForm2 : public QWidget, public ViewerView {
   void CreateControls(QMenu* conf_menu);
   void CreateMenus();
   void ShowSortMarker();
+  void UpdateDeleteButtons();
   QMenu* CodePageMenu(QWidget* parent, const QString& title);
   std::string SelectedAttachment() const;
   void RestorePlace();
