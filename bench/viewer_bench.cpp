@@ -3,6 +3,7 @@
 // and the first message shown.
 
 #include <benchmark/benchmark.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>

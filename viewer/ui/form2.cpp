@@ -37,6 +37,7 @@
 #include "base/utf8.h"
 #include "config/inifile.h"
 #include "core/ui/prbar.h"
+#include "platform/errorlog.h"
 #include "viewer/linkscan.h"
 #include "viewer/mailstore.h"
 #include "viewer/model/headsmodel.h"
@@ -433,7 +434,8 @@ void TForm2::SavePlace() {
   ini.Write("ViewMess", "Width", std::to_string(g.width()));
   ini.Write("ViewMess", "Height", std::to_string(g.height()));
   ini.Write("ViewMess", "State", isMaximized() ? "2" : (isMinimized() ? "1" : "0"));
-  ini.Save();
+  if (const std::string e = ini.Save(); !e.empty())
+    AppendErrorLog(s_.ErrorLogPath(), "vg.ini", "window place not saved: " + e);
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {

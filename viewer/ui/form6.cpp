@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "config/inifile.h"
+#include "platform/errorlog.h"
 
 namespace vigilo {
 namespace {
@@ -121,7 +122,8 @@ void TForm6::done(int result) {
     ini.Write("BlackBook", "Width", std::to_string(width()));
     ini.Write("BlackBook", "Height", std::to_string(height()));
     ini.Write("BlackBook", "State", "0");
-    ini.Save();
+    if (const std::string e = ini.Save(); !e.empty())
+      AppendErrorLog(s_.ErrorLogPath(), "vg.ini", "window place not saved: " + e);
   }
   QDialog::done(result);
 }
