@@ -102,7 +102,8 @@ TEST(BlacklistTest, WholeTextWithoutRegardToCase) {
 
 TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {
   CheckRig rig;
-  rig.Add("Off", "off", "pw", test::FreePort(), /*nonActive=*/true);
+  const test::ClosedPort closed;  // nobody answers there
+  rig.Add("Off", "off", "pw", closed.Port(), /*nonActive=*/true);
   rig.check.StartCheck();
   EXPECT_EQ(rig.view.hint, "Новой почты нет");
   EXPECT_TRUE(rig.view.tags.empty());
@@ -110,8 +111,8 @@ TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {
   EXPECT_EQ(rig.ErrorLog(), "");
   EXPECT_EQ(rig.view.calls.back(), "steady");
 
-  rig.Add("One", "u1", "pw", test::FreePort());
-  rig.Add("Two", "u2", "pw", test::FreePort());
+  rig.Add("One", "u1", "pw", closed.Port());
+  rig.Add("Two", "u2", "pw", closed.Port());
   rig.check.StartCheck();
   EXPECT_EQ(rig.view.hint, "One-нет связи\r\nTwo-нет связи\r\nНовой почты нет");
   ASSERT_EQ(rig.view.tags, (std::vector<int32_t>{1, 2}));
@@ -133,7 +134,7 @@ TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {
   EXPECT_EQ(rig.view.hints.front(), "Нет активного соединения");
   EXPECT_EQ(rig.view.hint, "One-нет связи\r\nTwo-нет связи\r\nНовой почты нет");
   EXPECT_EQ(std::count(rig.view.calls.begin(), rig.view.calls.end(), "clear"), 0);
-  // Without the option the stand-in finds no entry to dial and the check goes on.
+  // Without the option and without a dial-up service there is no entry to dial: the check goes on.
   rig.s.ChIfCon = false;
   rig.check.StartCheck();
   EXPECT_EQ(test::Lines(rig.ErrorLog()).size(), 4u);
