@@ -14,6 +14,7 @@
 #include "platform/sound.h"
 #include "viewer/CyrCoder.h"
 #include "viewer/blacklist.h"
+#include "viewer/mailstore.h"
 #include "viewer/msgstore.h"
 
 namespace vigilo {
@@ -245,7 +246,8 @@ void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<std::strin
       size += std::to_string(pop_.GetMessageSize());
       size += " байт";
       s_.AddHead(i, kept, from, subject, size, headers.GetFieldValue("Date"),
-                 headers.GetFieldValue("To"), id, static_cast<uint8_t>(DetectCodePage(subject)));
+                 headers.GetFieldValue("To"), id,
+                 static_cast<uint8_t>(HeaderCodePage(headers, "Subject", subject)));
       ++kept;
       cache.insert(AsciiLower(MessageFileName(Trim(id))));
     }

@@ -12,6 +12,7 @@
 #include "core/app/wire_dialup.h"
 #include "core/app/wire_lan.h"
 #include "core/app/wire_settings.h"
+#include "core/app/wire_viewer.h"
 #include "core/ui/Mail.h"
 #include "core/ui/datm.h"
 #include "core/ui/visual.h"
@@ -70,6 +71,7 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     InstallDialupBoxes();
     Tdm tdm(dmu, env.folders, sound.get(), nullptr, [&vf] { vf->Go(); });
     WireAbout(*form1, tdm);
+    auto viewer = WireViewer(tdm, env.folders);
     const auto settings_windows = WireSettings(tdm, env.folders, first_start);
     tdm.TrayIcon1->Show();
     auto form7 = WireLan(tdm, env.folders, sound.get());
