@@ -45,13 +45,34 @@ TmsAttItem& TmsAttList::AddFile(const std::string& path) {
   return items_.back();
 }
 
+namespace {
+
+// A display name without its quotes. In a name that begins with a quoted string
+// a backslash escapes the next character; an unclosed quote falls back to
+// StripQuotes.
+std::string DisplayName(const std::string& text) {
+  const std::string s = Trim(text);
+  if (s.size() < 2 || s[0] != '"') return StripQuotes(s);
+  std::string out;
+  std::size_t i = 1;
+  for (; i < s.size() && s[i] != '"'; ++i) {
+    if (s[i] == '\\' && i + 1 < s.size()) ++i;
+    out += s[i];
+  }
+  if (i >= s.size()) return StripQuotes(s);
+  const std::string rest = StripQuotes(s.substr(i + 1));
+  return rest.empty() ? out : out + " " + rest;
+}
+
+}  // namespace
+
 void ParseAddress(const std::string& text, TmsMailAddress& address) {
   std::size_t p = text.find('<');
   if (p != std::string::npos) {
     std::size_t q = text.find('>');
     if (q != std::string::npos && q > p) {
       address.Address = StripQuotes(text.substr(p + 1, q - p - 1));
-      address.Name = StripQuotes(text.substr(0, p) + text.substr(q + 1));
+      address.Name = DisplayName(text.substr(0, p) + text.substr(q + 1));
     } else {
       address.Address.clear();
       address.Name = StripQuotes(text);

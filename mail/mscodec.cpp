@@ -278,7 +278,26 @@ bool IsWhite(const std::string& s) {
 }  // namespace
 
 std::string DecodeHeaderWords(const std::string& text) {
-  if (text.find("=?") == std::string::npos) return text;
+  TmsHeaderCharSets ignored;
+  return DecodeHeaderWords(text, ignored);
+}
+
+namespace {
+// The charset of an encoded word's "charset*language" part, in lower case.
+std::string WordCharSet(const std::string& text, std::size_t begin, std::size_t end) {
+  std::string cs = LowerCase(text.substr(begin, end - begin));
+  std::size_t star = cs.find('*');
+  if (star != std::string::npos) cs.erase(star);
+  return cs;
+}
+}  // namespace
+
+std::string DecodeHeaderWords(const std::string& text, TmsHeaderCharSets& charsets) {
+  charsets = TmsHeaderCharSets{};
+  if (text.find("=?") == std::string::npos) {
+    charsets.RawEightBit = HasEightBit(text);
+    return text;
+  }
   std::string out;
   std::size_t pos = 0;      // start of the text not yet copied
   bool after_word = false;  // the copied text ends with a decoded word
@@ -327,10 +346,13 @@ std::string DecodeHeaderWords(const std::string& text) {
     std::string between = text.substr(pos, p - pos);
     // Blanks between two adjacent encoded words vanish.
     if (!(after_word && IsWhite(between))) out += between;
+    if (HasEightBit(between)) charsets.RawEightBit = true;
+    charsets.Words.push_back(WordCharSet(text, p + 2, q1));
     out += decoded;
     pos = scan = end + 2;
     after_word = true;
   }
+  if (pos < text.size() && HasEightBit(text.substr(pos))) charsets.RawEightBit = true;
   out.append(text, pos, std::string::npos);
   return out;
 }

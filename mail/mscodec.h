@@ -14,6 +14,8 @@ namespace ms {
 // a word is not converted). Blanks between two adjacent encoded words vanish;
 // a word that cannot be decoded is left as it is.
 std::string DecodeHeaderWords(const std::string& text);
+// The same, also telling the charsets the encoded words declared.
+std::string DecodeHeaderWords(const std::string& text, TmsHeaderCharSets& charsets);
 // RFC 2045 base64; "=" padding is dropped; EmsError "Invalid
 // Character" for a byte outside the alphabet.
 std::string DecodeBase64Text(const std::string& text);

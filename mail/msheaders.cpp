@@ -41,24 +41,46 @@ bool IsFieldLine(const std::string& line, const std::string& name) {
   return p < line.size() && line[p] == ':';
 }
 
+// The unfolded value of the first field called Name, encoded words as they are.
+std::string RawFieldValue(const TmsHeaders& h, const std::string& name) {
+  if (h.empty()) return "";
+  std::size_t i = FindField(h, FieldLabel(name));
+  if (i == h.size()) return "";
+  const std::string& line = h[i];
+  std::string value = Trim(line.substr(line.find(':') + 1));
+  for (++i; i < h.size() && IsContinuation(h[i]); ++i) {
+    // A value that begins on a continuation line gets no leading blank.
+    if (!value.empty()) value += ' ';
+    value += Trim(h[i]);
+  }
+  return value;
+}
+
 }  // namespace
 
 std::string TmsHeaders::GetFullFieldValue(const std::string& name) const {
-  if (empty()) return "";
-  std::size_t i = FindField(*this, FieldLabel(name));
-  if (i == size()) return "";
-  const std::string& line = (*this)[i];
-  std::string value = Trim(line.substr(line.find(':') + 1));
-  for (++i; i < size() && IsContinuation((*this)[i]); ++i) {
-    value += ' ';
-    value += Trim((*this)[i]);
-  }
-  return DecodeHeaderWords(value);
+  return DecodeHeaderWords(RawFieldValue(*this, name));
 }
 
 std::string TmsHeaders::GetFieldValue(const std::string& name) const {
   return CutShortString(GetFullFieldValue(name));
 }
+
+std::string TmsHeaders::GetFieldValue(const std::string& name, TmsHeaderCharSets& charsets) const {
+  return CutShortString(DecodeHeaderWords(RawFieldValue(*this, name), charsets));
+}
+
+namespace {
+
+// True when Piece ends inside an encoded word ("=?" without its "?=").
+bool InsideEncodedWord(const std::string& piece) {
+  std::size_t open = piece.rfind("=?");
+  if (open == std::string::npos) return false;
+  std::size_t close = piece.rfind("?=");
+  return close == std::string::npos || close <= open;
+}
+
+}  // namespace
 
 void TmsHeaders::GetFieldList(const std::string& name, TmsStrings& list) const {
   list.clear();
@@ -77,22 +99,44 @@ void TmsHeaders::GetFieldList(const std::string& name, TmsStrings& list) const {
       value += ' ';
       value += Trim(l);
     }
-    // Split at commas outside double quotes.
+    // Split at commas outside double quotes (where a backslash escapes the next
+    // character). A group "name: member, member;" gives its members: the colon
+    // ends the group's name and the semicolon closes it.
     bool quoted = false;
+    int angle = 0, paren = 0;  // depth of <...> and of (...) comments
     std::string piece;
     auto flush = [&] {
       std::string t = Trim(piece);
       // Not cut here: ParseAddress cuts the name and the address each to 255.
       if (!t.empty()) list.push_back(DecodeHeaderWords(t));
       piece.clear();
+      angle = paren = 0;
     };
-    for (char c : value) {
-      if (c == '"') quoted = !quoted;
-      if (c == ',' && !quoted) {
-        flush();
-      } else {
+    for (std::size_t k = 0; k < value.size(); ++k) {
+      const char c = value[k];
+      if (quoted) {
         piece += c;
+        if (c == '\\' && k + 1 < value.size())
+          piece += value[++k];
+        else if (c == '"')
+          quoted = false;
+        continue;
       }
+      const bool plain = angle == 0 && paren == 0;
+      if (c == ',' || (c == ';' && plain)) {
+        flush();
+        continue;
+      }
+      if (c == ':' && plain && !InsideEncodedWord(piece)) {
+        piece.clear();  // a group's name
+        continue;
+      }
+      if (c == '"') quoted = true;
+      if (c == '<') ++angle;
+      if (c == '>' && angle > 0) --angle;
+      if (c == '(') ++paren;
+      if (c == ')' && paren > 0) --paren;
+      piece += c;
     }
     flush();
   }

@@ -1,6 +1,8 @@
 #include "mail/msmime.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
@@ -32,6 +34,25 @@ const char* CharSetLabel(TmsCharSet cs) {
     default:
       return "us-ascii";
   }
+}
+
+// The label the body is written with: the charset it was declared in when it
+// was read (so that a message read and written again keeps the label that
+// matches its bytes), else the label of its kind. A declared label that is no
+// plain token, or "us-ascii" for eight-bit text, is not kept.
+std::string BodyCharSetLabel(const TmsCustomMessage& m, TmsCharSet kind) {
+  const std::string& declared = m.DeclaredCharSet;
+  bool token = !declared.empty() && declared.size() <= 64;
+  for (char c : declared)
+    if (!std::isalnum(static_cast<unsigned char>(c)) &&
+        std::string_view("-_.:+").find(c) == std::string_view::npos)
+      token = false;
+  if (!token) return CharSetLabel(kind);
+  if (SameText(declared, "us-ascii") || SameText(declared, "ascii")) {
+    for (const std::string& line : m.Body)
+      if (HasEightBit(line)) return CharSetLabel(kind);
+  }
+  return declared;
 }
 
 // A display name that holds characters with a meaning in an address is quoted.
@@ -181,7 +202,7 @@ void TmsCustomEncoder::Encode() {
 }
 
 void TmsCustomEncoder::TextPartHeaders() {
-  WriteLine(std::string("Content-Type: text/plain; charset=\"") + CharSetLabel(charset_) + "\"");
+  WriteLine("Content-Type: text/plain; charset=\"" + BodyCharSetLabel(message_, charset_) + "\"");
   const bool qp = charset_ == csISO8859 || charset_ == csUTF8 || long_lines_;
   WriteLine(qp ? "Content-Transfer-Encoding: quoted-printable" : "Content-Transfer-Encoding: 7bit");
 }
@@ -206,7 +227,9 @@ void TmsCustomEncoder::EncodeText() {
 
 void TmsCustomEncoder::EncodeHtmlRtf(const std::string& type) {
   std::string line = type == "text/html" ? "Content-Type: text/html" : "Content-Type: text/rtf";
-  if (charset_ != csUSASCII)
+  if (!message_.DeclaredCharSet.empty() && message_.DeclaredCharSet != "us-ascii")
+    line += "; charset=\"" + BodyCharSetLabel(message_, charset_) + "\"";
+  else if (charset_ != csUSASCII)
     line += std::string("; charset=\"") + (charset_ == csUTF8 ? "utf-8" : "iso-8859-1") + "\"";
   WriteLine(line);
   WriteLine("Content-Transfer-Encoding: quoted-printable");
