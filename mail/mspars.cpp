@@ -369,7 +369,8 @@ int TmsCustomDecoder::DecodeParts(bool alternative, bool inAlternative, int dept
       return body;
     }
     Stop part_stop;
-    if (ReadPartHeaders(part_stop)) {
+    const bool empty = !ReadPartHeaders(part_stop);  // a part cut off inside its headers
+    if (!empty) {
       const std::string ct = part_headers_.GetFullFieldValue("Content-type");
       if (StartsWith(LowerCase(FirstToken(ct)), "multipart/"))
         candidate = DecodeNested(ct, inAlternative, depth, part_stop);
@@ -386,7 +387,7 @@ int TmsCustomDecoder::DecodeParts(bool alternative, bool inAlternative, int dept
       };
       if (body < 0 || (!plain(body) && plain(candidate))) body = candidate;
     }
-    first = false;
+    if (!empty) first = false;
     if (stop.level != level || stop.close) return body;
   }
 }

@@ -115,7 +115,8 @@ std::vector<std::string> Compare(const Expected& e, TmsMessage& m) {
 TEST(MimeCorpus, PythonWrittenMessagesDecodeFieldByField) {
   vigilo::test::TempDir dir;
   const std::string script = std::string(VIGILO_TEST_SOURCE_DIR) + "/tests/mail/mime_corpus.py";
-  const std::string command = "/usr/bin/python3 '" + script + "' '" + dir.path().string() + "' 360 21";
+  const std::string command =
+      "/usr/bin/python3 '" + script + "' '" + dir.path().string() + "' 360 21";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   const std::vector<Expected> corpus = ReadExpected(dir.path() / "expected.txt");
   ASSERT_EQ(corpus.size(), 360u);
