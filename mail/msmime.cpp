@@ -40,14 +40,18 @@ const char* CharSetLabel(TmsCharSet cs) {
 // was read (so that a message read and written again keeps the label that
 // matches its bytes), else the label of its kind. A declared label that is no
 // plain token, or "us-ascii" for eight-bit text, is not kept.
-std::string BodyCharSetLabel(const TmsCustomMessage& m, TmsCharSet kind) {
-  const std::string& declared = m.DeclaredCharSet;
-  bool token = !declared.empty() && declared.size() <= 64;
-  for (char c : declared)
+bool IsCharSetToken(const std::string& label) {
+  if (label.empty() || label.size() > 64) return false;
+  for (char c : label)
     if (!std::isalnum(static_cast<unsigned char>(c)) &&
         std::string_view("-_.:+").find(c) == std::string_view::npos)
-      token = false;
-  if (!token) return CharSetLabel(kind);
+      return false;
+  return true;
+}
+
+std::string BodyCharSetLabel(const TmsCustomMessage& m, TmsCharSet kind) {
+  const std::string& declared = m.DeclaredCharSet;
+  if (!IsCharSetToken(declared)) return CharSetLabel(kind);
   if (SameText(declared, "us-ascii") || SameText(declared, "ascii")) {
     for (const std::string& line : m.Body)
       if (HasEightBit(line)) return CharSetLabel(kind);
@@ -347,6 +351,9 @@ void TmsCustomEncoder::EncodeMultipart(bool alternative) {
     const std::string name = FileNameText(item);
     const bool named = !(alternative || alt || htm || rtf) && !name.empty();
     std::string ct = "Content-Type: " + CleanHeader(item.ContentType);
+    // A text keeps the charset it was read in (an HTML alternative, a text file).
+    if (IsCharSetToken(item.DeclaredCharSet) && LowerCase(item.ContentType).rfind("text/", 0) == 0)
+      ct += "; charset=\"" + item.DeclaredCharSet + "\"";
     if (named) ct += "; name=\"" + name + "\"";
     WriteHeaderLine(ct);
     WriteLine(std::string("Content-Transfer-Encoding: ") + EncodingKindName(item.EncodingKind));

@@ -170,6 +170,14 @@ TEST(DecodeCharsets, DeclaredLabelsSurviveSavingAndLoading) {
   TmsMessage again = Decode(saved);
   EXPECT_EQ(again.Body, TmsStrings{koi});
   EXPECT_EQ(again.DeclaredCharSet, "koi8-r");
+  // So does the HTML alternative.
+  m = Decode(Crlf("From: a@x\nTo: b@y\n" + kMime +
+                  "multipart/alternative; boundary=b\n\n--b\nContent-Type: text/plain\n\nx\n"
+                  "--b\nContent-Type: text/html; charset=koi8-r\n\n<p>\xC1</p>\n--b--\n"));
+  again = Decode(m.SaveToString());
+  ASSERT_EQ(again.Attachments.Count(), 1);
+  EXPECT_EQ(again.Attachments.Items(0).DeclaredCharSet, "koi8-r");
+  EXPECT_EQ(again.Attachments.Items(0).Data.rfind("<p>\xC1</p>", 0), 0u);
   // No label declared: the encoder's own choice.
   m = Decode(Crlf("From: a@x\nTo: b@y\n" + kMime + "text/plain\n\n\xD0\x96\n"));
   EXPECT_EQ(m.DeclaredCharSet, "");
