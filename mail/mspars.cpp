@@ -1,5 +1,8 @@
 #include "mail/mspars.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
@@ -171,12 +174,13 @@ void TmsCustomDecoder::DecodeTextBody() {
   if (!b64) {
     TmsStrings lines;
     bool uu = false;
+    const std::size_t start = source_.Position();
     while (source_.ReadLine(line)) {
       if (IsUUBegin(line)) {
         uu = true;
         break;
       }
-      lines.push_back(line);
+      if (!qp) lines.push_back(line);  // quoted-printable is decoded from the source
     }
     if (uu) {
       // A uuencoded file inside a text body: read the message again as plain text.
@@ -191,7 +195,8 @@ void TmsCustomDecoder::DecodeTextBody() {
     }
     if (qp) {
       std::string bytes;
-      QuotedPrintableDecode(lines, bytes);
+      QuotedPrintableDecodeText(
+          std::string_view(source_.Data()).substr(std::min(start, source_.Data().size())), bytes);
       for (auto& l : SplitLines(bytes))
         target_.Body.push_back(std::move(l));
     } else {
@@ -280,10 +285,10 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
       item.Data += "\r\n";
     }
   } else {
-    TmsStrings lines;
-    while (source_.ReadLine(line))
-      lines.push_back(line);
-    QuotedPrintableDecode(lines, item.Data);
+    QuotedPrintableDecodeText(std::string_view(source_.Data())
+                                  .substr(std::min(source_.Position(), source_.Data().size())),
+                              item.Data);
+    source_.Seek(source_.Data().size());
   }
   target_.Attachments.AddItem(std::move(item));
 }
@@ -463,6 +468,24 @@ void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
       }
       return;
     }
+    if (item.EncodingKind == ekQuotedPrintable) {
+      // Decoded straight from the source once the part's end is known.
+      const std::size_t start = source_.Position();
+      std::size_t end = source_.Data().size();
+      for (;;) {
+        const std::size_t before = source_.Position();
+        if (!source_.ReadLine(line)) break;
+        if ((stop = MatchDelimiter(line)).level >= 0) {
+          end = before;
+          break;
+        }
+        if (++count % 4096 == 0) PumpMessages();
+      }
+      const std::string_view text(source_.Data().data() + start, end - start);
+      // The line end before a delimiter belongs to the delimiter.
+      QuotedPrintableDecodeText(text, item.Data, stop.level < 0);
+      return;
+    }
     TmsStrings lines;
     while (source_.ReadLine(line)) {
       if ((stop = MatchDelimiter(line)).level >= 0) break;
@@ -470,11 +493,7 @@ void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
       if (++count % 4096 == 0) PumpMessages();
     }
     // The line end before a delimiter belongs to the delimiter.
-    const bool delimited = stop.level >= 0;
-    if (item.EncodingKind == ekSevenBit)
-      item.Data = delimited ? JoinPartLines(lines) : JoinLines(lines);
-    else
-      QuotedPrintableDecode(lines, item.Data, !delimited);
+    item.Data = stop.level >= 0 ? JoinPartLines(lines) : JoinLines(lines);
   } catch (const EMessageParserError&) {
     throw;
   } catch (const std::exception&) {
