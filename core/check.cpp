@@ -7,10 +7,11 @@
 #include <set>
 #include <utility>
 
+#include "base/text.h"
+#include "base/utf8.h"
 #include "core/mailhint.h"
 #include "platform/errorlog.h"
 #include "platform/sound.h"
-#include "platform/utf8.h"
 #include "viewer/CyrCoder.h"
 #include "viewer/blacklist.h"
 #include "viewer/msgstore.h"
@@ -19,14 +20,6 @@ namespace vigilo {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Keys and file names compare without regard to letter case.
-std::string LowerAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return s;
-}
 
 // Deletes every "m_" file of in_dir whose name is not in `keep` (lower case).
 void PruneCache(const std::string& in_dir, const std::set<std::string>& keep) {
@@ -38,7 +31,7 @@ void PruneCache(const std::string& in_dir, const std::set<std::string>& keep) {
     if (!e.is_regular_file(ec) || e.is_symlink(ec)) continue;  // normal files only
     const std::string name = e.path().filename().string();
     if (!IsMessageFileName(name)) continue;
-    if (!keep.count(LowerAscii(name))) gone.push_back(e.path());
+    if (!keep.count(AsciiLower(name))) gone.push_back(e.path());
   }
   for (const fs::path& p : gone)
     fs::remove(p, ec);
@@ -229,7 +222,7 @@ void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<std::strin
     // and the viewer all use this same text.
     const std::string id = ShortStr(MessageKey(headers.GetFieldValue("Message-ID"), headers));
     const std::string from = headers.GetFieldValue("From");
-    if (marked.count(LowerAscii(Trim(id)))) {
+    if (marked.count(AsciiLower(Trim(id)))) {
       pop_.DeleteMessage();
     } else if (s_.delBlack && IsBlacklisted(s_.Black, from)) {
       pop_.DeleteMessage();
@@ -245,7 +238,7 @@ void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<std::strin
       s_.AddHead(i, kept, from, subject, size, headers.GetFieldValue("Date"),
                  headers.GetFieldValue("To"), id, static_cast<uint8_t>(page));
       ++kept;
-      cache.insert(LowerAscii(MessageFileName(Trim(id))));
+      cache.insert(AsciiLower(MessageFileName(Trim(id))));
     }
     view_.SetProgress(j, std::to_string(j) + "/" + total);
   }
@@ -290,7 +283,7 @@ void TCheckCycle::StartCheck() {
     std::vector<std::string> deleteList;
     for (int32_t h = 0; h < u.HeadCount && static_cast<std::size_t>(h) < u.Heads.size(); ++h) {
       if (u.Heads[static_cast<std::size_t>(h)].DeleteNext)
-        deleteList.push_back(LowerAscii(Trim(u.Heads[static_cast<std::size_t>(h)].MessageID)));
+        deleteList.push_back(AsciiLower(Trim(u.Heads[static_cast<std::size_t>(h)].MessageID)));
     }
     const int32_t oldCount = u.HeadCount;
     std::vector<tmailhead> previous = u.Heads;  // put back if an error ends the session

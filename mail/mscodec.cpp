@@ -401,7 +401,7 @@ std::string DecodeHeaderWords(const std::string& text) {
 namespace {
 // The charset of an encoded word's "charset*language" part, in lower case.
 std::string WordCharSet(const std::string& text, std::size_t begin, std::size_t end) {
-  std::string cs = LowerCase(text.substr(begin, end - begin));
+  std::string cs = AsciiLower(text.substr(begin, end - begin));
   std::size_t star = cs.find('*');
   if (star != std::string::npos) cs.erase(star);
   return cs;
@@ -485,7 +485,7 @@ std::string EncodeHeaderWords(const std::string& text, const std::string& charse
   std::size_t room = 75 > head.size() + 2 ? 75 - head.size() - 2 : 4;
   std::size_t max_bytes = room / 4 * 3;
   if (max_bytes < 3) max_bytes = 3;
-  bool utf8 = SameText(charset, "utf-8");
+  bool utf8 = EqualsNoCase(charset, "utf-8");
   std::string out;
   std::size_t s = 0;
   while (s < text.size()) {

@@ -16,11 +16,11 @@ namespace {
 constexpr std::size_t kMaxHeaderLine = 998;
 
 bool NameIs(const TmsAttItem& item, const char* name) {
-  return LowerCase(ExtractFileName(item.FileName())) == name;
+  return AsciiLower(ExtractFileName(item.FileName())) == name;
 }
 
 bool NameBeginsWithAlt(const TmsAttItem& item) {
-  return LowerCase(ExtractFileName(item.FileName())).rfind("_alt.", 0) == 0;
+  return AsciiLower(ExtractFileName(item.FileName())).rfind("_alt.", 0) == 0;
 }
 
 const char* CharSetLabel(TmsCharSet cs) {
@@ -52,7 +52,7 @@ bool IsCharSetToken(const std::string& label) {
 std::string BodyCharSetLabel(const TmsCustomMessage& m, TmsCharSet kind) {
   const std::string& declared = m.DeclaredCharSet;
   if (!IsCharSetToken(declared)) return CharSetLabel(kind);
-  if (SameText(declared, "us-ascii") || SameText(declared, "ascii")) {
+  if (EqualsNoCase(declared, "us-ascii") || EqualsNoCase(declared, "ascii")) {
     for (const std::string& line : m.Body)
       if (HasEightBit(line)) return CharSetLabel(kind);
   }
@@ -352,7 +352,7 @@ void TmsCustomEncoder::EncodeMultipart(bool alternative) {
     const bool named = !(alternative || alt || htm || rtf) && !name.empty();
     std::string ct = "Content-Type: " + CleanHeader(item.ContentType);
     // A text keeps the charset it was read in (an HTML alternative, a text file).
-    if (IsCharSetToken(item.DeclaredCharSet) && LowerCase(item.ContentType).rfind("text/", 0) == 0)
+    if (IsCharSetToken(item.DeclaredCharSet) && AsciiLower(item.ContentType).rfind("text/", 0) == 0)
       ct += "; charset=\"" + item.DeclaredCharSet + "\"";
     if (named) ct += "; name=\"" + name + "\"";
     WriteHeaderLine(ct);

@@ -25,7 +25,7 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 
 // Transfer kind and uuencode flag of a Content-Transfer-Encoding value.
 std::uint8_t KindOf(const std::string& encoding, bool& uue) {
-  std::string e = LowerCase(encoding);
+  std::string e = AsciiLower(encoding);
   uue = false;
   if (e == "base64") return ekBase64;
   if (StartsWith(e, "x-uue")) {
@@ -40,7 +40,7 @@ std::uint8_t KindOf(const std::string& encoding, bool& uue) {
 void AppendEncodedLine(const std::string& line, bool uue, std::string& data) {
   if (line.empty()) return;
   if (uue) {
-    if (IsUUBegin(line) || line == "`" || SameText(line, "end")) return;
+    if (IsUUBegin(line) || line == "`" || EqualsNoCase(line, "end")) return;
     data += DecodeUULine(line);
   } else {
     DecodeBase64Append(line, data);
@@ -72,8 +72,8 @@ void SetNameKeepingType(TmsAttItem& item, const std::string& name) {
 }
 
 TmsCharSet CharSetOfLabel(const std::string& cs, TmsCharSet current) {
-  if (SameText(cs, "iso-2022-jp")) return csISO2022jp;
-  if (SameText(cs, "utf-8")) return csUTF8;
+  if (EqualsNoCase(cs, "iso-2022-jp")) return csISO2022jp;
+  if (EqualsNoCase(cs, "utf-8")) return csUTF8;
   return current;
 }
 
@@ -85,7 +85,7 @@ TmsCharSet CharSetOf(const std::string& contentType, TmsCharSet current) {
 bool NamesAFile(const std::string& contentType, const std::string& disposition) {
   return !GetHeaderParameter("name", contentType).empty() ||
          !GetHeaderParameter("filename", disposition).empty() ||
-         StartsWith(LowerCase(Trim(disposition)), "attachment");
+         StartsWith(AsciiLower(Trim(disposition)), "attachment");
 }
 
 // Nesting of multiparts, and leaf parts of one message, that are decoded; deeper
@@ -135,7 +135,7 @@ void TmsCustomDecoder::Decode() {
 void TmsCustomDecoder::DecodeMime() {
   if (main_headers_.GetFieldValue("X-Mailer") == "V Mailsystem R #0001")
     main_headers_.RemoveField("Content-Type");
-  const std::string ct = LowerCase(main_headers_.GetFullFieldValue("Content-type"));
+  const std::string ct = AsciiLower(main_headers_.GetFullFieldValue("Content-type"));
   if (ct.find("multipart/alternative") != std::string::npos) {
     alternative_message_ = true;
     DecodeMultipart();
@@ -148,7 +148,7 @@ void TmsCustomDecoder::DecodeMime() {
     // marked as an attachment; the name "cc:Mail" is that mailer's label for its text.
     std::string name = GetHeaderParameter("name", ct);
     const std::string disposition = main_headers_.GetFullFieldValue("Content-Disposition");
-    if (SameText(name, "cc:Mail") || !NamesAFile(ct, disposition))
+    if (EqualsNoCase(name, "cc:Mail") || !NamesAFile(ct, disposition))
       DecodeTextBody();
     else
       DecodeSingleAttachment();
@@ -157,18 +157,18 @@ void TmsCustomDecoder::DecodeMime() {
 
 void TmsCustomDecoder::DecodeTextBody() {
   const std::string ct = main_headers_.GetFullFieldValue("Content-Type");
-  const std::string bare = LowerCase(FirstToken(ct));
+  const std::string bare = AsciiLower(FirstToken(ct));
   if (bare == "text/html" || bare == "text/rtf") target_.SetContentType(bare);
-  const std::string cte = LowerCase(main_headers_.GetFieldValue("Content-Transfer-Encoding"));
+  const std::string cte = AsciiLower(main_headers_.GetFieldValue("Content-Transfer-Encoding"));
   const bool qp =
       cte == "quoted-printable" ||
-      LowerCase(main_headers_.GetFieldValue("X-MIME-Autoconverted")).find("quoted-printable") !=
+      AsciiLower(main_headers_.GetFieldValue("X-MIME-Autoconverted")).find("quoted-printable") !=
           std::string::npos;
   const bool b64 = cte == "base64";
   TmsCharSet cs = CharSetOf(ct, target_.CharSet);
   if (qp && cs != csUTF8) cs = csISO8859;
   target_.CharSet = cs;
-  target_.DeclaredCharSet = LowerCase(GetHeaderParameter("charset", ct));
+  target_.DeclaredCharSet = AsciiLower(GetHeaderParameter("charset", ct));
 
   std::string line;
   if (!b64) {
@@ -241,7 +241,7 @@ void TmsCustomDecoder::UUExtract(const std::string& beginLine) {
       backquote = true;
       break;
     }
-    if (SameText(line, "end")) break;
+    if (EqualsNoCase(line, "end")) break;
     if (!line.empty()) item.Data += DecodeUULine(line);
     if (++count % 4096 == 0) PumpMessages();
   }
@@ -249,7 +249,7 @@ void TmsCustomDecoder::UUExtract(const std::string& beginLine) {
   // The "end" line after the closing backquote.
   if (backquote) {
     std::size_t pos = source_.Position();
-    if (source_.ReadLine(line) && !SameText(line, "end")) source_.Seek(pos);
+    if (source_.ReadLine(line) && !EqualsNoCase(line, "end")) source_.Seek(pos);
   }
 }
 
@@ -259,7 +259,7 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
   TmsAttItem item;
   const std::string bare = FirstToken(ct);
   item.ContentType = bare;
-  item.DeclaredCharSet = LowerCase(GetHeaderParameter("charset", ct));
+  item.DeclaredCharSet = AsciiLower(GetHeaderParameter("charset", ct));
   std::string name = GetHeaderParameter("name", ct);
   if (!name.empty()) {
     item.SetFileName(name);
@@ -377,7 +377,7 @@ int TmsCustomDecoder::DecodeParts(bool alternative, bool inAlternative, int dept
     const bool empty = !ReadPartHeaders(part_stop);  // a part cut off inside its headers
     if (!empty) {
       const std::string ct = part_headers_.GetFullFieldValue("Content-type");
-      if (StartsWith(LowerCase(FirstToken(ct)), "multipart/"))
+      if (StartsWith(AsciiLower(FirstToken(ct)), "multipart/"))
         candidate = DecodeNested(ct, inAlternative, depth, part_stop);
       else
         candidate = AddLeaf(inAlternative, alternative, true, part_stop);
@@ -413,7 +413,7 @@ int TmsCustomDecoder::DecodeNested(const std::string& ct, bool inAlternative, in
   }
   int body = -1;
   if (!s.close) {
-    const bool alternative = LowerCase(FirstToken(ct)) == "multipart/alternative";
+    const bool alternative = AsciiLower(FirstToken(ct)) == "multipart/alternative";
     body = DecodeParts(alternative, inAlternative || alternative, depth + 1, s);
   }
   boundaries_.pop_back();
@@ -429,9 +429,9 @@ int TmsCustomDecoder::AddLeaf(bool inAlternative, bool directlyInAlternative, bo
   std::string ct = part_headers_.GetFullFieldValue("Content-type");
   if (ct.empty()) ct = "text/plain";
   const std::string bare = FirstToken(ct);
-  leaf.bare_type = LowerCase(bare);
+  leaf.bare_type = AsciiLower(bare);
   item.ContentType = bare;
-  item.DeclaredCharSet = LowerCase(GetHeaderParameter("charset", ct));
+  item.DeclaredCharSet = AsciiLower(GetHeaderParameter("charset", ct));
   const std::string disposition = part_headers_.GetFullFieldValue("Content-Disposition");
   std::string name = GetHeaderParameter("name", ct);
   if (name.empty()) name = GetHeaderParameter("filename", disposition);
@@ -439,7 +439,7 @@ int TmsCustomDecoder::AddLeaf(bool inAlternative, bool directlyInAlternative, bo
   if (!name.empty()) {
     item.SetFileName(name);
     // The declared type wins over a guess from the extension.
-    if (!bare.empty() && !SameText(bare, "application/octet-stream")) item.ContentType = bare;
+    if (!bare.empty() && !EqualsNoCase(bare, "application/octet-stream")) item.ContentType = bare;
   }
   const bool text = StartsWith(leaf.bare_type, "text/");
   leaf.alternative = directlyInAlternative || (inAlternative && text);

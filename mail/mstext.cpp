@@ -4,80 +4,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf8.h"
 #include "mail/msmsgcls.h"
 
 namespace ms {
 
-namespace {
-bool IsBlankByte(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
-}
-}  // namespace
-
-std::string Trim(const std::string& text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && IsBlankByte(text[b]))
-    ++b;
-  while (e > b && IsBlankByte(text[e - 1]))
-    --e;
-  return text.substr(b, e - b);
-}
-
-std::string UpperCase(const std::string& text) {
-  std::string r = text;
-  for (char& c : r)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return r;
-}
-
-std::string LowerCase(const std::string& text) {
-  std::string r = text;
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return r;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && LowerCase(a) == LowerCase(b);
-}
-
-namespace {
-// True when the bytes form well-formed UTF-8 (ASCII included).
-bool IsUtf8(const std::string& s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    std::size_t n;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      n = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      n = 2;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      n = 3;
-    } else {
-      return false;
-    }
-    if (i + n >= s.size()) return false;
-    for (std::size_t k = 1; k <= n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n + 1;
-  }
-  return true;
-}
-}  // namespace
-
 std::string CutShortString(const std::string& text, std::size_t max) {
   if (text.size() <= max) return text;
-  std::size_t cut = max;
-  if (IsUtf8(text)) {
-    // Step back over continuation bytes so that no character is split.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-      --cut;
-  }
-  return text.substr(0, cut);
+  return vigilo::IsValidUtf8(text) ? vigilo::CutBytes(text, max) : text.substr(0, max);
 }
 
 std::string StripQuotes(const std::string& text) {
@@ -135,7 +69,7 @@ std::vector<std::pair<std::string, std::string>> SplitParameters(const std::stri
       std::string key = Trim(piece.substr(0, eq));
       std::size_t blank = key.find_last_of(" \t");
       if (blank != std::string::npos) key = key.substr(blank + 1);
-      params.emplace_back(LowerCase(key), Trim(piece.substr(eq + 1)));
+      params.emplace_back(AsciiLower(key), Trim(piece.substr(eq + 1)));
     }
     piece.clear();
   };
@@ -244,7 +178,7 @@ bool IsExtendedKey(const std::string& key, const std::string& name) {
 }  // namespace
 
 std::string GetHeaderParameter(const std::string& name, const std::string& value) {
-  const std::string key = LowerCase(Trim(name));
+  const std::string key = AsciiLower(Trim(name));
   if (key.empty()) return "";
   const ParameterList params = SplitParameters(value);
   // The first parameter of that name wins, in its plain or its RFC 2231 form.

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/utf8.h"
+#include "base/utf8.h"
 
 namespace vigilo {
 

@@ -11,11 +11,11 @@
 #include <QStandardPaths>
 #include <filesystem>
 
+#include "base/text.h"
 #include "config/inifile.h"
 #include "core/iconset.h"
 #include "core/timing.h"
 #include "platform/folders.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 
