@@ -168,7 +168,8 @@ void tusers::Save() {
   SaveSettings(GlobalSettings(), reg_, root, *this);
 
   if (AutoRun) {
-    autorun_.Set(program_file_);
+    if (const std::string error = autorun_.Set(program_file_); !error.empty())
+      AppendErrorLog(ErrorLogPath(), "autostart", "the entry cannot be written: " + error);
   } else {
     autorun_.Remove();
   }

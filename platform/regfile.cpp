@@ -200,7 +200,7 @@ void RegistryFile::BeginUpdate() {
 }
 
 void RegistryFile::EndUpdate() {
-  if (depth_ > 0 && --depth_ == 0 && dirty_) Flush();
+  if (depth_ > 0 && --depth_ == 0 && dirty_) static_cast<void>(Flush());  // logs a failure
 }
 
 void RegistryFile::Changed() {

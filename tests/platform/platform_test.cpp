@@ -84,7 +84,7 @@ TEST(Autostart, EntryStartsTheProgramWithItsHomeAndLeavesOtherHomesAlone) {
   const std::string path = t.str() + "autostart/vigilo.desktop";
   XdgAutostart a(path, {"--home", "/my home/$x/"});
   EXPECT_FALSE(a.Exists());
-  a.Set("/opt/vig ilo/vigilo");
+  ASSERT_EQ(a.Set("/opt/vig ilo/vigilo"), "");
   EXPECT_TRUE(a.Exists());
   const std::string text = ReadFile(path);
   EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u);
