@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "mail/mscodec.h"
 #include "mail/msmsgcls.h"
 
@@ -41,25 +43,24 @@ bool IsFieldLine(const std::string& line, const std::string& name) {
   return p < line.size() && line[p] == ':';
 }
 
-// The unfolded value of the first field called Name, encoded words as they are.
-std::string RawFieldValue(const TmsHeaders& h, const std::string& name) {
-  if (h.empty()) return "";
-  std::size_t i = FindField(h, FieldLabel(name));
-  if (i == h.size()) return "";
-  const std::string& line = h[i];
+}  // namespace
+
+std::string TmsHeaders::GetRawFieldValue(const std::string& name) const {
+  if (empty()) return "";
+  std::size_t i = FindField(*this, FieldLabel(name));
+  if (i == size()) return "";
+  const std::string& line = (*this)[i];
   std::string value = Trim(line.substr(line.find(':') + 1));
-  for (++i; i < h.size() && IsContinuation(h[i]); ++i) {
+  for (++i; i < size() && IsContinuation((*this)[i]); ++i) {
     // A value that begins on a continuation line gets no leading blank.
     if (!value.empty()) value += ' ';
-    value += Trim(h[i]);
+    value += Trim((*this)[i]);
   }
   return value;
 }
 
-}  // namespace
-
 std::string TmsHeaders::GetFullFieldValue(const std::string& name) const {
-  return DecodeHeaderWords(RawFieldValue(*this, name));
+  return DecodeHeaderWords(GetRawFieldValue(name));
 }
 
 std::string TmsHeaders::GetFieldValue(const std::string& name) const {
@@ -67,7 +68,7 @@ std::string TmsHeaders::GetFieldValue(const std::string& name) const {
 }
 
 std::string TmsHeaders::GetFieldValue(const std::string& name, TmsHeaderCharSets& charsets) const {
-  return CutShortString(DecodeHeaderWords(RawFieldValue(*this, name), charsets));
+  return CutShortString(DecodeHeaderWords(GetRawFieldValue(name), charsets));
 }
 
 namespace {
@@ -80,66 +81,95 @@ bool InsideEncodedWord(const std::string& piece) {
   return close == std::string::npos || close <= open;
 }
 
-}  // namespace
+// Splits an address field's value at the commas that separate its items: not
+// inside a quoted string (a backslash escapes the next character), a comment
+// or angle brackets. When quotes or parentheses do not pair up (a hand-made
+// header) the text is split at every comma outside angle brackets instead.
+// A group "name: member, member;" gives its members: the colon ends the group's
+// name and the semicolon closes it.
+std::vector<std::string> SplitAddressItems(const std::string& value) {
+  for (bool syntax : {true, false}) {
+    std::vector<std::string> items;
+    std::string piece;
+    bool quoted = false, angle = false;
+    int comment = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      const char c = value[i];
+      if (syntax && (quoted || comment > 0) && c == '\\' && i + 1 < value.size()) {
+        piece += c;
+        piece += value[++i];
+        continue;
+      }
+      if (syntax && c == '"' && comment == 0) {
+        quoted = !quoted;
+      } else if (syntax && !quoted && c == '(') {
+        ++comment;
+      } else if (syntax && !quoted && c == ')' && comment > 0) {
+        --comment;
+      } else if (!quoted && comment == 0 && c == '<') {
+        angle = true;
+      } else if (!quoted && comment == 0 && c == '>') {
+        angle = false;
+      } else if ((c == ',' || (syntax && c == ';')) && !quoted && comment == 0 && !angle) {
+        items.push_back(Trim(piece));
+        piece.clear();
+        continue;
+      } else if (syntax && c == ':' && !quoted && comment == 0 && !angle &&
+                 !InsideEncodedWord(piece)) {
+        piece.clear();  // a group's name
+        continue;
+      }
+      piece += c;
+    }
+    if (syntax && (quoted || comment > 0)) continue;
+    items.push_back(Trim(piece));
+    std::erase_if(items, [](const std::string& t) { return t.empty(); });
+    return items;
+  }
+  return {};
+}
 
-void TmsHeaders::GetFieldList(const std::string& name, TmsStrings& list) const {
-  list.clear();
+// The raw value of every field called Name, with its folded and colon-less
+// continuation lines, in order.
+std::vector<std::string> RawFieldValues(const TmsHeaders& h, const std::string& name) {
+  std::vector<std::string> values;
   std::size_t i = 0;
-  while (i < size()) {
-    if (!IsFieldLine((*this)[i], name)) {
+  while (i < h.size()) {
+    if (!IsFieldLine(h[i], name)) {
       ++i;
       continue;
     }
-    const std::string& first = (*this)[i];
+    const std::string& first = h[i];
     std::string value = first.substr(first.find(':') + 1);
     // Continuation lines: folded lines, and lines without a colon.
-    for (++i; i < size(); ++i) {
-      const std::string& l = (*this)[i];
+    for (++i; i < h.size(); ++i) {
+      const std::string& l = h[i];
       if (!IsContinuation(l) && l.find(':') != std::string::npos) break;
       value += ' ';
       value += Trim(l);
     }
-    // Split at commas outside double quotes (where a backslash escapes the next
-    // character). A group "name: member, member;" gives its members: the colon
-    // ends the group's name and the semicolon closes it.
-    bool quoted = false;
-    int angle = 0, paren = 0;  // depth of <...> and of (...) comments
-    std::string piece;
-    auto flush = [&] {
-      std::string t = Trim(piece);
-      // Not cut here: ParseAddress cuts the name and the address each to 255.
-      if (!t.empty()) list.push_back(DecodeHeaderWords(t));
-      piece.clear();
-      angle = paren = 0;
-    };
-    for (std::size_t k = 0; k < value.size(); ++k) {
-      const char c = value[k];
-      if (quoted) {
-        piece += c;
-        if (c == '\\' && k + 1 < value.size())
-          piece += value[++k];
-        else if (c == '"')
-          quoted = false;
-        continue;
-      }
-      const bool plain = angle == 0 && paren == 0;
-      if (c == ',' || (c == ';' && plain)) {
-        flush();
-        continue;
-      }
-      if (c == ':' && plain && !InsideEncodedWord(piece)) {
-        piece.clear();  // a group's name
-        continue;
-      }
-      if (c == '"') quoted = true;
-      if (c == '<') ++angle;
-      if (c == '>' && angle > 0) --angle;
-      if (c == '(') ++paren;
-      if (c == ')' && paren > 0) --paren;
-      piece += c;
-    }
-    flush();
+    values.push_back(std::move(value));
   }
+  return values;
+}
+
+}  // namespace
+
+void TmsHeaders::GetFieldList(const std::string& name, TmsStrings& list) const {
+  list.clear();
+  for (const std::string& value : RawFieldValues(*this, name))
+    for (const std::string& item : SplitAddressItems(value))
+      // Not cut here: ParseAddress cuts the name and the address each to 255.
+      list.push_back(DecodeHeaderWords(item));
+}
+
+void TmsHeaders::GetAddresses(const std::string& name, TmsAddressList& list) const {
+  for (const std::string& value : RawFieldValues(*this, name))
+    for (const std::string& item : SplitAddressItems(value)) {
+      TmsMailAddress a;
+      ParseAddressField(item, a);
+      list.AddItem(std::move(a));
+    }
 }
 
 TmsStrings TmsHeaders::GetFieldList(const std::string& name) const {
