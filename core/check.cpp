@@ -14,7 +14,6 @@
 #include "platform/sound.h"
 #include "viewer/CyrCoder.h"
 #include "viewer/blacklist.h"
-#include "viewer/mailstore.h"
 #include "viewer/msgstore.h"
 
 namespace vigilo {
@@ -240,14 +239,16 @@ void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<std::strin
     } else if (s_.delBlack && IsBlacklisted(s_.Black, from)) {
       pop_.DeleteMessage();
     } else {
-      const std::string subject = headers.GetFieldValue("Subject");
+      ms::TmsHeaderCharSets declared;
+      const std::string subject = headers.GetFieldValue("Subject", declared);
+      // The page the subject's encoded words declare, else a guess from its bytes.
+      const TCodePage page = DeclaredCodePage(subject, declared.Words, declared.RawEightBit);
       // Built by appending: GCC 12 warns falsely (-Wrestrict) on " " + std::string at -O3.
       std::string size(" ");
       size += std::to_string(pop_.GetMessageSize());
       size += " байт";
       s_.AddHead(i, kept, from, subject, size, headers.GetFieldValue("Date"),
-                 headers.GetFieldValue("To"), id,
-                 static_cast<uint8_t>(HeaderCodePage(headers, "Subject", subject)));
+                 headers.GetFieldValue("To"), id, static_cast<uint8_t>(page));
       ++kept;
       cache.insert(AsciiLower(MessageFileName(Trim(id))));
     }

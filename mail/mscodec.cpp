@@ -54,38 +54,65 @@ std::string DecodeBase64Text(const std::string& text) {
 }
 
 void DecodeBase64Append(const std::string& text, std::string& out) {
-  out.reserve(out.size() + text.size() / 4 * 3 + 3);
+  // The output is sized once for the longest result and cut to what was written.
+  const std::size_t base = out.size();
+  out.resize(base + text.size() / 4 * 3 + 3);
+  char* const begin = out.data() + base;
+  char* dst = begin;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* const end = p + text.size();
   unsigned group = 0;  // bits collected so far
   int have = 0;        // characters in the current group
   int pad = 0;         // "=" characters in the current group
-  for (char ch : text) {
-    int v = kBase64Table[static_cast<unsigned char>(ch)];
+  auto fail = [&] {
+    out.resize(static_cast<std::size_t>(dst - out.data()));
+    throw EmsError("Invalid Character");
+  };
+  while (p < end) {
+    if (have == 0) {
+      // Whole groups of four alphabet characters, the common case, at once.
+      while (end - p >= 4) {
+        const int a = kBase64Table[p[0]], b = kBase64Table[p[1]], c = kBase64Table[p[2]],
+                  d = kBase64Table[p[3]];
+        if ((a | b | c | d) < 0) break;
+        const unsigned v = (static_cast<unsigned>(a) << 18) | (static_cast<unsigned>(b) << 12) |
+                           (static_cast<unsigned>(c) << 6) | static_cast<unsigned>(d);
+        dst[0] = static_cast<char>(v >> 16);
+        dst[1] = static_cast<char>((v >> 8) & 0xFF);
+        dst[2] = static_cast<char>(v & 0xFF);
+        dst += 3;
+        p += 4;
+      }
+      if (p >= end) break;
+    }
+    int v = kBase64Table[*p++];
     if (v == -3) continue;
-    if (v == -1) throw EmsError("Invalid Character");
+    if (v == -1) fail();
     if (v == -2) {
       // Padding may only end a group, after at least two characters.
-      if (have < 2) throw EmsError("Invalid Character");
+      if (have < 2) fail();
       ++pad;
       v = 0;
     } else if (pad > 0) {
-      throw EmsError("Invalid Character");
+      fail();
     }
     group = (group << 6) | static_cast<unsigned>(v);
     if (++have == 4) {
-      out += static_cast<char>((group >> 16) & 0xFF);
-      if (pad < 2) out += static_cast<char>((group >> 8) & 0xFF);
-      if (pad < 1) out += static_cast<char>(group & 0xFF);
+      *dst++ = static_cast<char>((group >> 16) & 0xFF);
+      if (pad < 2) *dst++ = static_cast<char>((group >> 8) & 0xFF);
+      if (pad < 1) *dst++ = static_cast<char>(group & 0xFF);
       group = 0;
       have = pad = 0;
     }
   }
   // An unpadded last group still gives its whole bytes.
   if (have == 2) {
-    out += static_cast<char>((group >> 4) & 0xFF);
+    *dst++ = static_cast<char>((group >> 4) & 0xFF);
   } else if (have == 3) {
-    out += static_cast<char>((group >> 10) & 0xFF);
-    out += static_cast<char>((group >> 2) & 0xFF);
+    *dst++ = static_cast<char>((group >> 10) & 0xFF);
+    *dst++ = static_cast<char>((group >> 2) & 0xFF);
   }
+  out.resize(base + static_cast<std::size_t>(dst - begin));
 }
 
 std::string EncodeBase64Text(const std::string& bytes) {
@@ -94,30 +121,58 @@ std::string EncodeBase64Text(const std::string& bytes) {
   return out;
 }
 
-void EncodeBase64Append(const char* bytes, std::size_t n, std::string& out) {
-  out.reserve(out.size() + (n + 2) / 3 * 4);
+namespace {
+
+// Base64 of n bytes into dst, which has room for (n + 2) / 3 * 4 characters;
+// returns the end of what was written.
+char* EncodeBase64Raw(const unsigned char* src, std::size_t n, char* dst) {
   std::size_t i = 0;
-  auto b = [&](std::size_t k) {
-    return static_cast<unsigned>(static_cast<unsigned char>(bytes[k]));
-  };
   for (; i + 3 <= n; i += 3) {
-    unsigned v = (b(i) << 16) | (b(i + 1) << 8) | b(i + 2);
-    out += kBase64Chars[(v >> 18) & 63];
-    out += kBase64Chars[(v >> 12) & 63];
-    out += kBase64Chars[(v >> 6) & 63];
-    out += kBase64Chars[v & 63];
+    const unsigned v = (static_cast<unsigned>(src[i]) << 16) |
+                       (static_cast<unsigned>(src[i + 1]) << 8) | src[i + 2];
+    dst[0] = kBase64Chars[(v >> 18) & 63];
+    dst[1] = kBase64Chars[(v >> 12) & 63];
+    dst[2] = kBase64Chars[(v >> 6) & 63];
+    dst[3] = kBase64Chars[v & 63];
+    dst += 4;
   }
   if (n - i == 1) {
-    unsigned v = b(i) << 16;
-    out += kBase64Chars[(v >> 18) & 63];
-    out += kBase64Chars[(v >> 12) & 63];
-    out += "==";
+    const unsigned v = static_cast<unsigned>(src[i]) << 16;
+    dst[0] = kBase64Chars[(v >> 18) & 63];
+    dst[1] = kBase64Chars[(v >> 12) & 63];
+    dst[2] = dst[3] = '=';
+    dst += 4;
   } else if (n - i == 2) {
-    unsigned v = (b(i) << 16) | (b(i + 1) << 8);
-    out += kBase64Chars[(v >> 18) & 63];
-    out += kBase64Chars[(v >> 12) & 63];
-    out += kBase64Chars[(v >> 6) & 63];
-    out += '=';
+    const unsigned v =
+        (static_cast<unsigned>(src[i]) << 16) | (static_cast<unsigned>(src[i + 1]) << 8);
+    dst[0] = kBase64Chars[(v >> 18) & 63];
+    dst[1] = kBase64Chars[(v >> 12) & 63];
+    dst[2] = kBase64Chars[(v >> 6) & 63];
+    dst[3] = '=';
+    dst += 4;
+  }
+  return dst;
+}
+
+}  // namespace
+
+void EncodeBase64Append(const char* bytes, std::size_t n, std::string& out) {
+  const std::size_t base = out.size();
+  out.resize(base + (n + 2) / 3 * 4);
+  EncodeBase64Raw(reinterpret_cast<const unsigned char*>(bytes), n, out.data() + base);
+}
+
+void EncodeBase64Block(const char* bytes, std::size_t n, std::string& out) {
+  constexpr std::size_t kBlock = 57;
+  const std::size_t lines = (n + kBlock - 1) / kBlock;
+  const std::size_t base = out.size();
+  out.resize(base + (n + 2) / 3 * 4 + lines * 2);
+  const unsigned char* src = reinterpret_cast<const unsigned char*>(bytes);
+  char* dst = out.data() + base;
+  for (std::size_t i = 0; i < n; i += kBlock) {
+    dst = EncodeBase64Raw(src + i, std::min(kBlock, n - i), dst);
+    *dst++ = '\r';
+    *dst++ = '\n';
   }
 }
 
@@ -134,37 +189,98 @@ void EncodeBase64Lines(const std::string& bytes, TmsStrings& lines) {
 
 // ---------------------------------------------------------- quoted-printable
 
-void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool finalLineBreak) {
-  for (std::size_t li = 0; li < lines.size(); ++li) {
-    const std::string& line = lines[li];
-    // Blanks at the end of an encoded line are transport padding.
-    std::size_t n = line.size();
-    while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t'))
-      --n;
-    bool soft = n > 0 && line[n - 1] == '=';
-    if (soft) --n;
-    std::size_t i = 0;
-    while (i < n) {
-      // Copy up to the next "=" in one piece.
-      const void* eq = std::memchr(line.data() + i, '=', n - i);
-      std::size_t e = eq ? static_cast<std::size_t>(static_cast<const char*>(eq) - line.data()) : n;
-      out.append(line, i, e - i);
-      i = e;
-      if (i >= n) break;
-      int hi = i + 2 < n ? HexValue(line[i + 1]) : -1;
-      int lo = i + 2 < n ? HexValue(line[i + 2]) : -1;
-      if (hi >= 0 && lo >= 0) {
-        out += static_cast<char>(hi * 16 + lo);
-        i += 3;
-      } else {
-        out += '=';
-        ++i;
-      }
+namespace {
+
+constexpr std::array<signed char, 256> MakeHexTable() {
+  std::array<signed char, 256> t{};
+  for (auto& v : t)
+    v = -1;
+  for (int i = 0; i < 10; ++i)
+    t['0' + i] = static_cast<signed char>(i);
+  for (int i = 0; i < 6; ++i)
+    t['A' + i] = t['a' + i] = static_cast<signed char>(10 + i);
+  return t;
+}
+constexpr auto kHexTable = MakeHexTable();
+
+// Decodes one quoted-printable line (without its line end) to dst, which has
+// room for its length + 2; returns the end of what was written.
+char* DecodeQpLine(const char* line, std::size_t n, bool breakAfter, char* dst) {
+  // Blanks at the end of an encoded line are transport padding.
+  while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t'))
+    --n;
+  const bool soft = n > 0 && line[n - 1] == '=';
+  if (soft) --n;
+  std::size_t i = 0;
+  while (i < n) {
+    // Copy up to the next "=" in one piece.
+    const void* eq = std::memchr(line + i, '=', n - i);
+    const std::size_t e = eq ? static_cast<std::size_t>(static_cast<const char*>(eq) - line) : n;
+    std::memcpy(dst, line + i, e - i);
+    dst += e - i;
+    i = e;
+    if (i >= n) break;
+    const int hi = i + 2 < n ? kHexTable[static_cast<unsigned char>(line[i + 1])] : -1;
+    const int lo = i + 2 < n ? kHexTable[static_cast<unsigned char>(line[i + 2])] : -1;
+    if (hi >= 0 && lo >= 0) {
+      *dst++ = static_cast<char>(hi * 16 + lo);
+      i += 3;
+    } else {
+      *dst++ = '=';
+      ++i;
     }
-    bool last = li + 1 == lines.size();
-    if (!soft && (finalLineBreak || !last) && !(n > 0 && line[n - 1] == 26)) out += "\r\n";
+  }
+  if (!soft && breakAfter && !(n > 0 && line[n - 1] == 26)) {
+    *dst++ = '\r';
+    *dst++ = '\n';
+  }
+  return dst;
+}
+
+}  // namespace
+
+void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool finalLineBreak) {
+  std::size_t room = 0;
+  for (const std::string& line : lines)
+    room += line.size() + 2;
+  const std::size_t base = out.size();
+  out.resize(base + room);
+  char* dst = out.data() + base;
+  for (std::size_t li = 0; li < lines.size(); ++li) {
+    const bool last = li + 1 == lines.size();
+    dst = DecodeQpLine(lines[li].data(), lines[li].size(), finalLineBreak || !last, dst);
     if (li % 4096 == 4095) PumpMessages();
   }
+  out.resize(static_cast<std::size_t>(dst - out.data()));
+}
+
+void QuotedPrintableDecodeText(std::string_view text, std::string& out, bool finalLineBreak) {
+  // Each line gains at most CR LF where its line end may have been one byte.
+  const std::size_t ends = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n') +
+                                                    std::count(text.begin(), text.end(), '\r'));
+  const std::size_t base = out.size();
+  out.resize(base + text.size() + ends + 2);
+  char* dst = out.data() + base;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  std::size_t count = 0;
+  while (p < end) {
+    // The line ends at CR LF, a lone CR or a lone LF, as TLineStream reads it.
+    const char* nl =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const char* stop = nl ? nl : end;
+    const char* cr =
+        static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stop - p)));
+    const char* e = cr ? cr : stop;
+    const char* next = e;
+    if (next < end && *next == '\r') ++next;
+    if (next < end && *next == '\n' && (next == e || next == e + 1)) ++next;
+    const bool last = next >= end;
+    dst = DecodeQpLine(p, static_cast<std::size_t>(e - p), finalLineBreak || !last, dst);
+    p = next;
+    if (++count % 4096 == 0) PumpMessages();
+  }
+  out.resize(static_cast<std::size_t>(dst - out.data()));
 }
 
 namespace {
@@ -278,7 +394,26 @@ bool IsWhite(const std::string& s) {
 }  // namespace
 
 std::string DecodeHeaderWords(const std::string& text) {
-  if (text.find("=?") == std::string::npos) return text;
+  TmsHeaderCharSets ignored;
+  return DecodeHeaderWords(text, ignored);
+}
+
+namespace {
+// The charset of an encoded word's "charset*language" part, in lower case.
+std::string WordCharSet(const std::string& text, std::size_t begin, std::size_t end) {
+  std::string cs = AsciiLower(text.substr(begin, end - begin));
+  std::size_t star = cs.find('*');
+  if (star != std::string::npos) cs.erase(star);
+  return cs;
+}
+}  // namespace
+
+std::string DecodeHeaderWords(const std::string& text, TmsHeaderCharSets& charsets) {
+  charsets = TmsHeaderCharSets{};
+  if (text.find("=?") == std::string::npos) {
+    charsets.RawEightBit = HasEightBit(text);
+    return text;
+  }
   std::string out;
   std::size_t pos = 0;      // start of the text not yet copied
   bool after_word = false;  // the copied text ends with a decoded word
@@ -327,10 +462,13 @@ std::string DecodeHeaderWords(const std::string& text) {
     std::string between = text.substr(pos, p - pos);
     // Blanks between two adjacent encoded words vanish.
     if (!(after_word && IsWhite(between))) out += between;
+    if (HasEightBit(between)) charsets.RawEightBit = true;
+    charsets.Words.push_back(WordCharSet(text, p + 2, q1));
     out += decoded;
     pos = scan = end + 2;
     after_word = true;
   }
+  if (pos < text.size() && HasEightBit(text.substr(pos))) charsets.RawEightBit = true;
   out.append(text, pos, std::string::npos);
   return out;
 }

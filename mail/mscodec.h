@@ -3,6 +3,7 @@
 // encoded words. The uuencode codec is in msuucode.h.
 
 #include <string>
+#include <string_view>
 
 #include "mail/msmsgcls.h"
 
@@ -14,6 +15,8 @@ namespace ms {
 // a word is not converted). Blanks between two adjacent encoded words vanish;
 // a word that cannot be decoded is left as it is.
 std::string DecodeHeaderWords(const std::string& text);
+// The same, also telling the charsets the encoded words declared.
+std::string DecodeHeaderWords(const std::string& text, TmsHeaderCharSets& charsets);
 // RFC 2045 base64; "=" padding is dropped; EmsError "Invalid
 // Character" for a byte outside the alphabet.
 std::string DecodeBase64Text(const std::string& text);
@@ -23,12 +26,18 @@ void DecodeBase64Append(const std::string& text, std::string& out);
 // every other line ends with CR LF (unless it ends with the byte 26), except
 // that the last line gets none when FinalLineBreak is false.
 void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool finalLineBreak = true);
+// The same for text whose lines end with CR LF, a lone CR or a lone LF (a line
+// end at the very end of the text adds no empty line).
+void QuotedPrintableDecodeText(std::string_view text, std::string& out, bool finalLineBreak = true);
 
 // ---- encoding ----
 
 // RFC 2045 base64 of the bytes, padded with "=".
 std::string EncodeBase64Text(const std::string& bytes);
 void EncodeBase64Append(const char* bytes, std::size_t size, std::string& out);
+// Base64 lines of 76 characters (blocks of 57 bytes), each followed by CR LF,
+// appended to Out.
+void EncodeBase64Block(const char* bytes, std::size_t size, std::string& out);
 // Base64 lines of 76 characters (blocks of 57 bytes), appended to Lines.
 void EncodeBase64Lines(const std::string& bytes, TmsStrings& lines);
 // Quoted-printable lines of the bytes, appended to Lines: each paragraph

@@ -52,7 +52,8 @@ std::string TmsHeaders::GetRawFieldValue(const std::string& name) const {
   const std::string& line = (*this)[i];
   std::string value = Trim(line.substr(line.find(':') + 1));
   for (++i; i < size() && IsContinuation((*this)[i]); ++i) {
-    value += ' ';
+    // A value that begins on a continuation line gets no leading blank.
+    if (!value.empty()) value += ' ';
     value += Trim((*this)[i]);
   }
   return value;
@@ -66,12 +67,26 @@ std::string TmsHeaders::GetFieldValue(const std::string& name) const {
   return CutShortString(GetFullFieldValue(name));
 }
 
+std::string TmsHeaders::GetFieldValue(const std::string& name, TmsHeaderCharSets& charsets) const {
+  return CutShortString(DecodeHeaderWords(GetRawFieldValue(name), charsets));
+}
+
 namespace {
+
+// True when Piece ends inside an encoded word ("=?" without its "?=").
+bool InsideEncodedWord(const std::string& piece) {
+  std::size_t open = piece.rfind("=?");
+  if (open == std::string::npos) return false;
+  std::size_t close = piece.rfind("?=");
+  return close == std::string::npos || close <= open;
+}
 
 // Splits an address field's value at the commas that separate its items: not
 // inside a quoted string (a backslash escapes the next character), a comment
 // or angle brackets. When quotes or parentheses do not pair up (a hand-made
 // header) the text is split at every comma outside angle brackets instead.
+// A group "name: member, member;" gives its members: the colon ends the group's
+// name and the semicolon closes it.
 std::vector<std::string> SplitAddressItems(const std::string& value) {
   for (bool syntax : {true, false}) {
     std::vector<std::string> items;
@@ -95,9 +110,13 @@ std::vector<std::string> SplitAddressItems(const std::string& value) {
         angle = true;
       } else if (!quoted && comment == 0 && c == '>') {
         angle = false;
-      } else if (c == ',' && !quoted && comment == 0 && !angle) {
+      } else if ((c == ',' || (syntax && c == ';')) && !quoted && comment == 0 && !angle) {
         items.push_back(Trim(piece));
         piece.clear();
+        continue;
+      } else if (syntax && c == ':' && !quoted && comment == 0 && !angle &&
+                 !InsideEncodedWord(piece)) {
+        piece.clear();  // a group's name
         continue;
       }
       piece += c;

@@ -1,6 +1,7 @@
 #include "mail/msmime.h"
 
 #include <algorithm>
+#include <cctype>
 #include <string_view>
 
 #include "base/utf8.h"
@@ -34,6 +35,30 @@ const char* CharSetLabel(TmsCharSet cs) {
     default:
       return "us-ascii";
   }
+}
+
+// True when a declared charset label can be written back as it is.
+bool IsCharSetToken(const std::string& label) {
+  if (label.empty() || label.size() > 64) return false;
+  for (char c : label)
+    if (!std::isalnum(static_cast<unsigned char>(c)) &&
+        std::string_view("-_.:+").find(c) == std::string_view::npos)
+      return false;
+  return true;
+}
+
+// The label the body is written with: the charset it was declared in when it
+// was read (so that a message read and written again keeps the label that
+// matches its bytes), else the label of its kind. A declared label that is no
+// plain token, or "us-ascii" for eight-bit text, is not kept.
+std::string BodyCharSetLabel(const TmsCustomMessage& m, TmsCharSet kind) {
+  const std::string& declared = m.DeclaredCharSet;
+  if (!IsCharSetToken(declared)) return CharSetLabel(kind);
+  if (EqualsNoCase(declared, "us-ascii") || EqualsNoCase(declared, "ascii")) {
+    for (const std::string& line : m.Body)
+      if (HasEightBit(line)) return CharSetLabel(kind);
+  }
+  return declared;
 }
 
 // Header text that cannot go out as it stands: bytes above 127, something a
@@ -295,7 +320,7 @@ void TmsCustomEncoder::Encode() {
 }
 
 void TmsCustomEncoder::TextPartHeaders() {
-  WriteLine(std::string("Content-Type: text/plain; charset=\"") + CharSetLabel(charset_) + "\"");
+  WriteLine("Content-Type: text/plain; charset=\"" + BodyCharSetLabel(message_, charset_) + "\"");
   const bool qp = charset_ == csISO8859 || charset_ == csUTF8 || long_lines_;
   WriteLine(qp ? "Content-Transfer-Encoding: quoted-printable" : "Content-Transfer-Encoding: 7bit");
 }
@@ -320,7 +345,9 @@ void TmsCustomEncoder::EncodeText() {
 
 void TmsCustomEncoder::EncodeHtmlRtf(const std::string& type) {
   std::string line = type == "text/html" ? "Content-Type: text/html" : "Content-Type: text/rtf";
-  if (charset_ != csUSASCII)
+  if (!message_.DeclaredCharSet.empty() && message_.DeclaredCharSet != "us-ascii")
+    line += "; charset=\"" + BodyCharSetLabel(message_, charset_) + "\"";
+  else if (charset_ != csUSASCII)
     line += std::string("; charset=\"") + (charset_ == csUTF8 ? "utf-8" : "iso-8859-1") + "\"";
   WriteLine(line);
   WriteLine("Content-Transfer-Encoding: quoted-printable");
@@ -359,14 +386,14 @@ void TmsCustomEncoder::WriteAttachmentData(const TmsAttItem& item, std::uint8_t 
   TmsStrings lines;
   switch (kind) {
     case ekBase64: {
-      // Blocks of 57 bytes give lines of 76 characters.
-      std::string line;
-      for (std::size_t i = 0; i < item.Data.size(); i += 57) {
-        line.clear();
-        EncodeBase64Append(item.Data.data() + i, std::min<std::size_t>(57, item.Data.size() - i),
-                           line);
-        WriteLine(line);
-        if ((i / 57) % 4096 == 4095) PumpMessages();
+      // Blocks of 57 bytes give lines of 76 characters; 4096 lines are written at once.
+      constexpr std::size_t kChunk = 57 * 4096;
+      std::string text;
+      for (std::size_t i = 0; i < item.Data.size(); i += kChunk) {
+        text.clear();
+        EncodeBase64Block(item.Data.data() + i, std::min(kChunk, item.Data.size() - i), text);
+        out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+        PumpMessages();
       }
       return;
     }
@@ -442,6 +469,9 @@ void TmsCustomEncoder::EncodeMultipart(bool alternative) {
     const bool named = !(alternative || alt || htm || rtf) && !name.empty();
     const PartForm form = FormOf(item);
     std::string ct = "Content-Type: " + CleanHeader(form.type);
+    // A text keeps the charset it was read in (an HTML alternative, a text file).
+    if (IsCharSetToken(item.DeclaredCharSet) && AsciiLower(form.type).rfind("text/", 0) == 0)
+      ct += "; charset=\"" + item.DeclaredCharSet + "\"";
     if (named) ct += "; " + FileNameParameter("name", name);
     WriteHeaderLine(ct);
     WriteLine("Content-Transfer-Encoding: " + form.token);

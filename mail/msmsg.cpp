@@ -80,6 +80,7 @@ void TmsCustomMessage::Clear() {
   Subject.clear();
   Encoding = meMIME;
   CharSet = csUSASCII;
+  DeclaredCharSet.clear();
   content_type_.clear();
 }
 

@@ -17,6 +17,10 @@ class TmsCustomMessage {
   std::string Subject;
   TmsMsgEncoding Encoding = meMIME;
   TmsCharSet CharSet = csUSASCII;
+  // The charset the body's Content-Type declared (lower case; empty when none was
+  // given). Body holds the bytes as they are in it; the encoder labels the body
+  // with it again.
+  std::string DeclaredCharSet;
   TmsHeaders Headers;
   TmsStrings Body;
   TmsAttList Attachments;

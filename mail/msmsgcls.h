@@ -61,6 +61,9 @@ class TmsAttItem {
  public:
   std::string Data;  // the attachment's bytes
   std::string ContentType;
+  // The charset its Content-Type declared when it was decoded (lower case; empty
+  // when none was given). The bytes are not converted.
+  std::string DeclaredCharSet;
   std::uint8_t EncodingKind = ekSevenBit;
 
   const std::string& FileName() const { return file_name_; }
@@ -94,6 +97,14 @@ class TmsAttList {
   std::vector<TmsAttItem> items_;
 };
 
+// What a decoded header value's bytes were written in: the charset each of its
+// encoded words names (lower case, an RFC 2231 language removed), in order, and
+// whether bytes above 127 stood outside any encoded word.
+struct TmsHeaderCharSets {
+  TmsStrings Words;
+  bool RawEightBit = false;
+};
+
 // The raw header lines of a message in arrival order, continuation lines
 // (beginning with a blank or a tab) included. Field names compare without
 // regard to letter case.
@@ -105,6 +116,8 @@ class TmsHeaders : public std::vector<std::string> {
   // decoded, cut to 255 characters (see CutShortString); empty when there is
   // no such field.
   std::string GetFieldValue(const std::string& name) const;
+  // The same, also telling the charsets its encoded words declared.
+  std::string GetFieldValue(const std::string& name, TmsHeaderCharSets& charsets) const;
   // The same without the cut (subjects, content types with long parameters).
   std::string GetFullFieldValue(const std::string& name) const;
   // The same without decoding the encoded words.

@@ -1,5 +1,8 @@
 #include "mail/mspars.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
@@ -68,12 +71,27 @@ void SetNameKeepingType(TmsAttItem& item, const std::string& name) {
   item.EncodingKind = kind;
 }
 
-TmsCharSet CharSetOf(const std::string& contentType, TmsCharSet current) {
-  std::string cs = GetHeaderParameter("charset", contentType);
+TmsCharSet CharSetOfLabel(const std::string& cs, TmsCharSet current) {
   if (EqualsNoCase(cs, "iso-2022-jp")) return csISO2022jp;
   if (EqualsNoCase(cs, "utf-8")) return csUTF8;
   return current;
 }
+
+TmsCharSet CharSetOf(const std::string& contentType, TmsCharSet current) {
+  return CharSetOfLabel(GetHeaderParameter("charset", contentType), current);
+}
+
+// True when part headers name a file: a name, a file name, or the disposition "attachment".
+bool NamesAFile(const std::string& contentType, const std::string& disposition) {
+  return !GetHeaderParameter("name", contentType).empty() ||
+         !GetHeaderParameter("filename", disposition).empty() ||
+         StartsWith(AsciiLower(Trim(disposition)), "attachment");
+}
+
+// Nesting of multiparts, and leaf parts of one message, that are decoded; deeper
+// or further parts are kept raw.
+constexpr int kMaxDepth = 16;
+constexpr std::size_t kMaxParts = 10000;
 
 }  // namespace
 
@@ -126,11 +144,14 @@ void TmsCustomDecoder::DecodeMime() {
   } else if (!ct.empty() && ct.find("text/") == std::string::npos) {
     DecodeSingleAttachment();
   } else {
+    // A text part is a file when it is named (by name, filename or filename*) or
+    // marked as an attachment; the name "cc:Mail" is that mailer's label for its text.
     std::string name = GetHeaderParameter("name", ct);
-    if (!name.empty() && !EqualsNoCase(name, "cc:Mail"))
-      DecodeSingleAttachment();
-    else
+    const std::string disposition = main_headers_.GetFullFieldValue("Content-Disposition");
+    if (EqualsNoCase(name, "cc:Mail") || !NamesAFile(ct, disposition))
       DecodeTextBody();
+    else
+      DecodeSingleAttachment();
   }
 }
 
@@ -147,17 +168,19 @@ void TmsCustomDecoder::DecodeTextBody() {
   TmsCharSet cs = CharSetOf(ct, target_.CharSet);
   if (qp && cs != csUTF8) cs = csISO8859;
   target_.CharSet = cs;
+  target_.DeclaredCharSet = AsciiLower(GetHeaderParameter("charset", ct));
 
   std::string line;
   if (!b64) {
     TmsStrings lines;
     bool uu = false;
+    const std::size_t start = source_.Position();
     while (source_.ReadLine(line)) {
       if (IsUUBegin(line)) {
         uu = true;
         break;
       }
-      lines.push_back(line);
+      if (!qp) lines.push_back(line);  // quoted-printable is decoded from the source
     }
     if (uu) {
       // A uuencoded file inside a text body: read the message again as plain text.
@@ -172,7 +195,8 @@ void TmsCustomDecoder::DecodeTextBody() {
     }
     if (qp) {
       std::string bytes;
-      QuotedPrintableDecode(lines, bytes);
+      QuotedPrintableDecodeText(
+          std::string_view(source_.Data()).substr(std::min(start, source_.Data().size())), bytes);
       for (auto& l : SplitLines(bytes))
         target_.Body.push_back(std::move(l));
     } else {
@@ -235,6 +259,7 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
   TmsAttItem item;
   const std::string bare = FirstToken(ct);
   item.ContentType = bare;
+  item.DeclaredCharSet = AsciiLower(GetHeaderParameter("charset", ct));
   std::string name = GetHeaderParameter("name", ct);
   if (!name.empty()) {
     item.SetFileName(name);
@@ -260,188 +285,244 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
       item.Data += "\r\n";
     }
   } else {
-    TmsStrings lines;
-    while (source_.ReadLine(line))
-      lines.push_back(line);
-    QuotedPrintableDecode(lines, item.Data);
+    QuotedPrintableDecodeText(std::string_view(source_.Data())
+                                  .substr(std::min(source_.Position(), source_.Data().size())),
+                              item.Data);
+    source_.Seek(source_.Data().size());
   }
   target_.Attachments.AddItem(std::move(item));
 }
 
-bool TmsCustomDecoder::IsDelimiter(const std::string& line, bool prefixMatch) const {
-  if (!StartsWith(line, boundary_)) return false;
-  if (prefixMatch) return true;
-  std::string t = RightTrimBlanks(line);
-  return t == boundary_ || t == boundary_ + "--";
-}
-
-std::string TmsCustomDecoder::ReadPartLines(TmsStrings& lines, bool prefixMatch) {
-  std::string line;
-  std::size_t count = 0;
-  while (source_.ReadLine(line)) {
-    if (IsDelimiter(line, prefixMatch)) return RightTrimBlanks(line);
-    lines.push_back(line);
-    if (++count % 4096 == 0) PumpMessages();
+TmsCustomDecoder::Stop TmsCustomDecoder::MatchDelimiter(const std::string& line) const {
+  if (line.size() < 2 || line[0] != '-' || line[1] != '-') return Stop{};
+  // The innermost multipart first: an inner boundary may begin with an outer one.
+  for (std::size_t k = boundaries_.size(); k-- > 0;) {
+    const std::string& d = boundaries_[k];
+    if (!StartsWith(line, d)) continue;
+    const std::string rest = RightTrimBlanks(line.substr(d.size()));
+    if (rest.empty()) return Stop{static_cast<int>(k), false};
+    if (StartsWith(rest, "--")) return Stop{static_cast<int>(k), true};
   }
-  return std::string();
+  return Stop{};
 }
 
-bool TmsCustomDecoder::SkipTo(const std::string& delimiter, bool prefix) {
+TmsCustomDecoder::Stop TmsCustomDecoder::SkipToDelimiter() {
   std::string line;
   while (source_.ReadLine(line)) {
-    std::string t = RightTrimBlanks(line);
-    if (prefix ? StartsWith(t, delimiter) : t == delimiter) {
-      last_delimiter_ = t;
-      return true;
+    Stop s = MatchDelimiter(line);
+    if (s.level >= 0) return s;
+  }
+  return Stop{};
+}
+
+bool TmsCustomDecoder::ReadPartHeaders(Stop& stop) {
+  part_headers_.clear();
+  std::string line;
+  while (source_.ReadLine(line) && !line.empty()) {
+    Stop s = MatchDelimiter(line);
+    if (s.level >= 0) {
+      stop = s;
+      return false;
     }
+    part_headers_.push_back(line);
   }
-  return false;
+  return true;
 }
 
 void TmsCustomDecoder::DecodeMultipart() {
   std::string b = GetHeaderParameter("Boundary", main_headers_.GetFullFieldValue("Content-Type"));
   if (b.empty()) throw EMessageParserError("Cannot find boundary");
-  boundary_ = "--" + b;
-  if (!SkipTo(boundary_, false)) throw EMessageParserError("Cannot find boundary");
-  if (DecodeFirstPart()) DecodeParts();
+  boundaries_.assign(1, "--" + b);
+  // The preamble ends at the first delimiter; a closing one does not open the parts.
+  for (;;) {
+    Stop s = SkipToDelimiter();
+    if (s.level < 0) throw EMessageParserError("Cannot find boundary");
+    if (!s.close) break;
+  }
+  Stop stop;
+  int body = -1;
+  try {
+    body = DecodeParts(alternative_message_, alternative_message_, 1, stop);
+  } catch (...) {
+    // What was decoded before the error stays: the first text that could be
+    // the body, and the files.
+    boundaries_.clear();
+    for (std::size_t i = 0; i < leaves_.size() && body < 0; ++i)
+      if (leaves_[i].may_be_body) body = static_cast<int>(i);
+    TakeLeaves(body);
+    throw;
+  }
+  boundaries_.clear();
+  TakeLeaves(body);
 }
 
-bool TmsCustomDecoder::DecodeFirstPart() {
-  ReadHeaders(part_headers_);
-  std::string ct = part_headers_.GetFullFieldValue("Content-Type");
-  target_.CharSet = CharSetOf(ct, target_.CharSet);
-  if (AsciiLower(ct).find("multipart/alternative") != std::string::npos) {
-    in_alternative_ = true;
-    outer_boundary_ = boundary_;
-    std::string b = GetHeaderParameter("boundary", ct);
-    if (b.empty()) throw EMessageParserError("Cannot find boundary");
-    boundary_ = "--" + b;
-    if (!SkipTo(boundary_, false)) throw EMessageParserError("Cannot find boundary");
-    ReadHeaders(part_headers_);
-    ct = part_headers_.GetFullFieldValue("Content-Type");
-    target_.CharSet = CharSetOf(ct, target_.CharSet);
-  }
-  const std::string cte = AsciiLower(part_headers_.GetFieldValue("Content-Transfer-Encoding"));
-  // A base64 part (other than ISO-2022-JP text) and a part that is plainly a
-  // file are left to DecodeParts as the first attachment.
-  const std::string disposition =
-      AsciiLower(part_headers_.GetFullFieldValue("Content-Disposition"));
-  const bool is_file = StartsWith(Trim(disposition), "attachment") ||
-                       !GetHeaderParameter("name", ct).empty() ||
-                       !GetHeaderParameter("filename", disposition).empty();
-  if ((cte == "base64" && target_.CharSet != csISO2022jp) || is_file) {
-    first_part_pending_ = true;
-    return true;
-  }
-  target_.Body.clear();
-  const bool qp = cte == "quoted-printable";
-  const bool b64 = cte == "base64";
-  if (qp && target_.CharSet != csUTF8) target_.CharSet = csISO8859;
-  TmsStrings lines;
-  const std::string end = ReadPartLines(lines, false);
-  if (qp) {
-    std::string bytes;
-    QuotedPrintableDecode(lines, bytes, false);
-    target_.Body = SplitLines(bytes);
-  } else if (b64) {
-    std::string bytes;
-    for (const auto& l : lines)
-      if (!l.empty()) DecodeBase64Append(l, bytes);
-    target_.Body = SplitLines(bytes);
-  } else {
-    // The line end before the delimiter belongs to the delimiter.
-    if (!lines.empty() && !end.empty() && lines.back().empty()) lines.pop_back();
-    target_.Body = std::move(lines);
-  }
-  if (target_.Body.empty()) target_.Body.push_back("");
-
-  if (end.empty()) return false;  // no closing delimiter: the part runs to the end
-  if (end == boundary_ + "--") {
-    if (in_alternative_) {
-      // Only a text alternative: go on with the outer multipart.
-      in_alternative_ = false;
-      boundary_ = outer_boundary_;
-      if (!SkipTo(boundary_, true)) return false;
-      return last_delimiter_ != boundary_ + "--";
-    }
-    target_.SetContentType(AsciiLower(FirstToken(ct)));
-    return false;
-  }
-  return true;
-}
-
-void TmsCustomDecoder::DecodeParts() {
+int TmsCustomDecoder::DecodeParts(bool alternative, bool inAlternative, int depth, Stop& stop) {
+  const int level = static_cast<int>(boundaries_.size()) - 1;
+  int body = -1;
+  bool first = true;
   for (;;) {
     PumpMessages();
-    if (first_part_pending_)
-      first_part_pending_ = false;
-    else
-      ReadHeaders(part_headers_);
-    TmsAttItem item;
-    std::string ct = part_headers_.GetFullFieldValue("Content-type");
-    if (ct.empty()) ct = "text/plain";
-    const std::string bare = FirstToken(ct);
-    item.ContentType = bare;
-    std::string name = GetHeaderParameter("name", ct);
-    if (!name.empty()) {
-      item.SetFileName(name);
-      // The declared type wins over a guess from the extension.
-      if (!bare.empty() && !EqualsNoCase(bare, "application/octet-stream")) item.ContentType = bare;
+    int candidate = -1;
+    if (leaves_.size() >= kMaxParts) {
+      // Too many parts: the rest of the message is kept as it is, in one piece.
+      Leaf rest;
+      rest.item.ContentType = rest.bare_type = "text/plain";
+      rest.item.Data = source_.Data().substr(std::min(source_.Position(), source_.Data().size()));
+      source_.Seek(source_.Data().size());
+      leaves_.push_back(std::move(rest));
+      stop = Stop{};
+      return body;
     }
-    bool uue = false;
-    item.EncodingKind = KindOf(part_headers_.GetFieldValue("Content-Transfer-Encoding"), uue);
-    if (item.FileName().empty()) {
-      name = GetHeaderParameter("filename", part_headers_.GetFullFieldValue("Content-Disposition"));
-      if (!name.empty()) {
-        std::uint8_t kind = item.EncodingKind;
-        item.SetFileName(name);
-        item.EncodingKind = kind;
-        if (!bare.empty() && !EqualsNoCase(bare, "application/octet-stream"))
-          item.ContentType = bare;
-      } else {
-        SetNameKeepingType(item, (in_alternative_ || alternative_message_ ? "_alt." : "att.") +
-                                     std::to_string(target_.Attachments.Count()));
-      }
+    Stop part_stop;
+    const bool empty = !ReadPartHeaders(part_stop);  // a part cut off inside its headers
+    if (!empty) {
+      const std::string ct = part_headers_.GetFullFieldValue("Content-type");
+      if (StartsWith(AsciiLower(FirstToken(ct)), "multipart/"))
+        candidate = DecodeNested(ct, inAlternative, depth, part_stop);
+      else
+        candidate = AddLeaf(inAlternative, alternative, true, part_stop);
     }
-
-    std::string end;
-    try {
-      if (item.EncodingKind == ekBase64) {
-        std::string line;
-        std::size_t count = 0;
-        while (source_.ReadLine(line)) {
-          if (IsDelimiter(line, true)) {
-            end = RightTrimBlanks(line);
-            break;
-          }
-          AppendEncodedLine(line, uue, item.Data);
-          if (++count % 4096 == 0) PumpMessages();
-        }
-      } else {
-        TmsStrings lines;
-        end = ReadPartLines(lines, true);
-        if (item.EncodingKind == ekSevenBit) {
-          item.Data = end.empty() ? JoinLines(lines) : JoinPartLines(lines);
-        } else {
-          QuotedPrintableDecode(lines, item.Data, end.empty());
-        }
-      }
-    } catch (const EMessageParserError&) {
-      throw;
-    } catch (const std::exception&) {
-      throw EMessageParserError("Error decoding the attachment");
+    stop = part_stop;
+    // The body: the first part's, or in an alternative the plain text if there is one.
+    if (first) {
+      body = candidate;
+    } else if (alternative && candidate >= 0) {
+      auto plain = [&](int i) {
+        return leaves_[static_cast<std::size_t>(i)].bare_type == "text/plain";
+      };
+      if (body < 0 || (!plain(body) && plain(candidate))) body = candidate;
     }
-    target_.Attachments.AddItem(std::move(item));
-
-    bool done = end.empty() || end == boundary_ + "--";
-    if (!done) continue;
-    if (end.empty() || !in_alternative_) return;
-    // The nested alternative is closed: back to the outer multipart.
-    in_alternative_ = false;
-    boundary_ = outer_boundary_;
-    if (!SkipTo(boundary_, true)) throw EMessageParserError("Cannot find closing boundary");
-    if (last_delimiter_ == boundary_ + "--") return;
+    if (!empty) first = false;
+    if (stop.level != level || stop.close) return body;
   }
+}
+
+int TmsCustomDecoder::DecodeNested(const std::string& ct, bool inAlternative, int depth,
+                                   Stop& stop) {
+  const std::string b = GetHeaderParameter("boundary", ct);
+  if (b.empty() || depth >= kMaxDepth) return AddLeaf(inAlternative, false, false, stop);
+  const int outer = static_cast<int>(boundaries_.size()) - 1;
+  const std::size_t start = source_.Position();
+  boundaries_.push_back("--" + b);
+  Stop s = SkipToDelimiter();
+  if (s.level != outer + 1) {
+    // Never opened: what was read is one raw part.
+    boundaries_.pop_back();
+    source_.Seek(start);
+    return AddLeaf(inAlternative, false, false, stop);
+  }
+  int body = -1;
+  if (!s.close) {
+    const bool alternative = AsciiLower(FirstToken(ct)) == "multipart/alternative";
+    body = DecodeParts(alternative, inAlternative || alternative, depth + 1, s);
+  }
+  boundaries_.pop_back();
+  // After its closing delimiter the epilogue runs to the next delimiter of an outer part.
+  stop = s.level > outer ? SkipToDelimiter() : s;
+  return body;
+}
+
+int TmsCustomDecoder::AddLeaf(bool inAlternative, bool directlyInAlternative, bool mayBeBody,
+                              Stop& stop) {
+  Leaf leaf;
+  TmsAttItem& item = leaf.item;
+  std::string ct = part_headers_.GetFullFieldValue("Content-type");
+  if (ct.empty()) ct = "text/plain";
+  const std::string bare = FirstToken(ct);
+  leaf.bare_type = AsciiLower(bare);
+  item.ContentType = bare;
+  item.DeclaredCharSet = AsciiLower(GetHeaderParameter("charset", ct));
+  const std::string disposition = part_headers_.GetFullFieldValue("Content-Disposition");
+  std::string name = GetHeaderParameter("name", ct);
+  if (name.empty()) name = GetHeaderParameter("filename", disposition);
+  leaf.is_file = !name.empty() || NamesAFile(ct, disposition);
+  if (!name.empty()) {
+    item.SetFileName(name);
+    // The declared type wins over a guess from the extension.
+    if (!bare.empty() && !EqualsNoCase(bare, "application/octet-stream")) item.ContentType = bare;
+  }
+  const bool text = StartsWith(leaf.bare_type, "text/");
+  leaf.alternative = directlyInAlternative || (inAlternative && text);
+  const std::string cte = part_headers_.GetFieldValue("Content-Transfer-Encoding");
+  bool uue = false;
+  item.EncodingKind = KindOf(cte, uue);
+  leaf.qp = item.EncodingKind == ekQuotedPrintable;
+  ReadLeafData(leaf, uue, stop);
+  // A text part (or an unnamed part not in base64) without a file name may be the body.
+  leaf.may_be_body = mayBeBody && !leaf.is_file && (text || item.EncodingKind != ekBase64);
+  leaves_.push_back(std::move(leaf));
+  return leaves_.back().may_be_body ? static_cast<int>(leaves_.size()) - 1 : -1;
+}
+
+void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
+  TmsAttItem& item = leaf.item;
+  std::string line;
+  std::size_t count = 0;
+  stop = Stop{};
+  try {
+    if (item.EncodingKind == ekBase64) {
+      while (source_.ReadLine(line)) {
+        if ((stop = MatchDelimiter(line)).level >= 0) break;
+        AppendEncodedLine(line, uue, item.Data);
+        if (++count % 4096 == 0) PumpMessages();
+      }
+      return;
+    }
+    if (item.EncodingKind == ekQuotedPrintable) {
+      // Decoded straight from the source once the part's end is known.
+      const std::size_t start = source_.Position();
+      std::size_t end = source_.Data().size();
+      for (;;) {
+        const std::size_t before = source_.Position();
+        if (!source_.ReadLine(line)) break;
+        if ((stop = MatchDelimiter(line)).level >= 0) {
+          end = before;
+          break;
+        }
+        if (++count % 4096 == 0) PumpMessages();
+      }
+      const std::string_view text(source_.Data().data() + start, end - start);
+      // The line end before a delimiter belongs to the delimiter.
+      QuotedPrintableDecodeText(text, item.Data, stop.level < 0);
+      return;
+    }
+    TmsStrings lines;
+    while (source_.ReadLine(line)) {
+      if ((stop = MatchDelimiter(line)).level >= 0) break;
+      lines.push_back(line);
+      if (++count % 4096 == 0) PumpMessages();
+    }
+    // The line end before a delimiter belongs to the delimiter.
+    item.Data = stop.level >= 0 ? JoinPartLines(lines) : JoinLines(lines);
+  } catch (const EMessageParserError&) {
+    throw;
+  } catch (const std::exception&) {
+    throw EMessageParserError("Error decoding the attachment");
+  }
+}
+
+void TmsCustomDecoder::TakeLeaves(int body) {
+  if (body >= 0) {
+    Leaf& b = leaves_[static_cast<std::size_t>(body)];
+    TmsCharSet cs = CharSetOfLabel(b.item.DeclaredCharSet, target_.CharSet);
+    if (b.qp && cs != csUTF8) cs = csISO8859;
+    target_.CharSet = cs;
+    target_.DeclaredCharSet = b.item.DeclaredCharSet;
+    target_.Body = SplitLines(b.item.Data);
+    if (target_.Body.empty()) target_.Body.push_back("");
+    // The type of a message whose only part is the body, and of an HTML body.
+    if (leaves_.size() == 1 || b.bare_type == "text/html") target_.SetContentType(b.bare_type);
+  }
+  for (std::size_t i = 0; i < leaves_.size(); ++i) {
+    if (static_cast<int>(i) == body) continue;
+    Leaf& leaf = leaves_[i];
+    if (leaf.item.FileName().empty()) {
+      SetNameKeepingType(leaf.item, (leaf.alternative ? "_alt." : "att.") +
+                                        std::to_string(target_.Attachments.Count()));
+    }
+    target_.Attachments.AddItem(std::move(leaf.item));
+  }
+  leaves_.clear();
 }
 
 }  // namespace ms

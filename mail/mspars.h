@@ -2,6 +2,7 @@
 // MIME decoding: one raw Internet message into a message object.
 
 #include <string>
+#include <vector>
 
 #include "mail/mslinestream.h"
 #include "mail/msmsg.h"
@@ -28,14 +29,25 @@ class TmsCustomDecoder {
   TmsHeaders main_headers_;
   TmsHeaders part_headers_;
   TmsCustomMessage& target_;
-  std::string boundary_;
-  bool in_alternative_ = false;
-  std::string outer_boundary_;
-  bool alternative_message_ = false;
-  bool first_part_pending_ = false;  // the first part is read by DecodeParts
-  std::string last_delimiter_;       // the delimiter line SkipTo stopped at
+  bool alternative_message_ = false;  // the message itself is multipart/alternative
 
  private:
+  // One leaf part of a multipart message, decoded.
+  struct Leaf {
+    TmsAttItem item;           // bytes, content type, transfer kind, charset, file name
+    std::string bare_type;     // the declared type in lower case
+    bool is_file = false;      // named, or marked as an attachment
+    bool alternative = false;  // without a name it is called "_alt." rather than "att."
+    bool qp = false;           // its transfer encoding was quoted-printable
+    bool may_be_body = false;  // a text without a file name
+  };
+  // Where the lines of a part stopped: at a delimiter of the multipart at Level
+  // of boundaries_ (its closing one when Close), or at the end of the data (Level -1).
+  struct Stop {
+    int level = -1;
+    bool close = false;
+  };
+
   void ReadHeaders(TmsHeaders& headers);
   void DecodeMime();
   void DecodeTextBody();
@@ -43,13 +55,24 @@ class TmsCustomDecoder {
   void UUExtract(const std::string& beginLine);
   void DecodeSingleAttachment();
   void DecodeMultipart();
-  bool DecodeFirstPart();
-  void DecodeParts();
-  bool SkipTo(const std::string& delimiter, bool prefix);
-  // Reads the lines of one part up to a delimiter; returns the delimiter line
-  // (blanks at its end removed), or an empty text when the data ended first.
-  std::string ReadPartLines(TmsStrings& lines, bool prefixMatch);
-  bool IsDelimiter(const std::string& line, bool prefixMatch) const;
+  // Reads the parts of the innermost open multipart; returns the leaf its text
+  // body would come from (-1 for none).
+  int DecodeParts(bool alternative, bool inAlternative, int depth, Stop& stop);
+  // One nested multipart (its headers read): its leaves, or one raw leaf when it
+  // cannot be entered. Returns its body leaf as DecodeParts does.
+  int DecodeNested(const std::string& contentType, bool inAlternative, int depth, Stop& stop);
+  // A leaf part (its headers read); MayBeBody false keeps it from being the body.
+  int AddLeaf(bool inAlternative, bool directlyInAlternative, bool mayBeBody, Stop& stop);
+  void ReadLeafData(Leaf& leaf, bool uue, Stop& stop);
+  // Reads part headers; a delimiter inside them ends the part at once.
+  bool ReadPartHeaders(Stop& stop);
+  Stop MatchDelimiter(const std::string& line) const;
+  // Skips lines up to a delimiter of an open multipart (or the end).
+  Stop SkipToDelimiter();
+  void TakeLeaves(int body);
+
+  std::vector<std::string> boundaries_;  // delimiters ("--" + boundary) of the open multiparts
+  std::vector<Leaf> leaves_;
 };
 
 class TmsMessageDecoder : public TmsCustomDecoder {

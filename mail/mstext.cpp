@@ -56,17 +56,30 @@ std::string FirstToken(const std::string& text) {
 namespace {
 
 // The ";"-separated parameters of a header value as (lower-case key, raw value).
+// A ";" inside double quotes does not split; a backslash inside them escapes the
+// next character.
 std::vector<std::pair<std::string, std::string>> SplitParameters(const std::string& value) {
   std::vector<std::pair<std::string, std::string>> params;
   std::string piece;
   bool quoted = false;
   auto flush = [&] {
     std::size_t eq = piece.find('=');
-    if (eq != std::string::npos)
-      params.emplace_back(AsciiLower(Trim(piece.substr(0, eq))), Trim(piece.substr(eq + 1)));
+    if (eq != std::string::npos) {
+      // A parameter that follows the type after a blank instead of a ";" still counts.
+      std::string key = Trim(piece.substr(0, eq));
+      std::size_t blank = key.find_last_of(" \t");
+      if (blank != std::string::npos) key = key.substr(blank + 1);
+      params.emplace_back(AsciiLower(key), Trim(piece.substr(eq + 1)));
+    }
     piece.clear();
   };
-  for (char c : value) {
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (quoted && c == '\\' && i + 1 < value.size()) {
+      piece += c;
+      piece += value[++i];
+      continue;
+    }
     if (c == '"') quoted = !quoted;
     if (c == ';' && !quoted)
       flush();
@@ -75,6 +88,26 @@ std::vector<std::pair<std::string, std::string>> SplitParameters(const std::stri
   }
   flush();
   return params;
+}
+
+// A raw parameter value without its quotes: a quoted string ends at its closing
+// quote and its backslash escapes are undone; an unquoted value ends at a blank.
+std::string ParameterText(const std::string& raw) {
+  if (raw.empty() || raw[0] != '"') {
+    std::size_t q = raw.find_first_of(" \t");
+    return q == std::string::npos ? raw : raw.substr(0, q);
+  }
+  std::string out;
+  for (std::size_t i = 1; i < raw.size(); ++i) {
+    if (raw[i] == '\\' && i + 1 < raw.size()) {
+      out += raw[++i];
+    } else if (raw[i] == '"') {
+      break;
+    } else {
+      out += raw[i];
+    }
+  }
+  return out;
 }
 
 int HexDigit(char c) {
@@ -99,15 +132,16 @@ std::string PercentDecode(const std::string& s) {
   return out;
 }
 
-// RFC 2231 parameter Key ("name*=utf-8''%D0%A4", or the pieces "name*0*=",
+using ParameterList = std::vector<std::pair<std::string, std::string>>;
+
+// An RFC 2231 parameter ("name*=utf-8''%D0%A4", or the pieces "name*0*=",
 // "name*1=" ...): the bytes, the charset not converted.
-std::string Rfc2231Parameter(const std::string& key, const std::string& value) {
+std::string Rfc2231Parameter(const std::string& key, const ParameterList& list) {
   std::map<std::string, std::string> params;  // the first of each key
-  for (auto& [k, v] : SplitParameters(value))
-    params.emplace(k, std::move(v));
-  auto piece = [](std::string text, bool extended, bool first) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-      text = text.substr(1, text.size() - 2);
+  for (auto& [k, v] : list)
+    params.emplace(k, v);
+  auto piece = [](const std::string& raw, bool extended, bool first) {
+    std::string text = ParameterText(raw);
     if (!extended) return text;
     if (first) {
       // The first piece starts with charset'language'.
@@ -132,32 +166,27 @@ std::string Rfc2231Parameter(const std::string& key, const std::string& value) {
   return out;
 }
 
+// True when Key is Name in its RFC 2231 form: "name*", "name*0", "name*0*" ...
+bool IsExtendedKey(const std::string& key, const std::string& name) {
+  if (key.size() <= name.size() || key.compare(0, name.size(), name) != 0) return false;
+  if (key[name.size()] != '*') return false;
+  for (std::size_t i = name.size() + 1; i < key.size(); ++i)
+    if (!(key[i] >= '0' && key[i] <= '9') && !(key[i] == '*' && i + 1 == key.size())) return false;
+  return true;
+}
+
 }  // namespace
 
 std::string GetHeaderParameter(const std::string& name, const std::string& value) {
-  if (name.empty()) return "";
-  std::size_t p = AsciiLower(value).find(AsciiLower(name));
-  if (p == std::string::npos) return "";
-  if (p + name.size() < value.size() && value[p + name.size()] == '*') {
-    // An RFC 2231 parameter; the key is the word the name was found in.
-    std::size_t k = p;
-    while (k > 0 && value[k - 1] != ';' && value[k - 1] != ' ' && value[k - 1] != '\t')
-      --k;
-    return Trim(Rfc2231Parameter(AsciiLower(value.substr(k, p + name.size() - k)), value));
+  const std::string key = AsciiLower(Trim(name));
+  if (key.empty()) return "";
+  const ParameterList params = SplitParameters(value);
+  // The first parameter of that name wins, in its plain or its RFC 2231 form.
+  for (const auto& [k, v] : params) {
+    if (k == key) return Trim(ParameterText(v));
+    if (IsExtendedKey(k, key)) return Trim(Rfc2231Parameter(key, params));
   }
-  std::string rest = Trim(value.substr(p + name.size()));
-  if (!rest.empty() && rest[0] == '=') rest = Trim(rest.substr(1));
-  std::string result;
-  if (!rest.empty() && rest[0] == '"') {
-    std::size_t q = rest.find('"', 1);
-    result = q == std::string::npos ? rest.substr(1) : rest.substr(1, q - 1);
-  } else {
-    // An unquoted value ends at a blank, a tab or the ";" of the next parameter.
-    std::size_t q = rest.find_first_of(" \t;");
-    result = q == std::string::npos ? rest : rest.substr(0, q);
-  }
-  if (!result.empty() && result.back() == ';') result.pop_back();
-  return Trim(result);
+  return "";
 }
 
 std::string ExtractFileName(const std::string& path) {

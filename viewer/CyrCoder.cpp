@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "viewer/CyrTables.h"
 #include "viewer/CyrUtf8.h"
@@ -155,6 +156,40 @@ std::optional<TCodePage> CodePageFromName(std::string_view name) {
   for (int i = 0; i < kCodePageCount; ++i)
     if (kNames[i] == name) return static_cast<TCodePage>(i);
   return std::nullopt;
+}
+
+std::optional<TCodePage> CodePageOfCharSet(std::string_view charset) {
+  std::string name;
+  for (char c : charset) {
+    if (c == ' ' || c == '\t') continue;
+    name += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  static const std::pair<std::string_view, TCodePage> kAliases[] = {
+      {"windows-1251", TCodePage::CP1251}, {"cp1251", TCodePage::CP1251},
+      {"x-cp1251", TCodePage::CP1251},     {"win-1251", TCodePage::CP1251},
+      {"koi8-r", TCodePage::KOI8R},        {"koi8r", TCodePage::KOI8R},
+      {"ibm866", TCodePage::CP866},        {"cp866", TCodePage::CP866},
+      {"866", TCodePage::CP866},           {"csibm866", TCodePage::CP866},
+      {"iso-8859-5", TCodePage::ISO8859},  {"iso8859-5", TCodePage::ISO8859},
+      {"iso_8859-5", TCodePage::ISO8859},  {"cyrillic", TCodePage::ISO8859},
+      {"utf-8", TCodePage::UTF8},          {"utf8", TCodePage::UTF8}};
+  for (const auto& [alias, page] : kAliases)
+    if (alias == name) return page;
+  return std::nullopt;
+}
+
+TCodePage DeclaredCodePage(std::string_view text, const std::vector<std::string>& wordCharSets,
+                           bool rawEightBit) {
+  std::optional<TCodePage> page;
+  bool one = !wordCharSets.empty() && !rawEightBit;
+  for (const std::string& cs : wordCharSets) {
+    if (!one) break;
+    std::optional<TCodePage> p = CodePageOfCharSet(cs);
+    one = p && (!page || *page == *p);
+    page = p;
+  }
+  if (one && page && (*page != TCodePage::UTF8 || IsValidUtf8(text))) return *page;
+  return DetectCodePage(text);
 }
 
 ECyrCoderError::ECyrCoderError() : std::runtime_error("Found error in codepage settings") {}

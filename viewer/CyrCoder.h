@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/utf8.h"
 
@@ -44,6 +45,18 @@ std::string_view CodePageName(TCodePage cp);
 // The page an "info.txt" name stands for. Blanks around the name are ignored; the
 // name itself must match exactly (letter case included).
 std::optional<TCodePage> CodePageFromName(std::string_view name);
+
+// The page a MIME charset name stands for, letter case ignored: "windows-1251",
+// "koi8-r", "ibm866", "iso-8859-5", "utf-8" and their usual aliases ("cp1251",
+// "cp866", "utf8" ...); nullopt for any other charset.
+std::optional<TCodePage> CodePageOfCharSet(std::string_view charset);
+
+// The page of a header text decoded from encoded words: the page its words
+// declare when every word names the same one of the pages and no byte above 127
+// stood outside them (and, for UTF-8, the text is valid UTF-8); otherwise
+// DetectCodePage's guess.
+TCodePage DeclaredCodePage(std::string_view text, const std::vector<std::string>& wordCharSets,
+                           bool rawEightBit);
 
 // Raised by TCyrCoder::Convert when Source and Target give no conversion.
 class ECyrCoderError : public std::runtime_error {

@@ -125,3 +125,35 @@ TEST(HeaderWords, EncodingFoldsIntoShortWholeCharacterWords) {
   EXPECT_EQ(DecodeHeaderWords(unfolded), cyr);
   EXPECT_EQ(EncodeHeaderWord("\x1b$B"), "=?ISO-2022-JP?B?GyRC?=");
 }
+
+TEST(WholeBuffers, Base64AndQuotedPrintableReadAnyLayout) {
+  std::mt19937 gen(5);
+  for (int round = 0; round < 200; ++round) {
+    const std::string bytes = mailtest::RandomBytes(gen() % 300, static_cast<unsigned>(round));
+    // Base64 with blanks and line ends anywhere, and the block form the encoder writes.
+    std::string text = EncodeBase64Text(bytes), spaced;
+    for (char c : text) {
+      if (gen() % 7 == 0) spaced += " \r\n\t"[gen() % 4];
+      spaced += c;
+    }
+    EXPECT_EQ(DecodeBase64Text(spaced), bytes);
+    std::string block;
+    EncodeBase64Block(bytes.data(), bytes.size(), block);
+    EXPECT_EQ(DecodeBase64Text(block), bytes);
+    // Quoted-printable text with every kind of line end reads as its lines do.
+    TmsStrings lines;
+    QuotedPrintableEncode(bytes, lines);
+    std::string joined;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      joined += lines[i] + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
+    for (bool final : {true, false}) {
+      std::string from_lines, from_text;
+      QuotedPrintableDecode(lines, from_lines, final);
+      QuotedPrintableDecodeText(joined, from_text, final);
+      EXPECT_EQ(from_text, from_lines);
+    }
+    std::string back;
+    QuotedPrintableDecodeText(joined, back);
+    EXPECT_EQ(back, bytes);
+  }
+}

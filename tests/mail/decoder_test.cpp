@@ -114,14 +114,13 @@ TEST(DecodeMultipart, WhichPartIsTheBody) {
   EXPECT_EQ(m.Body, TmsStrings{"plain"});
   EXPECT_EQ(m.Attachments.Count(), 1);
   ExpectFile(m, 0, "_alt.0", "<i>x</i>");
-  // A base64 first part is not the body: it becomes "att.0".
+  // A base64 first text part is the body too.
   m = Decode(Crlf(kMixed + "Content-Type: text/plain\nContent-Transfer-Encoding: base64\n\n"
-                           "aGVsbG8=\n--b\nContent-Type: image/png; name=a.png\n"
+                           "aGVsbG8NCndvcmxkDQo=\n--b\nContent-Type: image/png; name=a.png\n"
                            "Content-Transfer-Encoding: base64\n\niVBO\n--b--\n"));
-  EXPECT_TRUE(m.Body.empty());
-  EXPECT_EQ(m.Attachments.Count(), 2);
-  ExpectFile(m, 0, "att.0", "hello", ekBase64);
-  EXPECT_EQ(m.Attachments.Items(1).FileName(), "a.png");
+  EXPECT_EQ(m.Body, (TmsStrings{"hello", "world"}));
+  EXPECT_EQ(m.Attachments.Count(), 1);
+  EXPECT_EQ(m.Attachments.Items(0).FileName(), "a.png");
   // The only part is the body; a named text file as the first part stays a file.
   m = Decode(Crlf(kMixed + "Content-Type: text/html\n\n<b>x</b>\n--b--\n"));
   EXPECT_EQ(m.Body, TmsStrings{"<b>x</b>"});

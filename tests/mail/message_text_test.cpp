@@ -20,8 +20,15 @@ TEST(TextRoutines, HeaderParameters) {
   EXPECT_EQ(GetHeaderParameter("CHARSET", ct), "KOI8-R");
   EXPECT_EQ(GetHeaderParameter("name", ct), "");
   EXPECT_EQ(GetHeaderParameter("name", "text/plain; name = report.txt ;x=y"), "report.txt");
-  // A plain substring search: "name" is found inside "filename".
-  EXPECT_EQ(GetHeaderParameter("name", "attachment; filename=\"a b.pdf\""), "a b.pdf");
+  // Whole parameter names only.
+  EXPECT_EQ(GetHeaderParameter("name", "attachment; filename=\"a b.pdf\""), "");
+  EXPECT_EQ(GetHeaderParameter("name", "text/plain; x-comment=\"rename\"; name=right.txt"),
+            "right.txt");
+  EXPECT_EQ(GetHeaderParameter("boundary", "multipart/mixed; x-boundary-hint=a; boundary=b"), "b");
+  // Escapes inside quotes; a parameter after a blank instead of a ";".
+  EXPECT_EQ(GetHeaderParameter("filename", "attachment; filename=\"say \\\"hi\\\"; ok.txt\""),
+            "say \"hi\"; ok.txt");
+  EXPECT_EQ(GetHeaderParameter("boundary", "multipart/mixed boundary=\"xyz\""), "xyz");
   EXPECT_EQ(GetHeaderParameter("boundary", "multipart/mixed;boundary=abc;charset=x"), "abc");
   EXPECT_EQ(GetHeaderParameter("boundary", "multipart/mixed; boundary=\"open"), "open");
   // Continued and charset-encoded values.
