@@ -57,6 +57,7 @@ void TCheckCycle::SendQueue(int32_t conf) {
     return;
   }
   for (const std::string& name : names) {
+    if (canceled_) break;  // stopped by the user: the rest stay queued
     const std::string path = u.OutDir + "/" + name;
     try {
       smtpMess_.Clear();

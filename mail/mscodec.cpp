@@ -327,6 +327,12 @@ std::string DecodeHeaderWords(const std::string& text) {
     std::string between = text.substr(pos, p - pos);
     // Blanks between two adjacent encoded words vanish.
     if (!(after_word && IsWhite(between))) out += between;
+    // A decoded word never brings a line break, NUL or other control byte into a
+    // header value (ESC stays: ISO-2022-JP text needs it).
+    for (char& c : decoded) {
+      const auto b = static_cast<unsigned char>(c);
+      if ((b < 0x20 && b != 0x1B) || b == 0x7F) c = ' ';
+    }
     out += decoded;
     pos = scan = end + 2;
     after_word = true;

@@ -24,9 +24,18 @@ std::string FieldLabel(const std::string& name) {
   return !name.empty() && name.back() == ':' ? name : name + ":";
 }
 
-// Index of the first line that starts the field Label ("Name:"), or size().
-std::size_t FindField(const TmsHeaders& h, const std::string& label) {
+// The number of header lines: those before the first empty line (the body
+// follows it when a list holds a whole reply).
+std::size_t BlockEnd(const TmsHeaders& h) {
   for (std::size_t i = 0; i < h.size(); ++i)
+    if (h[i].empty() || h[i] == "\r") return i;
+  return h.size();
+}
+
+// Index of the first header line that starts the field Label ("Name:"), or size().
+std::size_t FindField(const TmsHeaders& h, const std::string& label) {
+  const std::size_t end = BlockEnd(h);
+  for (std::size_t i = 0; i < end; ++i)
     if (StartsWithNoCase(h[i], label)) return i;
   return h.size();
 }
@@ -62,8 +71,9 @@ std::string TmsHeaders::GetFieldValue(const std::string& name) const {
 
 void TmsHeaders::GetFieldList(const std::string& name, TmsStrings& list) const {
   list.clear();
+  const std::size_t end = BlockEnd(*this);
   std::size_t i = 0;
-  while (i < size()) {
+  while (i < end) {
     if (!IsFieldLine((*this)[i], name)) {
       ++i;
       continue;
@@ -71,7 +81,7 @@ void TmsHeaders::GetFieldList(const std::string& name, TmsStrings& list) const {
     const std::string& first = (*this)[i];
     std::string value = first.substr(first.find(':') + 1);
     // Continuation lines: folded lines, and lines without a colon.
-    for (++i; i < size(); ++i) {
+    for (++i; i < end; ++i) {
       const std::string& l = (*this)[i];
       if (!IsContinuation(l) && l.find(':') != std::string::npos) break;
       value += ' ';

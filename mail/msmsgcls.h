@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ms {
@@ -88,7 +89,8 @@ class TmsAttList {
 
 // The raw header lines of a message in arrival order, continuation lines
 // (beginning with a blank or a tab) included. Field names compare without
-// regard to letter case.
+// regard to letter case. Lookups end at the first empty line: what follows it
+// is body, never a header.
 class TmsHeaders : public std::vector<std::string> {
  public:
   using std::vector<std::string>::vector;
@@ -117,6 +119,10 @@ std::string LowerCase(const std::string& text);
 bool SameText(const std::string& a, const std::string& b);
 // Cuts to at most Max bytes; when the text is UTF-8 the cut never splits a character.
 std::string CutShortString(const std::string& text, std::size_t max = kShortStringMax);
+
+// The text with every control byte (below 0x20, and 0x7F: CR, LF, NUL, ESC ...)
+// replaced by `with`; for text from a peer on its way to a terminal, a log or a record.
+std::string ReplaceControls(std::string_view text, char with = '?');
 
 // Trims, then removes every leading and every trailing double quote.
 std::string StripQuotes(const std::string& text);

@@ -143,16 +143,29 @@ std::string ExtractBracketed(std::string_view text) {
 }
 
 std::string MessageKey(std::string_view message_id_value,
-                       const std::vector<std::string>& header_lines) {
-  std::string key = ExtractBracketed(message_id_value);
+                       const std::vector<std::string>& header_lines,
+                       std::string_view first_body_line, int64_t size) {
+  std::string key = Trim(ExtractBracketed(message_id_value));
   if (!key.empty()) return key;
-  std::string block;
+  Sha256 sha;
   for (const std::string& line : header_lines) {
     if (line.empty() || line == "\r") break;
-    block += line;
-    block += '\n';
+    sha.Update(line);
+    sha.Update("\n");
   }
-  return "vg-" + Sha256Hex(block).substr(0, 32);
+  // The empty line that ends a header block cannot be a header line, so the parts
+  // cannot run into each other.
+  sha.Update("\n");
+  sha.Update(first_body_line);
+  sha.Update("\n" + std::to_string(size));
+  static constexpr const char* lower = "0123456789abcdef";
+  const auto digest = sha.Final();
+  std::string hex;
+  for (std::size_t i = 0; i < 16; ++i) {
+    hex += lower[digest[i] >> 4];
+    hex += lower[digest[i] & 15];
+  }
+  return "vg-" + hex;
 }
 
 std::string EscapeKey(std::string_view key) {

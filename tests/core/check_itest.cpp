@@ -166,10 +166,10 @@ TEST_F(CheckCycleIT, TickDuringACheckStartsNothingSoundOnlyWhenTheCountChanges) 
 TEST(CheckCycleScripted, ErrorAfterLoginEndsTheCheckWithoutQuit) {
   using namespace test;
   ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
-                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 2 200\r\n"), Expect("TOP 1 1"),
-                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("DELE 1"),
-                         Send("+OK\r\n"), Expect("TOP 2 1"), Send("-ERR broken mailbox\r\n"),
-                         Sleep(300)});
+                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 2 200\r\n"), Expect("UIDL"),
+                         Send("-ERR no\r\n"), Expect("TOP 1 1"),
+                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("TOP 2 1"),
+                         Send("-ERR broken mailbox\r\n"), Sleep(300)});
   CheckRig rig;
   rig.Add("Work", "u", "p", server.Port());
   rig.Add("Next", "n", "p", FreePort());
@@ -197,22 +197,35 @@ TEST(CheckCycleScripted, ErrorAfterLoginEndsTheCheckWithoutQuit) {
   EXPECT_EQ(rig.ErrorLog(), "");  // reported to the caller, not logged
 }
 
-TEST(CheckCycleScripted, AnInventedCountSizesNothing) {
+// A count beyond what a check reads: the first messages are read, the rest reported.
+TEST(CheckCycleScripted, AnInventedCountIsCapped) {
   using namespace test;
   ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
                          Send("+OK\r\n"), Expect("STAT"), Send("+OK 2000000000 1\r\n"),
-                         Expect("TOP 1 1"), Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"),
-                         Expect("LIST 1"), Send("+OK 1 7\r\n"), Expect("TOP 2 1"), Close()});
+                         Expect("UIDL"), Send("-ERR\r\n"), Expect("TOP 1 1"),
+                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("TOP 2 1"), Close(),
+                         // the next check reads one message of three
+                         Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
+                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 3 300\r\n"), Expect("UIDL"),
+                         Send("+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n.\r\n"), Expect("TOP 1 1"),
+                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("LIST 1"),
+                         Send("+OK 1 100\r\n"), Expect("QUIT"), Send("+OK\r\n")});
   CheckRig rig;
   rig.Add("Work", "u", "p", server.Port());
-  std::size_t capacity = SIZE_MAX;
-  rig.view.onProgress = [&] { capacity = rig.Conf(0).Heads.capacity(); };
-  EXPECT_THROW(rig.check.StartCheck(), ms::EmsError);
-  EXPECT_TRUE(server.Finished());
-  EXPECT_LE(capacity, static_cast<std::size_t>(tusers::kHeadsReserveLimit));
-  EXPECT_EQ(rig.view.barMax, 2000000000);
+  EXPECT_THROW(rig.check.StartCheck(), ms::EmsServerError);
+  EXPECT_EQ(rig.view.barMax, kMaxCheckedMessages);
   EXPECT_EQ(rig.busy, 0);
   EXPECT_FALSE(rig.pop.IsOpen());
+  rig.check.MaxMessages = 1;
+  rig.check.StartCheck();
+  EXPECT_TRUE(server.Finished()) << server.Failure();
+  EXPECT_EQ(rig.view.hint, "Work-1+;");
+  ASSERT_EQ(rig.Conf(0).HeadCount, 1);
+  EXPECT_EQ(rig.Conf(0).Heads[0].UniqueID, "u1");
+  const auto log = test::Lines(rig.ErrorLog());
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_NE(log[0].find("2000000000"), std::string::npos);
+  EXPECT_NE(log[1].find("проверены первые 1"), std::string::npos);
 }
 
 }  // namespace
