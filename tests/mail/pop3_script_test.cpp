@@ -159,4 +159,76 @@ TEST(Pop3Script, LyingSizeIsOnlyAProgressScaleAndBlocksAreBounded) {
   EXPECT_THROW(c.pop.Retrieve(), ms::EmsError);
 }
 
+// A greeting "+OK-...", bare LF line ends and the next reply arriving in the same segment as a
+// block's end cost no wait; an empty reply says the connection is gone.
+TEST(Pop3Script, SmallDeviationsCostNoStall) {
+  ScriptedServer server({Send("+OK-ready\n"), Expect("USER ann"), Send("+OK\n"),
+                         Expect("PASS secret"), Send("+OK\n"), Expect("STAT"), Send("+OK 2 10\n"),
+                         Expect("TOP 1 1"),
+                         Send("+OK\nSubject: lf\nX-Lone: a\rb\n\nbody\n.\n+OK 1 321\r\n"),
+                         Expect("LIST 1"), Expect("TOP 2 1"), Close()});
+  Client c(server);
+  c.pop.TimeOut = 30;  // a stall would show as a time-out much later than the test needs
+  CapturingMessage message;
+  c.pop.MailMessage = &message;
+  c.pop.Login();
+  EXPECT_EQ(2, c.pop.MessageCount());
+  c.pop.RetrieveHeaders();
+  const std::vector<std::string> lines(message.Headers.begin(), message.Headers.end());
+  EXPECT_EQ((std::vector<std::string>{"Subject: lf", "X-Lone: a\rb"}),
+            lines);  // a lone CR ends no line
+  EXPECT_EQ((std::vector<std::string>{"body"}), message.Body);
+  EXPECT_EQ(321, c.pop.GetMessageSize());
+  c.pop.SetCurrentMessage(1);
+  EXPECT_EQ("Connection closed by server",
+            ErrorText<ms::EmsServerError>([&] { c.pop.RetrieveHeaders(); }));
+  EXPECT_TRUE(server.Finished()) << server.Failure();
+}
+
+// A server that trickles a byte at a time, never silent long enough for the inactivity
+// time-out, is stopped by the command's deadline.
+TEST(Pop3Script, TricklingServerEndedByTheCommandDeadline) {
+  std::vector<ScriptedServer::Step> trickle = {Expect("TOP 1 1"), Send("+OK\r\n")};
+  for (int i = 0; i < 600; ++i) {  // two minutes of "X-Slow: xxxx..."
+    trickle.push_back(Send(i == 0 ? "X-Slow: " : "x"));
+    trickle.push_back(Sleep(200));
+  }
+  ScriptedServer server(Session(trickle));
+  Client c(server);
+  c.pop.TimeOut = 1;  // deadline: kCommandTimeOuts seconds
+  CapturingMessage message;
+  c.pop.MailMessage = &message;
+  c.pop.Login();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ("Operation timed out",
+            ErrorText<ms::EmsTimedOutError>([&] { c.pop.RetrieveHeaders(); }));
+  // Far below the two minutes the trickle would last, with room for a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
+}
+
+// A header block beyond the cap is cut at a line boundary and the session goes on.
+TEST(Pop3Script, OversizedHeaderBlockIsCutAtALine) {
+  const std::string filler = "X-Fill: " + std::string(1000, 'f') + "\r\n";
+  std::string block = "Subject: big\r\n";
+  while (block.size() < (1u << 20) + 5000)
+    block += filler;
+  block += "Message-ID: <late@x>\r\n\r\nbody\r\n.\r\n";
+  ScriptedServer server(Session(
+      {Expect("TOP 1 1"), Send("+OK\r\n" + block), Expect("LIST 1"), Send("+OK 1 77\r\n")}));
+  Client c(server);
+  CapturingMessage message;
+  c.pop.MailMessage = &message;
+  c.pop.Login();
+  c.pop.RetrieveHeaders();
+  std::size_t kept = 0;
+  for (const std::string& line : message.Headers) {
+    EXPECT_TRUE(line == "Subject: big" || line == filler.substr(0, filler.size() - 2));
+    kept += line.size() + 2;
+  }
+  EXPECT_LE(kept, static_cast<std::size_t>(ms::TmsPOPClient::kMaxHeaderBlock));
+  EXPECT_GT(kept, static_cast<std::size_t>(ms::TmsPOPClient::kMaxHeaderBlock) - filler.size());
+  EXPECT_EQ("", message.Headers.GetFieldValue("Message-ID"));
+  EXPECT_EQ(77, c.pop.GetMessageSize());
+}
+
 }  // namespace
