@@ -25,7 +25,8 @@ int64_t StatCount(const std::string& word, int64_t max) {
 }
 
 // Collects the lines of a TOP reply: header lines up to the empty line, then the
-// first body line; kMaxHeaderBlock octets in all, cut at a line boundary.
+// first body line; kMaxHeaderBlock octets in all, cut at a line boundary. Each
+// line counts with what holding it costs, so a block of tiny lines is bounded too.
 class HeaderBlockSink {
  public:
   HeaderBlockSink(TmsHeaders& headers, std::string& firstBodyLine)
@@ -33,7 +34,8 @@ class HeaderBlockSink {
 
   void operator()(const char* data, size_t length) {
     if (full_) return;
-    if (static_cast<int64_t>(used_ + line_.size() + length) > TmsPOPClient::kMaxHeaderBlock) {
+    if (static_cast<int64_t>(used_ + kLineCost + line_.size() + length) >
+        TmsPOPClient::kMaxHeaderBlock) {
       full_ = true;  // this line and all after it are dropped
       line_.clear();
       line_.shrink_to_fit();
@@ -41,7 +43,7 @@ class HeaderBlockSink {
     }
     line_.append(data, length);
     if (line_.back() != '\n') return;
-    used_ += line_.size();
+    used_ += kLineCost + line_.size();
     line_.pop_back();
     if (!line_.empty() && line_.back() == '\r') line_.pop_back();
     if (!inBody_) {
@@ -58,6 +60,8 @@ class HeaderBlockSink {
   bool HasBodyLine() const { return haveBody_; }
 
  private:
+  static constexpr size_t kLineCost = sizeof(std::string);
+
   TmsHeaders& headers_;
   std::string& body_;
   std::string line_;

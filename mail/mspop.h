@@ -49,14 +49,15 @@ class TmsPOPClient : public TmsClientSocket {
   // one second more for every kMinTransferRate octets the message has.
   static constexpr int kCommandTimeOuts = 2;
   static constexpr int64_t kMinTransferRate = 4096;
-  // Header blocks beyond this many octets are cut at a line boundary.
+  // Header blocks beyond this many octets (each line counted with the bytes
+  // that hold it) are cut at a line boundary.
   static constexpr int64_t kMaxHeaderBlock = int64_t{1} << 20;
 
   void Login();
   // STAT; a reply without a message count, or with a negative one, raises.
   void RefreshStatus();
   // The header block (TOP n 1) of the current message into MailMessage: its
-  // header lines go to Headers (at most kMaxHeaderBlock octets; lines end at
+  // header lines go to Headers (at most kMaxHeaderBlock; lines end at
   // LF, a lone CR is part of its line) and the first body line, if any, to Body.
   void RetrieveHeaders();
   // The whole current message (RETR) into MailMessage. listedSize is the size

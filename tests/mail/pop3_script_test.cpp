@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "mail/msexcept.h"
@@ -230,5 +231,40 @@ TEST(Pop3Script, OversizedHeaderBlockIsCutAtALine) {
   EXPECT_EQ("", message.Headers.GetFieldValue("Message-ID"));
   EXPECT_EQ(77, c.pop.GetMessageSize());
 }
+
+#ifdef VIGILO_PEAK_PROBE
+// Hostile header blocks cost no more than the cap: 50 MB of tiny header lines, then a 40 MB
+// first body line of lone CRs, measured as the peak memory of a fresh process.
+TEST(Pop3Memory, HostileHeaderBlocksStayNearTheCap) {
+  std::string tiny;
+  while (tiny.size() < 50u << 20)
+    tiny += "X-A: b\r\n";
+  std::string lone = "Subject: s\r\n\r\n";
+  while (lone.size() < 40u << 20)
+    lone += "a\rb\r";
+  ScriptedServer server(
+      Session({Expect("TOP 1 1"), Send("+OK\r\n" + tiny + ".\r\n"), Expect("TOP 2 1"),
+               Send("+OK\r\n" + lone + "\r\n.\r\n"), Expect("QUIT"), Send("+OK\r\n")}));
+  tiny.clear();
+  lone.clear();
+  FILE* probe =
+      popen((std::string(VIGILO_PEAK_PROBE) + " " + std::to_string(server.Port())).c_str(), "r");
+  ASSERT_NE(probe, nullptr);
+  long base = 0, first = 0, second = 0;
+  const int got = fscanf(probe, "%ld %ld %ld", &base, &first, &second);
+  pclose(probe);
+  ASSERT_EQ(got, 3) << server.Failure();
+  EXPECT_TRUE(server.Finished()) << server.Failure();
+#if defined(__SANITIZE_ADDRESS__)
+  const long slack = 48 << 10;  // the sanitizer's red zones and quarantine
+#else
+  const long slack = 4 << 10;
+#endif
+  const long cap = static_cast<long>(ms::TmsPOPClient::kMaxHeaderBlock >> 10);
+  EXPECT_LT(first - base, cap + slack) << "KiB beyond the start";
+  EXPECT_LT(second - base, cap + slack) << "KiB beyond the start";
+  std::printf("peak memory beyond the start: %ld KiB, %ld KiB\n", first - base, second - base);
+}
+#endif
 
 }  // namespace
