@@ -252,12 +252,12 @@ void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<tmailhead>
 
   std::vector<bool> doomed(static_cast<std::size_t>(count), false);
   for (const tmailhead& mark : marks) {
-    const ServerMatch m = FindServerIndex(mark, server);
+    const ServerMatch m = FindServerIndex(mark, server, u.Heads);  // the last check's records
     if (m.Kind == MatchKind::Found) {
       doomed[static_cast<std::size_t>(m.Index)] = true;
     } else if (m.Kind == MatchKind::Ambiguous) {
       WriteErrorLog("Сообщение " + Trim(mark.MessageID) +
-                        " не удалено: на сервере несколько сообщений с таким ключом",
+                        " не удалено: несколько сообщений с таким ключом, не ясно, какое удалить",
                     i);
     }
   }

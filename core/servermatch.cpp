@@ -23,12 +23,16 @@ std::string RecordKey(const ms::TmsMessage& message, int64_t size) {
       MessageKey(message.Headers.GetFieldValue("Message-ID"), message.Headers, body, size)));
 }
 
-ServerMatch FindServerIndex(const tmailhead& record, const std::vector<ServerMessage>& server) {
+ServerMatch FindServerIndex(const tmailhead& record, const std::vector<ServerMessage>& server,
+                            const std::vector<tmailhead>& records) {
   const bool serverIds = std::any_of(server.begin(), server.end(),
                                      [](const ServerMessage& m) { return !m.UniqueID.empty(); });
   const bool byId = serverIds && !record.UniqueID.empty();
   const std::string key = Trim(record.MessageID);
   if (!byId && key.empty()) return {};
+  if (!byId && std::count_if(records.begin(), records.end(),
+                             [&](const tmailhead& r) { return Trim(r.MessageID) == key; }) > 1)
+    return {MatchKind::Ambiguous, -1};
   ServerMatch match;
   for (std::size_t i = 0; i < server.size(); ++i) {
     const bool same = byId ? server[i].UniqueID == record.UniqueID : server[i].Key == key;
@@ -55,7 +59,8 @@ std::string ReadRecordKey(ms::TmsPOPClient& pop, int index) {
   return RecordKey(message, KeyNeedsSize(message) ? pop.GetMessageSize() : -1);
 }
 
-ServerMatch LocateMessage(ms::TmsPOPClient& pop, const tmailhead& record) {
+ServerMatch LocateMessage(ms::TmsPOPClient& pop, const tmailhead& record,
+                          const std::vector<tmailhead>& records) {
   const int count = std::min(pop.MessageCount(), kMaxCheckedMessages);
   std::vector<ServerMessage> server;
   const bool ids = ReadUniqueIds(pop, count, server);
@@ -63,7 +68,7 @@ ServerMatch LocateMessage(ms::TmsPOPClient& pop, const tmailhead& record) {
     for (int i = 0; i < count; ++i)
       server[static_cast<std::size_t>(i)].Key = ReadRecordKey(pop, i);
   }
-  return FindServerIndex(record, server);
+  return FindServerIndex(record, server, records);
 }
 
 }  // namespace vigilo

@@ -50,8 +50,11 @@ struct ServerMatch {
 
 // The message on the server that `record` names. When the record has a unique id
 // and the server gave unique ids, only the id decides; otherwise the record's
-// trimmed key must equal exactly one message's key.
-ServerMatch FindServerIndex(const tmailhead& record, const std::vector<ServerMessage>& server);
+// trimmed key must equal exactly one message's key, and no other record of
+// `records` (the list the record belongs to) may have that key: a mark on one of
+// two records with one key cannot say which message it meant.
+ServerMatch FindServerIndex(const tmailhead& record, const std::vector<ServerMessage>& server,
+                            const std::vector<tmailhead>& records = {});
 
 // The unique ids of the first `count` messages into `server` (sized to count);
 // false when the server does not offer UIDL (the ids stay "").
@@ -63,6 +66,7 @@ std::string ReadRecordKey(ms::TmsPOPClient& pop, int index);
 // For an operation on one recorded message in a session of its own (logged in):
 // finds its position on the server by UIDL, or by reading every message's key
 // when the record or the server has no unique id.
-ServerMatch LocateMessage(ms::TmsPOPClient& pop, const tmailhead& record);
+ServerMatch LocateMessage(ms::TmsPOPClient& pop, const tmailhead& record,
+                          const std::vector<tmailhead>& records = {});
 
 }  // namespace vigilo
