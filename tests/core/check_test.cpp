@@ -104,6 +104,9 @@ TEST(BlacklistTest, WholeTextWithoutRegardToCase) {
   EXPECT_FALSE(IsBlacklisted(black, "Иван Петров <IVAN@Mail.Example> "));
   // Bytes that are not UTF-8 are compared as they are.
   EXPECT_FALSE(SameSenderText("\xc8", "\xe8"));
+  // An empty entry names no sender, not even a message without From.
+  EXPECT_FALSE(IsBlacklisted({"", "  "}, ""));
+  EXPECT_FALSE(IsBlacklisted({""}, " "));
 }
 
 TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {
