@@ -18,7 +18,7 @@ using namespace vigilo;
 class NoAutostart : public Autostart {
  public:
   bool Exists() const override { return false; }
-  void Set(const std::string&) override {}
+  std::string Set(const std::string&) override { return {}; }
   void Remove() override {}
 };
 

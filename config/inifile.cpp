@@ -2,9 +2,9 @@
 
 #include <charconv>
 
+#include "base/text.h"
 #include "platform/atomicfile.h"
 #include "platform/regsyntax.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 
@@ -26,7 +26,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
       const std::string name = Trim(line.substr(1, close - 1));
       current = nullptr;
       for (auto& s : sections_) {
-        if (RegNameEquals(s.name, name)) current = &s;
+        if (EqualsNoCase(s.name, name)) current = &s;
       }
       if (!current) {
         sections_.push_back({name, {}});
@@ -40,7 +40,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
     const std::string value = Trim(line.substr(eq + 1));
     bool found = false;
     for (auto& [k, v] : current->entries) {
-      if (RegNameEquals(k, key)) {
+      if (EqualsNoCase(k, key)) {
         found = true;  // the first occurrence wins, as the system's reader does
         break;
       }
@@ -51,7 +51,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
 
 const IniFile::Section* IniFile::Find(const std::string& section) const {
   for (const auto& s : sections_) {
-    if (RegNameEquals(s.name, section)) return &s;
+    if (EqualsNoCase(s.name, section)) return &s;
   }
   return nullptr;
 }
@@ -72,7 +72,7 @@ std::vector<std::string> IniFile::Keys(const std::string& section) const {
 std::optional<std::string> IniFile::Read(const std::string& section, const std::string& key) const {
   if (const Section* s = Find(section)) {
     for (const auto& [k, v] : s->entries) {
-      if (RegNameEquals(k, Trim(key))) return v;
+      if (EqualsNoCase(k, Trim(key))) return v;
     }
   }
   return std::nullopt;
@@ -103,7 +103,7 @@ void IniFile::Write(const std::string& section, const std::string& key, const st
     if (c == '\n' || c == '\r') c = ' ';
   }
   for (auto& [k, v] : s->entries) {
-    if (RegNameEquals(k, key)) {
+    if (EqualsNoCase(k, key)) {
       v = clean;
       return;
     }
@@ -112,7 +112,7 @@ void IniFile::Write(const std::string& section, const std::string& key, const st
 }
 
 void IniFile::EraseSection(const std::string& section) {
-  std::erase_if(sections_, [&](const Section& s) { return RegNameEquals(s.name, section); });
+  std::erase_if(sections_, [&](const Section& s) { return EqualsNoCase(s.name, section); });
 }
 
 std::string IniFile::Save() const {

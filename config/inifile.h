@@ -28,7 +28,7 @@ class IniFile {
   void Write(const std::string& section, const std::string& key, const std::string& value);
   void EraseSection(const std::string& section);
   // Writes the whole file atomically. Returns "" or the failure.
-  std::string Save() const;
+  [[nodiscard]] std::string Save() const;
 
   const std::string& path() const { return path_; }
 

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
+#include "base/text.h"
+#include "base/utf8.h"
+#include "config/settings.h"
 #include "platform/errorlog.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 namespace {
@@ -59,45 +63,26 @@ void tusers::ComputeDirs(tuser& u) const {
 void tusers::Load() {
   RegistryBatch batch(reg_);  // the values written back reach the store together
   Conf.clear();
-  Users = Delay = Lan = Visual = 0;
-  Ponty = delType = delBlack = ChIfCon = AutoRun = false;
-  Sound.clear();
-  Post.clear();
-  Avir.clear();
-  Ras.clear();
+  Users = 0;
+  for (const auto& s : GlobalSettings()) {  // nothing read yet: zero, not the defaults
+    std::visit([this](auto member) { this->*member = {}; }, s.member);
+  }
+  AutoRun = false;
   Black.clear();
-  stored_users_ = 0;
+  stored_keys_.clear();
 
   const std::string root = kRoot;
   if (!reg_.KeyExists(root)) return FirstStart(false, "");
-  const auto str = [&](const char* name) {
-    return ShortStr(reg_.ReadString(root, name).value_or(""));
-  };
-
-  const auto delay = reg_.ReadInteger(root, "Delay");
-  if (!delay) return FirstStart(true, "\"Delay\" is missing or not a number");
-  Delay = *delay;
-  Sound = str("Sound");
-  Post = str("Post");
-  Avir = str("Avir");
-  const auto lan = reg_.ReadInteger(root, "Lan");
-  if (!lan) return FirstStart(true, "\"Lan\" is missing or not a number");
-  Lan = *lan;
-  Ras = str("Ras");
-  const auto visual = reg_.ReadInteger(root, "Visual");
-  if (!visual) return FirstStart(true, "\"Visual\" is missing or not a number");
-  Visual = *visual;
-  const auto users = reg_.ReadInteger(root, "Users");
-  if (!users || *users < 0) return FirstStart(true, "\"Users\" is missing or not a count");
-  const auto flag = [&](const char* name, bool def) {
-    if (const auto v = reg_.ReadBool(root, name)) return *v;
-    reg_.WriteBool(root, name, def);
-    return def;
-  };
-  Ponty = flag("Ponty", true);
-  delType = flag("delType", false);
-  delBlack = flag("delBlack", false);
-  ChIfCon = flag("ChIfCon", false);
+  int32_t users = 0;
+  const std::string damaged = LoadSettings(
+      GlobalSettings(), reg_, root, *this, "", [this](const std::string& m) { Log(m); },
+      [&]() -> std::string {
+        const auto v = reg_.ReadInteger(root, "Users");
+        if (!v || *v < 0) return "\"Users\" is missing or not a count";
+        users = *v;
+        return {};
+      });
+  if (!damaged.empty()) return FirstStart(true, damaged);
 
   AutoRun = autorun_.Exists();
 
@@ -107,19 +92,16 @@ void tusers::Load() {
     if (const auto v = reg_.ReadString(black, name)) Black.push_back(*v);
   }
 
-  // Only keys that exist can be loaded: a wild count sizes nothing.
-  int32_t highest = 0;
-  for (const auto& name : reg_.SubKeyNames(root))
-    highest = std::max(highest, KeyNumber(name));
-  const int32_t count = std::min(*users, highest);
-  stored_users_ = count;
+  // Only the keys that exist are visited: a wild count sizes nothing, and the
+  // missing ones are logged in one line.
+  std::set<int32_t> numbers;
+  for (const auto& name : reg_.SubKeyNames(root)) {
+    const int32_t n = KeyNumber(name);
+    if (n >= 1 && n <= users) numbers.insert(n);
+  }
   bool kept_copy = false;
-  for (int32_t n = 1; n <= *users; ++n) {
-    if (n > count) {
-      Log("configuration keys " + std::to_string(n) + " to " + std::to_string(*users) +
-          " are missing");
-      break;
-    }
+  for (const int32_t n : numbers) {
+    stored_keys_.insert(n);
     tuser u;
     std::string why;
     if (LoadConf(n, u, why)) {
@@ -129,80 +111,32 @@ void tusers::Load() {
     }
     // Left out; the configurations after it load on their own keys.
     const std::string what = "configuration " + std::to_string(n) + " not loaded: " + why;
-    if (reg_.KeyExists(ConfKey(n)) && !kept_copy) {
+    if (!kept_copy) {
       reg_.KeepCopy(what);  // a later save renumbers the keys
       kept_copy = true;
     } else {
       Log(what);
     }
   }
+  if (const auto missing = static_cast<int64_t>(users) - static_cast<int64_t>(numbers.size());
+      missing > 0) {
+    int32_t first = 1;
+    while (numbers.count(first))
+      ++first;
+    Log(std::to_string(missing) + " of " + std::to_string(users) +
+        " configuration keys are missing, the first is " + std::to_string(first));
+  }
   Users = static_cast<int32_t>(Conf.size());
-  if (Users == 0 && *users > 0) AddConf();  // nothing usable: offer one to fill in
+  if (Users == 0 && users > 0) AddConf();  // nothing usable: offer one to fill in
 }
 
 bool tusers::LoadConf(int32_t number, tuser& u, std::string& why) {
   const std::string key = ConfKey(number);
-  if (!reg_.KeyExists(key)) {
-    why = "its key is missing";
-    return false;
-  }
-  std::vector<std::pair<std::string, RegValue>> write_back;
-  const auto str = [&](const char* name, bool* bad = nullptr) {
-    const auto v = reg_.ReadString(key, name);
-    if (!v && bad) *bad = true;
-    return ShortStr(v.value_or(""));
-  };
-  u.ConfigNM = str("ConfigNM");
-  u.Host = str("Host");
-  const auto port = reg_.ReadInteger(key, "Port");
-  if (!port) {
-    why = "\"Port\" is missing or not a number";
-    return false;
-  }
-  u.Port = *port;
-  bool smtp_bad = false;
-  u.SMTPHost = str("SMTPHost", &smtp_bad);
-  const auto smtp_port = reg_.ReadInteger(key, "SMTPPort");
-  if (!smtp_port || smtp_bad) {
-    u.SMTPHost.clear();
-    u.SMTPPort = 25;
-    write_back.emplace_back("SMTPHost", RegValue::Str(""));
-    write_back.emplace_back("SMTPPort", RegValue::Dword(25));
-  } else {
-    u.SMTPPort = *smtp_port;
-  }
-  bool adress_bad = false;
-  u.Adress = str("Adress", &adress_bad);
-  if (adress_bad) write_back.emplace_back("Adress", RegValue::Str(""));
-  u.UserName = str("UserName");
-  const auto stored_pwd = reg_.ReadString(key, "UserPwd");
-  if (!stored_pwd) {
-    why = "\"UserPwd\" is not a string";
-    return false;
-  }
-  try {
-    u.UserPwd = ShortStr(DecodePwd(*stored_pwd, Trim(u.UserName)));
-  } catch (const std::invalid_argument&) {
-    why = "\"UserPwd\" is not a well-formed digit string";
-    return false;
-  }
+  why = LoadSettings(ConfigurationSettings(), reg_, key, u,
+                     "configuration " + std::to_string(number) + ": ",
+                     [this](const std::string& m) { Log(m); });
+  if (!why.empty()) return false;
   u.Connected = u.Deleted = false;
-  const auto view = reg_.ReadBool(key, "ViewMail");
-  if (!view) {
-    why = "\"ViewMail\" is missing or not a number";
-    return false;
-  }
-  u.ViewMail = *view;
-  if (const auto na = reg_.ReadBool(key, "NonActive")) {
-    u.NonActive = *na;
-  } else {
-    u.NonActive = false;
-    write_back.emplace_back("NonActive", RegValue::Dword(0));
-  }
-  // Defaults go back only into a key that loaded: a broken key is left as it is.
-  for (const auto& [name, value] : write_back)
-    reg_.SetValue(key, name, value);
-  LoadSecurity(number, u);
   u.StoredKey = number;
   ComputeDirs(u);
   return true;
@@ -210,7 +144,7 @@ bool tusers::LoadConf(int32_t number, tuser& u, std::string& why) {
 
 void tusers::FirstStart(bool damaged, const std::string& why) {
   if (damaged) reg_.KeepCopy("global settings damaged (" + why + "), starting with defaults");
-  stored_users_ = 0;  // keys beyond the new list are left as they are
+  stored_keys_.clear();  // keys beyond the new list are left as they are
   Users = 0;
   Conf.clear();
   AddConf();
@@ -219,10 +153,9 @@ void tusers::FirstStart(bool damaged, const std::string& why) {
 
 int32_t tusers::AddConf() {
   tuser u;
+  ApplyDefaults(ConfigurationSettings(), u);
   u.Index = static_cast<int32_t>(Conf.size());
   u.ConfigNM = "Конфигурация " + std::to_string(Users + 1);
-  u.Port = 110;
-  u.SMTPPort = 25;
   ComputeDirs(u);
   Conf.push_back(std::move(u));
   Users = static_cast<int32_t>(Conf.size());
@@ -232,21 +165,11 @@ int32_t tusers::AddConf() {
 void tusers::Save() {
   RegistryBatch batch(reg_);
   const std::string root = kRoot;
-  const auto trimmed = [](const std::string& s) { return ShortStr(Trim(s)); };
-  reg_.WriteInteger(root, "Delay", Delay);
-  reg_.WriteString(root, "Sound", trimmed(Sound));
-  reg_.WriteString(root, "Post", trimmed(Post));
-  reg_.WriteString(root, "Avir", trimmed(Avir));
-  reg_.WriteInteger(root, "Lan", Lan);
-  reg_.WriteString(root, "Ras", trimmed(Ras));
-  reg_.WriteInteger(root, "visual", Visual);
-  reg_.WriteBool(root, "Ponty", Ponty);
-  reg_.WriteBool(root, "delType", delType);
-  reg_.WriteBool(root, "ChIfCon", ChIfCon);
-  reg_.WriteBool(root, "delBlack", delBlack);
+  SaveSettings(GlobalSettings(), reg_, root, *this);
 
   if (AutoRun) {
-    autorun_.Set(program_file_);
+    if (const std::string error = autorun_.Set(program_file_); !error.empty())
+      AppendErrorLog(ErrorLogPath(), "autostart", "the entry cannot be written: " + error);
   } else {
     autorun_.Remove();
   }
@@ -264,12 +187,10 @@ void tusers::Save() {
 
   // Values of the configuration keys as they are now, so that a record moving to
   // another number takes its key's other values along and leaves none behind.
-  const int32_t old_users = std::max(stored_users_, Users);
-  std::vector<std::vector<std::pair<std::string, RegValue>>> old_keys(
-      static_cast<std::size_t>(old_users) + 1);
+  std::map<int32_t, std::vector<std::pair<std::string, RegValue>>> old_keys;
   for (const tuser& u : Conf) {
-    if (u.Deleted || u.StoredKey < 1 || u.StoredKey > old_users) continue;
-    auto& values = old_keys[static_cast<std::size_t>(u.StoredKey)];
+    if (u.Deleted || !stored_keys_.count(u.StoredKey)) continue;
+    auto& values = old_keys[u.StoredKey];
     const std::string key = ConfKey(u.StoredKey);
     for (const auto& name : reg_.ValueNames(key)) {
       if (auto v = reg_.GetValue(key, name)) values.emplace_back(name, std::move(*v));
@@ -284,33 +205,28 @@ void tusers::Save() {
     if (u.StoredKey != n) {
       for (const auto& name : reg_.ValueNames(key))
         reg_.DeleteValue(key, name);
-      if (u.StoredKey >= 1 && u.StoredKey <= old_users) {
-        for (const auto& [name, v] : old_keys[static_cast<std::size_t>(u.StoredKey)]) {
+      if (const auto old = old_keys.find(u.StoredKey); old != old_keys.end()) {
+        for (const auto& [name, v] : old->second)
           reg_.SetValue(key, name, v);
-        }
       }
     }
-    reg_.WriteString(key, "ConfigNM", trimmed(u.ConfigNM));
-    reg_.WriteString(key, "Host", trimmed(u.Host));
-    reg_.WriteInteger(key, "Port", u.Port);
-    reg_.WriteString(key, "SMTPHost", trimmed(u.SMTPHost));
-    reg_.WriteInteger(key, "SMTPPort", u.SMTPPort);
-    reg_.WriteString(key, "Adress", trimmed(u.Adress));
-    reg_.WriteString(key, "UserName", trimmed(u.UserName));
-    reg_.WriteString(key, "UserPwd", EncodePwd(trimmed(u.UserPwd), Trim(u.UserName)));
-    reg_.WriteBool(key, "ViewMail", u.ViewMail);
-    reg_.WriteBool(key, "NonActive", u.NonActive);
-    SaveSecurity(key, u);
+    SaveSettings(ConfigurationSettings(), reg_, key, u);
     u.StoredKey = n;
   }
-  for (int32_t k = n + 1; k <= old_users; ++k)
-    reg_.DeleteKey(ConfKey(k));
+  // The keys of the old list beyond the new one go; keys the list never held stay.
+  const int32_t old_last = std::max(stored_keys_.empty() ? 0 : *stored_keys_.rbegin(), Users);
+  for (const auto& name : reg_.SubKeyNames(root)) {
+    const int32_t k = KeyNumber(name);
+    if (k > n && k <= old_last) reg_.DeleteKey(ConfKey(k));
+  }
 
   std::erase_if(Conf, [](const tuser& u) { return u.Deleted; });
-  for (std::size_t i = 0; i < Conf.size(); ++i)
+  stored_keys_.clear();
+  for (std::size_t i = 0; i < Conf.size(); ++i) {
     Conf[i].Index = static_cast<int32_t>(i);
+    stored_keys_.insert(Conf[i].StoredKey);
+  }
   Users = n;
-  stored_users_ = n;
   reg_.WriteInteger(root, "Users", Users);
 }
 

@@ -4,6 +4,7 @@
 // "Software\Brenna\Vigilo".
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,11 +17,6 @@ namespace vigilo {
 // Stored texts are limited to 255 characters; longer ones are cut at a character boundary.
 inline constexpr std::size_t kShortStringChars = 255;
 std::string ShortStr(std::string_view s);
-
-// A certificate's SHA-256 fingerprint as 64 lower-case hexadecimal digits; letter
-// case, colons, blanks and a label before "=" (as openssl prints it) are ignored.
-// "" when text is not one.
-std::string NormalizeTrustCert(std::string_view text);
 
 // One message on the server, from its header.
 struct tmailhead {
@@ -126,15 +122,13 @@ class tusers {
   std::string ConfKey(int32_t n) const;
   void FirstStart(bool damaged, const std::string& why);
   bool LoadConf(int32_t number, tuser& u, std::string& why);
-  void LoadSecurity(int32_t number, tuser& u);
-  void SaveSecurity(const std::string& key, const tuser& u);
   void Log(const std::string& message) const;
 
   RegistryStore& reg_;
   Autostart& autorun_;
   std::string program_folder_;
   std::string program_file_;
-  int32_t stored_users_ = 0;  // configuration keys that may exist in the store
+  std::set<int32_t> stored_keys_;  // configuration keys the list was loaded from or saved to
 };
 
 }  // namespace vigilo

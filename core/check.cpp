@@ -7,12 +7,13 @@
 #include <set>
 #include <utility>
 
+#include "base/text.h"
+#include "base/utf8.h"
 #include "core/mailhint.h"
 #include "core/servermatch.h"
 #include "mail/msmsgcls.h"
 #include "platform/errorlog.h"
 #include "platform/sound.h"
-#include "platform/utf8.h"
 #include "viewer/CyrCoder.h"
 #include "viewer/blacklist.h"
 #include "viewer/msgstore.h"
@@ -21,14 +22,6 @@ namespace vigilo {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Keys and file names compare without regard to letter case.
-std::string LowerAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return s;
-}
 
 // Deletes every "m_" file of in_dir whose name is not in `keep` (lower case).
 void PruneCache(const std::string& in_dir, const std::set<std::string>& keep) {
@@ -40,7 +33,7 @@ void PruneCache(const std::string& in_dir, const std::set<std::string>& keep) {
     if (!e.is_regular_file(ec) || e.is_symlink(ec)) continue;  // normal files only
     const std::string name = e.path().filename().string();
     if (!IsMessageFileName(name)) continue;
-    if (!keep.count(LowerAscii(name))) gone.push_back(e.path());
+    if (!keep.count(AsciiLower(name))) gone.push_back(e.path());
   }
   for (const fs::path& p : gone)
     fs::remove(p, ec);
@@ -289,7 +282,7 @@ void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<tmailhead>
                static_cast<uint8_t>(DetectCodePage(f.Subject)));
     u.Heads[static_cast<std::size_t>(kept)].UniqueID = server[k].UniqueID;
     ++kept;
-    cache.insert(LowerAscii(MessageFileName(id)));
+    cache.insert(AsciiLower(MessageFileName(id)));
   }
   PruneCache(u.InDir, cache);
   view_.ReleaseProgress();

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/text.h"
 #include "core/check.h"
 #include "core/mailhint.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "base/text.h"
 #include "mail/mstls.h"
 
 namespace vigilo {
@@ -12,13 +13,6 @@ const char kWantsAuth[] = " (сервер требует вход: включи�
 const char kBadLogin[] = " (сервер не принял имя или пароль SMTP: проверьте их в настройках)";
 const char kLocalRefusal[] =
     " (пароль не отправлен без шифрования: включите STARTTLS или TLS в настройках)";
-
-std::string Lower(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 bool Has(const std::string& lower, const char* word) {
   return lower.find(word) != std::string::npos;
@@ -31,7 +25,7 @@ bool MentionsTls(const std::string& l) {
 }  // namespace
 
 std::string MailErrorHint(const std::string& text) {
-  const std::string l = Lower(text.substr(0, 512));
+  const std::string l = AsciiLower(std::string_view(text).substr(0, 512));
   // Our own refusal to send a password over a plain connection.
   if (Has(l, "needs an encrypted connection")) return kLocalRefusal;
   if (l.rfind("-err", 0) == 0) {

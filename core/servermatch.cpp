@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "mail/msmsgcls.h"
-#include "platform/utf8.h"
 #include "viewer/msgstore.h"
 
 namespace vigilo {

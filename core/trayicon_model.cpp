@@ -1,6 +1,6 @@
 #include "core/trayicon_model.h"
 
-#include "platform/utf8.h"
+#include "base/utf8.h"
 
 namespace vigilo {
 

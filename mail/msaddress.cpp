@@ -25,7 +25,7 @@ void TmsAttItem::SetFileName(const std::string& name) {
   file_name_ = CutShortString(name);
   if (file_name_.empty()) return;
   ContentType = ContentTypeOfFile(file_name_);
-  std::string t = UpperCase(ContentType);
+  std::string t = AsciiUpper(ContentType);
   if (t == "TEXT/PLAIN" || t == "TEXT/RTF" || t == "TEXT/HTML")
     EncodingKind = ekQuotedPrintable;
   else if (t == "MESSAGE/RFC822")

@@ -353,7 +353,7 @@ std::string EncodeHeaderWords(const std::string& text, const std::string& charse
   std::size_t room = 75 > head.size() + 2 ? 75 - head.size() - 2 : 4;
   std::size_t max_bytes = room / 4 * 3;
   if (max_bytes < 3) max_bytes = 3;
-  bool utf8 = SameText(charset, "utf-8");
+  bool utf8 = EqualsNoCase(charset, "utf-8");
   std::string out;
   std::size_t s = 0;
   while (s < text.size()) {

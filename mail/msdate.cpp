@@ -78,7 +78,7 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 void ParseMailDate(const std::string& text, TDateTime& dateTime, std::string& zone) {
   dateTime = 0;
   zone.clear();
-  std::string s = UpperCase(StripQuotes(text));
+  std::string s = AsciiUpper(StripQuotes(text));
   if (s.empty()) return;
   try {
     SkipToDigit(s);

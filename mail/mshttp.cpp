@@ -67,7 +67,7 @@ void TmsHTTPClient::SetURL(const std::string& value) {
     if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) throw EmsError("Invalid URL");
   url_ = value;
   std::string s = value;
-  if (UpperCase(s.substr(0, 7)) == "HTTP://") s.erase(0, 7);
+  if (AsciiUpper(s.substr(0, 7)) == "HTTP://") s.erase(0, 7);
   const size_t slash = s.find('/');
   const std::string host = slash == std::string::npos ? s : s.substr(0, slash);
   if (host.empty()) throw EmsError("Invalid URL");
@@ -130,7 +130,7 @@ int TmsHTTPClient::Get() {
 
   ResponseBody.str(std::string());
   ResponseBody.clear();
-  if (UpperCase(Trim(Headers.GetFieldValue("Transfer-Encoding"))) == "CHUNKED") {
+  if (AsciiUpper(Trim(Headers.GetFieldValue("Transfer-Encoding"))) == "CHUNKED") {
     ReceiveChunked(ResponseBody);
   } else {
     const int64_t length = LengthOf(Headers.GetFieldValue("Content-Length"));

@@ -14,11 +14,11 @@ namespace {
 constexpr std::size_t kMaxHeaderLine = 998;
 
 bool NameIs(const TmsAttItem& item, const char* name) {
-  return LowerCase(ExtractFileName(item.FileName())) == name;
+  return AsciiLower(ExtractFileName(item.FileName())) == name;
 }
 
 bool NameBeginsWithAlt(const TmsAttItem& item) {
-  return LowerCase(ExtractFileName(item.FileName())).rfind("_alt.", 0) == 0;
+  return AsciiLower(ExtractFileName(item.FileName())).rfind("_alt.", 0) == 0;
 }
 
 const char* CharSetLabel(TmsCharSet cs) {

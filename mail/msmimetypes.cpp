@@ -25,7 +25,7 @@ void ReadMimeTypes(const std::string& path, TypeMap& map) {
     std::string type, ext;
     if (!(words >> type)) continue;
     while (words >> ext)
-      map[LowerCase(ext)] = type;  // later files win
+      map[AsciiLower(ext)] = type;  // later files win
   }
 }
 
@@ -66,7 +66,7 @@ std::string ContentTypeOfFile(const std::string& path) {
   if (dot == std::string::npos || dot + 1 == name.size()) return "application/octet-stream";
   std::lock_guard<std::mutex> lock(map_mutex);
   const TypeMap& m = Map();
-  auto it = m.find(LowerCase(name.substr(dot + 1)));
+  auto it = m.find(AsciiLower(name.substr(dot + 1)));
   return it == m.end() || it->second.empty() ? "application/octet-stream" : it->second;
 }
 

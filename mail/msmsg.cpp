@@ -31,11 +31,11 @@ std::string ReadAll(std::istream& in) {
 }
 
 bool NameBeginsWith(const TmsAttItem& item, const std::string& prefix) {
-  return LowerCase(ExtractFileName(item.FileName())).rfind(prefix, 0) == 0;
+  return AsciiLower(ExtractFileName(item.FileName())).rfind(prefix, 0) == 0;
 }
 
 bool NameIs(const TmsAttItem& item, const std::string& name) {
-  return LowerCase(ExtractFileName(item.FileName())) == name;
+  return AsciiLower(ExtractFileName(item.FileName())) == name;
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ std::string TmsCustomMessage::ContentType() const {
 }
 
 void TmsCustomMessage::SetContentType(const std::string& type) {
-  content_type_ = LowerCase(type);
+  content_type_ = AsciiLower(type);
 }
 
 void TmsCustomMessage::CheckValid() const {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text.h"
+
 namespace ms {
 
 // A list of text lines (the body of a message, a block of header lines ...).
@@ -112,11 +114,11 @@ class TmsHeaders : public std::vector<std::string> {
 
 // ---- text routines ----
 
-// Removes leading and trailing bytes <= ' ' (blanks and control characters).
-std::string Trim(const std::string& text);
-std::string UpperCase(const std::string& text);
-std::string LowerCase(const std::string& text);
-bool SameText(const std::string& a, const std::string& b);
+using vigilo::AsciiLower;
+using vigilo::AsciiUpper;
+using vigilo::EqualsNoCase;
+using vigilo::Trim;
+
 // Cuts to at most Max bytes; when the text is UTF-8 the cut never splits a character.
 std::string CutShortString(const std::string& text, std::size_t max = kShortStringMax);
 

@@ -22,7 +22,7 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 
 // Transfer kind and uuencode flag of a Content-Transfer-Encoding value.
 std::uint8_t KindOf(const std::string& encoding, bool& uue) {
-  std::string e = LowerCase(encoding);
+  std::string e = AsciiLower(encoding);
   uue = false;
   if (e == "base64") return ekBase64;
   if (StartsWith(e, "x-uue")) {
@@ -37,7 +37,7 @@ std::uint8_t KindOf(const std::string& encoding, bool& uue) {
 void AppendEncodedLine(const std::string& line, bool uue, std::string& data) {
   if (line.empty()) return;
   if (uue) {
-    if (IsUUBegin(line) || line == "`" || SameText(line, "end")) return;
+    if (IsUUBegin(line) || line == "`" || EqualsNoCase(line, "end")) return;
     data += DecodeUULine(line);
   } else {
     DecodeBase64Append(line, data);
@@ -70,8 +70,8 @@ void SetNameKeepingType(TmsAttItem& item, const std::string& name) {
 
 TmsCharSet CharSetOf(const std::string& contentType, TmsCharSet current) {
   std::string cs = GetHeaderParameter("charset", contentType);
-  if (SameText(cs, "iso-2022-jp")) return csISO2022jp;
-  if (SameText(cs, "utf-8")) return csUTF8;
+  if (EqualsNoCase(cs, "iso-2022-jp")) return csISO2022jp;
+  if (EqualsNoCase(cs, "utf-8")) return csUTF8;
   return current;
 }
 
@@ -117,7 +117,7 @@ void TmsCustomDecoder::Decode() {
 void TmsCustomDecoder::DecodeMime() {
   if (main_headers_.GetFieldValue("X-Mailer") == "V Mailsystem R #0001")
     main_headers_.RemoveField("Content-Type");
-  const std::string ct = LowerCase(main_headers_.GetFullFieldValue("Content-type"));
+  const std::string ct = AsciiLower(main_headers_.GetFullFieldValue("Content-type"));
   if (ct.find("multipart/alternative") != std::string::npos) {
     alternative_message_ = true;
     DecodeMultipart();
@@ -127,7 +127,7 @@ void TmsCustomDecoder::DecodeMime() {
     DecodeSingleAttachment();
   } else {
     std::string name = GetHeaderParameter("name", ct);
-    if (!name.empty() && !SameText(name, "cc:Mail"))
+    if (!name.empty() && !EqualsNoCase(name, "cc:Mail"))
       DecodeSingleAttachment();
     else
       DecodeTextBody();
@@ -136,12 +136,12 @@ void TmsCustomDecoder::DecodeMime() {
 
 void TmsCustomDecoder::DecodeTextBody() {
   const std::string ct = main_headers_.GetFullFieldValue("Content-Type");
-  const std::string bare = LowerCase(FirstToken(ct));
+  const std::string bare = AsciiLower(FirstToken(ct));
   if (bare == "text/html" || bare == "text/rtf") target_.SetContentType(bare);
-  const std::string cte = LowerCase(main_headers_.GetFieldValue("Content-Transfer-Encoding"));
+  const std::string cte = AsciiLower(main_headers_.GetFieldValue("Content-Transfer-Encoding"));
   const bool qp =
       cte == "quoted-printable" ||
-      LowerCase(main_headers_.GetFieldValue("X-MIME-Autoconverted")).find("quoted-printable") !=
+      AsciiLower(main_headers_.GetFieldValue("X-MIME-Autoconverted")).find("quoted-printable") !=
           std::string::npos;
   const bool b64 = cte == "base64";
   TmsCharSet cs = CharSetOf(ct, target_.CharSet);
@@ -217,7 +217,7 @@ void TmsCustomDecoder::UUExtract(const std::string& beginLine) {
       backquote = true;
       break;
     }
-    if (SameText(line, "end")) break;
+    if (EqualsNoCase(line, "end")) break;
     if (!line.empty()) item.Data += DecodeUULine(line);
     if (++count % 4096 == 0) PumpMessages();
   }
@@ -225,7 +225,7 @@ void TmsCustomDecoder::UUExtract(const std::string& beginLine) {
   // The "end" line after the closing backquote.
   if (backquote) {
     std::size_t pos = source_.Position();
-    if (source_.ReadLine(line) && !SameText(line, "end")) source_.Seek(pos);
+    if (source_.ReadLine(line) && !EqualsNoCase(line, "end")) source_.Seek(pos);
   }
 }
 
@@ -310,7 +310,7 @@ bool TmsCustomDecoder::DecodeFirstPart() {
   ReadHeaders(part_headers_);
   std::string ct = part_headers_.GetFullFieldValue("Content-Type");
   target_.CharSet = CharSetOf(ct, target_.CharSet);
-  if (LowerCase(ct).find("multipart/alternative") != std::string::npos) {
+  if (AsciiLower(ct).find("multipart/alternative") != std::string::npos) {
     in_alternative_ = true;
     outer_boundary_ = boundary_;
     std::string b = GetHeaderParameter("boundary", ct);
@@ -321,10 +321,11 @@ bool TmsCustomDecoder::DecodeFirstPart() {
     ct = part_headers_.GetFullFieldValue("Content-Type");
     target_.CharSet = CharSetOf(ct, target_.CharSet);
   }
-  const std::string cte = LowerCase(part_headers_.GetFieldValue("Content-Transfer-Encoding"));
+  const std::string cte = AsciiLower(part_headers_.GetFieldValue("Content-Transfer-Encoding"));
   // A base64 part (other than ISO-2022-JP text) and a part that is plainly a
   // file are left to DecodeParts as the first attachment.
-  const std::string disposition = LowerCase(part_headers_.GetFullFieldValue("Content-Disposition"));
+  const std::string disposition =
+      AsciiLower(part_headers_.GetFullFieldValue("Content-Disposition"));
   const bool is_file = StartsWith(Trim(disposition), "attachment") ||
                        !GetHeaderParameter("name", ct).empty() ||
                        !GetHeaderParameter("filename", disposition).empty();
@@ -363,7 +364,7 @@ bool TmsCustomDecoder::DecodeFirstPart() {
       if (!SkipTo(boundary_, true)) return false;
       return last_delimiter_ != boundary_ + "--";
     }
-    target_.SetContentType(LowerCase(FirstToken(ct)));
+    target_.SetContentType(AsciiLower(FirstToken(ct)));
     return false;
   }
   return true;
@@ -385,7 +386,7 @@ void TmsCustomDecoder::DecodeParts() {
     if (!name.empty()) {
       item.SetFileName(name);
       // The declared type wins over a guess from the extension.
-      if (!bare.empty() && !SameText(bare, "application/octet-stream")) item.ContentType = bare;
+      if (!bare.empty() && !EqualsNoCase(bare, "application/octet-stream")) item.ContentType = bare;
     }
     bool uue = false;
     item.EncodingKind = KindOf(part_headers_.GetFieldValue("Content-Transfer-Encoding"), uue);
@@ -395,7 +396,8 @@ void TmsCustomDecoder::DecodeParts() {
         std::uint8_t kind = item.EncodingKind;
         item.SetFileName(name);
         item.EncodingKind = kind;
-        if (!bare.empty() && !SameText(bare, "application/octet-stream")) item.ContentType = bare;
+        if (!bare.empty() && !EqualsNoCase(bare, "application/octet-stream"))
+          item.ContentType = bare;
       } else {
         SetNameKeepingType(item, (in_alternative_ || alternative_message_ ? "_alt." : "att.") +
                                      std::to_string(target_.Attachments.Count()));

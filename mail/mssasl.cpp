@@ -1,4 +1,5 @@
 #include "mail/mssasl.h"
+#include "base/text.h"
 
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -45,7 +46,7 @@ std::vector<std::string> AuthMechanismsOf(const std::string& ehloLine) {
       if (!word.empty()) words.push_back(word);
       word.clear();
     } else {
-      word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      word += vigilo::AsciiUpper(c);
     }
   }
   if (words.empty() || words[0] != "AUTH") return {};

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/text.h"
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
 #include "mail/mssasl.h"
@@ -15,15 +16,9 @@ namespace {
 
 constexpr int kMaxEhloLines = 1000;
 
-std::string Upper(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 std::string FirstWord(const std::string& line) {
   const size_t end = line.find_first_of(" =\t");
-  return Upper(line.substr(0, end));
+  return vigilo::AsciiUpper(line.substr(0, end));
 }
 
 }  // namespace
@@ -99,7 +94,7 @@ void TmsSMTPClient::Authenticate() {
   auto has = [&](const std::string& m) {
     return std::find(offered.begin(), offered.end(), m) != offered.end();
   };
-  std::string mechanism = Upper(AuthMechanism);
+  std::string mechanism = vigilo::AsciiUpper(AuthMechanism);
   if (!mechanism.empty()) {
     if (!has(mechanism))
       throw EmsError("The server does not offer the authentication method " + mechanism);

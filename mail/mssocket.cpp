@@ -12,6 +12,7 @@
 #include <ostream>
 #include <vector>
 
+#include "base/text.h"
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
 #include "mail/mswsock.h"
@@ -43,15 +44,6 @@ int ParsePort(const std::string& text) {
     v = v * 10 + (c - '0');
   }
   return v <= 65535 ? v : -1;
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-    ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-    --e;
-  return s.substr(b, e - b);
 }
 
 }  // namespace
@@ -481,7 +473,7 @@ void TmsClientSocket::ReceiveChunked(std::ostream& stream) {
   stream.seekp(0);
   int64_t total = 0;
   for (;;) {
-    const std::string line = Trim(ReadLine());
+    const std::string line = vigilo::Trim(ReadLine());
     if (line.empty() || line.size() > 15 ||
         line.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
       throw EmsError("Error receiving the stream");

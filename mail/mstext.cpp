@@ -4,80 +4,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf8.h"
 #include "mail/msmsgcls.h"
 
 namespace ms {
 
-namespace {
-bool IsBlankByte(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
-}
-}  // namespace
-
-std::string Trim(const std::string& text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && IsBlankByte(text[b]))
-    ++b;
-  while (e > b && IsBlankByte(text[e - 1]))
-    --e;
-  return text.substr(b, e - b);
-}
-
-std::string UpperCase(const std::string& text) {
-  std::string r = text;
-  for (char& c : r)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return r;
-}
-
-std::string LowerCase(const std::string& text) {
-  std::string r = text;
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return r;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && LowerCase(a) == LowerCase(b);
-}
-
-namespace {
-// True when the bytes form well-formed UTF-8 (ASCII included).
-bool IsUtf8(const std::string& s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    std::size_t n;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      n = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      n = 2;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      n = 3;
-    } else {
-      return false;
-    }
-    if (i + n >= s.size()) return false;
-    for (std::size_t k = 1; k <= n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n + 1;
-  }
-  return true;
-}
-}  // namespace
-
 std::string CutShortString(const std::string& text, std::size_t max) {
   if (text.size() <= max) return text;
-  std::size_t cut = max;
-  if (IsUtf8(text)) {
-    // Step back over continuation bytes so that no character is split.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-      --cut;
-  }
-  return text.substr(0, cut);
+  return vigilo::IsValidUtf8(text) ? vigilo::CutBytes(text, max) : text.substr(0, max);
 }
 
 std::string StripQuotes(const std::string& text) {
@@ -138,7 +72,7 @@ std::vector<std::pair<std::string, std::string>> SplitParameters(const std::stri
   auto flush = [&] {
     std::size_t eq = piece.find('=');
     if (eq != std::string::npos)
-      params.emplace_back(LowerCase(Trim(piece.substr(0, eq))), Trim(piece.substr(eq + 1)));
+      params.emplace_back(AsciiLower(Trim(piece.substr(0, eq))), Trim(piece.substr(eq + 1)));
     piece.clear();
   };
   for (char c : value) {
@@ -211,14 +145,14 @@ std::string Rfc2231Parameter(const std::string& key, const std::string& value) {
 
 std::string GetHeaderParameter(const std::string& name, const std::string& value) {
   if (name.empty()) return "";
-  std::size_t p = LowerCase(value).find(LowerCase(name));
+  std::size_t p = AsciiLower(value).find(AsciiLower(name));
   if (p == std::string::npos) return "";
   if (p + name.size() < value.size() && value[p + name.size()] == '*') {
     // An RFC 2231 parameter; the key is the word the name was found in.
     std::size_t k = p;
     while (k > 0 && value[k - 1] != ';' && value[k - 1] != ' ' && value[k - 1] != '\t')
       --k;
-    return Trim(Rfc2231Parameter(LowerCase(value.substr(k, p + name.size() - k)), value));
+    return Trim(Rfc2231Parameter(AsciiLower(value.substr(k, p + name.size() - k)), value));
   }
   std::string rest = Trim(value.substr(p + name.size()));
   if (!rest.empty() && rest[0] == '=') rest = Trim(rest.substr(1));

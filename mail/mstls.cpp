@@ -80,13 +80,7 @@ std::string Sha256Of(X509* cert) {
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
   if (!X509_digest(cert, EVP_sha256(), md, &n)) return {};
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (unsigned int i = 0; i < n; ++i) {
-    out += hex[md[i] >> 4];
-    out += hex[md[i] & 15];
-  }
-  return out;
+  return vigilo::HexLower(md, n);
 }
 
 // A name from a certificate, safe to show: printable ASCII only, bounded.
@@ -166,33 +160,6 @@ void RunHandshake(TmsSocket& socket, TmsTlsTransport& tls) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------- fingerprints
-
-std::string NormalizeFingerprint(const std::string& text) {
-  // "sha256 Fingerprint=AB:CD:..." as openssl prints it: the part after "=".
-  const size_t eq = text.rfind('=');
-  const std::string digits = eq == std::string::npos ? text : text.substr(eq + 1);
-  std::string out;
-  for (char c : digits) {
-    if (c == ':' || c == ' ' || c == '\t') continue;
-    const char l = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!std::isxdigit(static_cast<unsigned char>(l))) return {};
-    out += l;
-    if (out.size() > 64) return {};
-  }
-  return out.size() == 64 ? out : std::string();
-}
-
-std::string ColonFingerprint(const std::string& hex) {
-  std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    if (!out.empty()) out += ':';
-    out += static_cast<char>(std::toupper(static_cast<unsigned char>(hex[i])));
-    out += static_cast<char>(std::toupper(static_cast<unsigned char>(hex[i + 1])));
-  }
-  return out;
-}
 
 void CheckTlsOptions(const TmsTlsOptions& options) {
   if (!options.TrustCert.empty() && NormalizeFingerprint(options.TrustCert).empty())

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "base/digest.h"
 #include "mail/msexcept.h"
 #include "mail/mssocket.h"
 #include "mail/mstransport.h"
@@ -51,13 +52,8 @@ class EmsTlsError : public EmsError {
   Reason reason_;
 };
 
-// The fingerprint in canonical form (64 lower-case hexadecimal digits), or ""
-// when text is not a SHA-256 fingerprint. Colons, blanks and case are ignored,
-// and so is a label before "=", so the "sha256 Fingerprint=AB:CD:..." line
-// that openssl prints is accepted.
-std::string NormalizeFingerprint(const std::string& text);
-// "AB:CD:..." for 64 hexadecimal digits.
-std::string ColonFingerprint(const std::string& hex);
+using vigilo::ColonFingerprint;
+using vigilo::NormalizeFingerprint;
 // Raises EmsError when options carry a TrustCert that is not a fingerprint.
 void CheckTlsOptions(const TmsTlsOptions& options);
 

@@ -27,7 +27,7 @@ bool IsDigit(char c) {
 }  // namespace
 
 bool IsUUBegin(const std::string& line) {
-  if (line.size() < 9 || UpperCase(line.substr(0, 5)) != "BEGIN") return false;
+  if (line.size() < 9 || AsciiUpper(line.substr(0, 5)) != "BEGIN") return false;
   std::size_t p = 5;
   while (p < line.size() && line[p] == ' ')
     ++p;

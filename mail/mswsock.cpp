@@ -1,4 +1,5 @@
 #include "mail/mswsock.h"
+#include "base/text.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -137,9 +138,7 @@ std::vector<TmsResolvedAddress> ResolveHost(const std::string& host, int port) {
   if (host.empty() || host.find('\0') != std::string::npos) RaiseWinsockError(WSAHOST_NOT_FOUND);
   // Names under the reserved top-level domain "invalid" never exist (RFC 6761):
   // answered at once, without asking a name server.
-  std::string lower = host;
-  for (char& c : lower)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string lower = vigilo::AsciiLower(host);
   while (!lower.empty() && lower.back() == '.')
     lower.pop_back();
   if (lower == "invalid" || (lower.size() > 8 && lower.ends_with(".invalid")))

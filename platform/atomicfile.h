@@ -9,13 +9,13 @@
 namespace vigilo {
 
 // Returns "" on success, else a description of the failure (the old file is untouched).
-std::string WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes,
-                            unsigned mode = 0600);
+[[nodiscard]] std::string WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes,
+                                          unsigned mode = 0600);
 
 // Reads a whole regular file of at most max_bytes. Returns "" on success, else why not;
 // *missing is set when the file does not exist.
-std::string ReadWholeFile(const std::filesystem::path& path, std::string& out,
-                          std::size_t max_bytes, bool* missing = nullptr);
+[[nodiscard]] std::string ReadWholeFile(const std::filesystem::path& path, std::string& out,
+                                        std::size_t max_bytes, bool* missing = nullptr);
 
 // A name beside `path` that does not exist yet: path + "." + tag + "-YYYYMMDD-HHMMSS[-n]".
 std::filesystem::path AsideName(const std::filesystem::path& path, const std::string& tag);

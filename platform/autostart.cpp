@@ -69,7 +69,7 @@ std::string XdgAutostart::QuoteExecArg(const std::string& arg) {
   return escaped;
 }
 
-void XdgAutostart::Set(const std::string& program_file) {
+std::string XdgAutostart::Set(const std::string& program_file) {
   const std::string exec = QuoteExecArg(program_file) + ArgsText();
   const std::string text =
       "[Desktop Entry]\n"
@@ -82,8 +82,10 @@ void XdgAutostart::Set(const std::string& program_file) {
       "Terminal=false\n"
       "X-GNOME-Autostart-enabled=true\n";
   const auto parent = std::filesystem::path(path_).parent_path();
-  if (!parent.empty()) MakePrivateDirs(parent.string());
-  WriteFileAtomic(path_, text, 0600);
+  if (!parent.empty()) {
+    if (std::string error = MakePrivateDirs(parent.string()); !error.empty()) return error;
+  }
+  return WriteFileAtomic(path_, text, 0600);
 }
 
 void XdgAutostart::Remove() {

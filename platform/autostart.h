@@ -13,8 +13,8 @@ class Autostart {
  public:
   virtual ~Autostart() = default;
   virtual bool Exists() const = 0;
-  // Registers the program file to be started with the session.
-  virtual void Set(const std::string& program_file) = 0;
+  // Registers the program file to be started with the session. Returns "" or the failure.
+  [[nodiscard]] virtual std::string Set(const std::string& program_file) = 0;
   virtual void Remove() = 0;
 };
 
@@ -26,7 +26,7 @@ class XdgAutostart : public Autostart {
   static std::string DefaultPath(const EnvLookup& env);
 
   bool Exists() const override;
-  void Set(const std::string& program_file) override;
+  [[nodiscard]] std::string Set(const std::string& program_file) override;
   void Remove() override;
   const std::string& path() const { return path_; }
 

@@ -31,10 +31,10 @@ Folders ResolveFolders(const std::string& home_arg, const EnvLookup& env);
 
 // Creates the folders that are missing, each new one with mode 0700, and makes sure
 // Temp is a real folder owned by this user and private. Returns "" or the failure.
-std::string CreateFolders(const Folders& f);
+[[nodiscard]] std::string CreateFolders(const Folders& f);
 
 // Creates `dir` and its missing parents with mode 0700. Returns "" or the failure.
-std::string MakePrivateDirs(const std::string& dir);
+[[nodiscard]] std::string MakePrivateDirs(const std::string& dir);
 
 // The full path of the running program's file.
 std::string ProgramFile();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "base/text.h"
 #include "platform/atomicfile.h"
 #include "platform/errorlog.h"
 
@@ -22,7 +23,7 @@ std::string Normalize(std::string key) {
 // True when `key` lies below `parent` (not equal to it).
 bool IsBelow(std::string_view key, std::string_view parent) {
   return key.size() > parent.size() + 1 && key[parent.size()] == '\\' &&
-         RegNameEquals(key.substr(0, parent.size()), parent);
+         EqualsNoCase(key.substr(0, parent.size()), parent);
 }
 
 }  // namespace
@@ -91,7 +92,7 @@ void RegistryFile::Load() {
 const RegKeyData* RegistryFile::Find(const std::string& key) const {
   const std::string full = Full(key);
   for (const auto& k : doc_.keys) {
-    if (RegNameEquals(k.path, full)) return &k;
+    if (EqualsNoCase(k.path, full)) return &k;
   }
   return nullptr;
 }
@@ -124,7 +125,7 @@ void RegistryFile::DeleteKey(const std::string& key) {
   const std::string full = Full(key);
   const auto before = doc_.keys.size();
   std::erase_if(doc_.keys, [&](const RegKeyData& k) {
-    return RegNameEquals(k.path, full) || IsBelow(k.path, full);
+    return EqualsNoCase(k.path, full) || IsBelow(k.path, full);
   });
   if (doc_.keys.size() != before) {
     BeginUpdate();
@@ -138,7 +139,7 @@ std::optional<RegValue> RegistryFile::GetValue(const std::string& key,
   const RegKeyData* k = Find(key);
   if (!k) return std::nullopt;
   for (const auto& [n, v] : k->values) {
-    if (RegNameEquals(n, name)) return v;
+    if (EqualsNoCase(n, name)) return v;
   }
   return std::nullopt;
 }
@@ -147,7 +148,7 @@ void RegistryFile::SetValue(const std::string& key, const std::string& name, con
   BeginUpdate();
   RegKeyData& k = Ensure(key);
   auto it = std::find_if(k.values.begin(), k.values.end(),
-                         [&](const auto& nv) { return RegNameEquals(nv.first, name); });
+                         [&](const auto& nv) { return EqualsNoCase(nv.first, name); });
   if (it == k.values.end()) {
     k.values.emplace_back(name, v);
     Changed();
@@ -162,7 +163,7 @@ void RegistryFile::DeleteValue(const std::string& key, const std::string& name) 
   RegKeyData* k = Find(key);
   if (!k) return;
   const auto n =
-      std::erase_if(k->values, [&](const auto& nv) { return RegNameEquals(nv.first, name); });
+      std::erase_if(k->values, [&](const auto& nv) { return EqualsNoCase(nv.first, name); });
   if (n) {
     BeginUpdate();
     Changed();
@@ -187,7 +188,7 @@ std::vector<std::string> RegistryFile::SubKeyNames(const std::string& key) const
     std::string rest = k.path.substr(full.size() + 1);
     rest = rest.substr(0, rest.find('\\'));
     if (std::none_of(names.begin(), names.end(),
-                     [&](const std::string& n) { return RegNameEquals(n, rest); })) {
+                     [&](const std::string& n) { return EqualsNoCase(n, rest); })) {
       names.push_back(rest);
     }
   }
@@ -199,7 +200,7 @@ void RegistryFile::BeginUpdate() {
 }
 
 void RegistryFile::EndUpdate() {
-  if (depth_ > 0 && --depth_ == 0 && dirty_) Flush();
+  if (depth_ > 0 && --depth_ == 0 && dirty_) static_cast<void>(Flush());  // logs a failure
 }
 
 void RegistryFile::Changed() {

@@ -2,18 +2,11 @@
 
 #include <cstdio>
 
-#include "platform/utf8.h"
+#include "base/text.h"
+#include "base/utf8.h"
 
 namespace vigilo {
 namespace {
-
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && RegNameEquals(s.substr(0, prefix.size()), prefix);
-}
 
 std::string_view TrimView(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -127,14 +120,6 @@ std::string ParseData(std::string_view data, RegValue& v) {
 
 }  // namespace
 
-bool RegNameEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 RegParseResult ParseRegText(std::string_view text) {
   RegParseResult r;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
@@ -181,7 +166,7 @@ RegParseResult ParseRegText(std::string_view text) {
         continue;
       }
       for (auto& k : r.doc.keys) {
-        if (RegNameEquals(k.path, path)) key = &k;
+        if (EqualsNoCase(k.path, path)) key = &k;
       }
       if (!key) {
         r.doc.keys.push_back({std::string(path), {}});
@@ -220,7 +205,7 @@ RegParseResult ParseRegText(std::string_view text) {
     }
     bool replaced = false;
     for (auto& [n, old] : key->values) {
-      if (RegNameEquals(n, name)) {
+      if (EqualsNoCase(n, name)) {
         old = std::move(v);
         replaced = true;
         break;

@@ -46,7 +46,4 @@ struct RegParseResult {
 RegParseResult ParseRegText(std::string_view text);
 std::string FormatRegText(const RegDocument& doc);
 
-// ASCII case-insensitive equality, as registry names compare.
-bool RegNameEquals(std::string_view a, std::string_view b);
-
 }  // namespace vigilo

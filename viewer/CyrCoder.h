@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/utf8.h"
+#include "base/utf8.h"
 
 namespace vigilo {
 

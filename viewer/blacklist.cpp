@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-#include "platform/utf8.h"
+#include "base/text.h"
+#include "base/utf8.h"
 
 namespace vigilo {
 namespace {
@@ -56,7 +57,7 @@ std::string FoldCase(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
-      out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : static_cast<char>(c);
+      out += AsciiLower(static_cast<char>(c));
       ++i;
       continue;
     }

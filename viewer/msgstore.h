@@ -42,7 +42,4 @@ std::string MessageFilePath(const std::string& in_dir, std::string_view key);
 // A name the pruning considers: it begins with "m_".
 bool IsMessageFileName(std::string_view name);
 
-// Lower-case hex of the SHA-256 digest of data.
-std::string Sha256Hex(std::string_view data);
-
 }  // namespace vigilo

@@ -11,11 +11,12 @@
 #include <QStandardPaths>
 #include <filesystem>
 
+#include "base/text.h"
 #include "config/inifile.h"
 #include "core/iconset.h"
 #include "core/timing.h"
+#include "platform/errorlog.h"
 #include "platform/folders.h"
-#include "platform/utf8.h"
 
 namespace vigilo {
 
@@ -217,19 +218,30 @@ void Tdm::LoadIconSet(const std::string& ini_path) {
   TrayIcon1->Refresh();
 }
 
-void Tdm::SaveIconSet(const std::string& ini_path) {
-  if (!MakePrivateDirs(folders_.Home + "icon").empty()) return;
+std::string Tdm::SaveIconSet(const std::string& ini_path) {
+  std::string error = MakePrivateDirs(folders_.Home + "icon");
+  if (error.empty()) error = WriteIconSet(ini_path);
+  if (!error.empty()) AppendErrorLog(Settings().ErrorLogPath(), "icons", "export failed: " + error);
+  return error;
+}
+
+std::string Tdm::WriteIconSet(const std::string& ini_path) {
   IniFile ini(ini_path);
+  std::string unwritten;
   for (const char* name : kIconSetLists) {
     const ImageList* list = ListByName(name);
     for (int i = 0; i < list->Count(); ++i) {
       const std::string file = IconSetFileName(folders_.Home, name, i);
       QImageWriter writer(QString::fromStdString(file), "ico");
-      if (!writer.write(list->Icon(i).pixmap(16, 16).toImage())) continue;
+      if (!writer.write(list->Icon(i).pixmap(16, 16).toImage())) {
+        if (unwritten.empty()) unwritten = file + ": " + writer.errorString().toStdString();
+        continue;
+      }
       ini.Write(name, std::to_string(i), file);
     }
   }
-  ini.Save();
+  if (std::string error = ini.Save(); !error.empty()) return error;
+  return unwritten;
 }
 
 }  // namespace vigilo

@@ -128,7 +128,9 @@ class Tdm : public QObject, public CheckView {
   // Pause of each of the eight frames at the start of a check.
   int FramePauseMs = 25;
   void LoadIconSet(const std::string& ini_path);
-  void SaveIconSet(const std::string& ini_path);
+  // Exports every image list to the folder "icon" and names the files in ini_path.
+  // Returns "" or the first failure, which is also logged.
+  [[nodiscard]] std::string SaveIconSet(const std::string& ini_path);
   // Runs `action` once Busy is 0: at once, or later from the event loop. A check
   // that holds Busy runs further down the same thread's stack, so waiting in a
   // nested loop here could never see it end.
@@ -151,6 +153,7 @@ class Tdm : public QObject, public CheckView {
   void HeadersRequested(int conf);
 
  private:
+  std::string WriteIconSet(const std::string& ini_path);
   void CreateMenus();
   ImageList* ListByName(const std::string& name);
 

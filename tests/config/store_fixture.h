@@ -13,7 +13,10 @@ namespace vigilo::test {
 class RecordingAutostart : public Autostart {
  public:
   bool Exists() const override { return !program.empty(); }
-  void Set(const std::string& p) override { program = p; }
+  std::string Set(const std::string& p) override {
+    program = p;
+    return {};
+  }
   void Remove() override { program.clear(); }
   std::string program;
 };

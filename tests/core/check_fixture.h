@@ -18,7 +18,7 @@ namespace vigilo::test {
 class NoAutostart : public Autostart {
  public:
   bool Exists() const override { return false; }
-  void Set(const std::string&) override {}
+  std::string Set(const std::string&) override { return {}; }
   void Remove() override {}
 };
 
@@ -83,7 +83,7 @@ struct Settings {
   }
   void Save() {
     s.Save();
-    reg.Flush();
+    ASSERT_TRUE(reg.Flush());
   }
   NoAutostart autostart;
   RegistryFile reg;

@@ -7,7 +7,7 @@
 #include <random>
 #include <set>
 
-#include "platform/utf8.h"
+#include "base/utf8.h"
 #include "tests/core/check_fixture.h"
 #include "tests/support/free_port.h"
 #include "viewer/blacklist.h"

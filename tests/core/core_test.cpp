@@ -2,12 +2,12 @@
 
 #include <climits>
 
+#include "base/utf8.h"
 #include "config/inifile.h"
 #include "core/cmdline.h"
 #include "core/iconset.h"
 #include "core/timing.h"
 #include "core/trayicon_model.h"
-#include "platform/utf8.h"
 #include "tests/support/tempdir.h"
 
 namespace vigilo {

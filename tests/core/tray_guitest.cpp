@@ -161,7 +161,7 @@ TEST_F(TdmTest, IconSetExportThenImportKeepsEveryList) {
   TDMU dmu(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
   Tdm tdm(dmu, MakeFolders(), &sound);
   const std::string ini = dir.str() + "icon.ini";
-  tdm.SaveIconSet(ini);
+  EXPECT_EQ(tdm.SaveIconSet(ini), "");
   EXPECT_TRUE(std::filesystem::exists(dir.str() + "icon/ImageList80.ico"));
   EXPECT_NE(test::ReadFile(ini).find("[ImageList5]\n0=" + dir.str() + "icon/ImageList50.ico\n"),
             std::string::npos);

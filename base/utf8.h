@@ -20,7 +20,8 @@ std::string CutChars(std::string_view s, std::size_t max_chars);
 // s with every byte that is not part of a valid UTF-8 sequence replaced by U+FFFD.
 std::string ToValidUtf8(std::string_view s);
 
-// Removes bytes up to and including the blank (0x00..0x20) from both ends.
-std::string Trim(std::string_view s);
+// The longest prefix of s of at most `max_bytes` bytes that does not end inside a
+// valid UTF-8 sequence (other bytes count as characters of their own).
+std::string CutBytes(std::string_view s, std::size_t max_bytes);
 
 }  // namespace vigilo

@@ -1,4 +1,6 @@
-#include "platform/utf8.h"
+#include "base/utf8.h"
+
+#include <algorithm>
 
 namespace vigilo {
 
@@ -63,13 +65,14 @@ std::string ToValidUtf8(std::string_view s) {
   return out;
 }
 
-std::string Trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 0x20)
-    ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 0x20)
-    --e;
-  return std::string(s.substr(b, e - b));
+std::string CutBytes(std::string_view s, std::size_t max_bytes) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const std::size_t n = std::max<std::size_t>(Utf8SequenceLength(s, i), 1);
+    if (i + n > max_bytes) break;
+    i += n;
+  }
+  return std::string(s.substr(0, i));
 }
 
 }  // namespace vigilo

@@ -1,0 +1,81 @@
+#pragma once
+// The stored values as tables: for each value its name in the registry, the member
+// that holds it, its kind, default and bound. Loading, saving, the defaults of a new
+// configuration and the writing back of missing values all follow these tables, and
+// a settings window can bind its controls to them.
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "config/myuser.h"
+
+namespace vigilo {
+
+enum class SettingKind {
+  Text,         // a string, stored trimmed and cut to kShortStringChars
+  Integer,      // a dword
+  Flag,         // a dword, 0 or 1
+  Password,     // a string scrambled with the trimmed `key` member (tusers::EncodePwd)
+  Fingerprint,  // a SHA-256 fingerprint, stored canonical (kept as typed when it is none)
+};
+
+// What loading does with a value that is missing or cannot be read. A text that is
+// missing reads as "", so for texts only a value of another type cannot be read.
+enum class SettingRule {
+  Required,   // the record cannot be loaded without it
+  Default,    // the default is used
+  WriteBack,  // the default is used and written back with the rest of its group
+  Optional,   // the default is used; stored only when it differs from the default,
+              // values outside 0..bound are logged and replaced by the fallback
+};
+
+// The value used instead of one outside 0..bound, and the words that explain it.
+struct SettingFallback {
+  int32_t value;
+  const char* choice;
+};
+
+template <class Record>
+struct Setting {
+  const char* name;
+  SettingKind kind;
+  std::variant<std::string Record::*, int32_t Record::*, bool Record::*> member;
+  SettingRule rule = SettingRule::Default;
+  int32_t number = 0;          // default of an Integer or Flag
+  const char* text = "";       // default of a Text
+  int32_t bound = 0;           // Optional numbers: the highest valid value
+  int group = 0;               // WriteBack values of one group (not 0) are reset together
+  std::string Record::*key{};  // Password: the member holding the scrambling key
+  SettingFallback (*fallback)(const Record&) = nullptr;  // Optional numbers out of bound
+  const char* saved_as = nullptr;                        // name written by Save, when it differs
+  int write_back_rank = 0;  // missing values go back in ascending rank, then table order
+};
+
+// The values of the key "Software\Brenna\Vigilo", in the order Save writes them.
+// "Users" and the blacklist are not among them: Save derives them from the list.
+std::span<const Setting<tusers>> GlobalSettings();
+// The values of each configuration key "Software\Brenna\Vigilo\<n>", in save order.
+std::span<const Setting<tuser>> ConfigurationSettings();
+
+// Sets every member of the table to its default.
+template <class Record>
+void ApplyDefaults(std::span<const Setting<Record>> table, Record& r);
+
+// Reads a record from `key`. Returns "" on success, else why it could not be loaded
+// (a Required value is missing; nothing is written then). `ready` runs after the
+// Required and Default values were read and may refuse the record the same way.
+// Problems with Optional values are given to `log`, prefixed by `where`.
+template <class Record>
+std::string LoadSettings(std::span<const Setting<Record>> table, RegistryStore& reg,
+                         const std::string& key, Record& r, const std::string& where,
+                         const std::function<void(const std::string&)>& log,
+                         const std::function<std::string()>& ready = {});
+
+template <class Record>
+void SaveSettings(std::span<const Setting<Record>> table, RegistryStore& reg,
+                  const std::string& key, const Record& r);
+
+}  // namespace vigilo
