@@ -33,11 +33,12 @@ TEST_F(TdmCheckTest, MenusAndTrayFollowTheCheck) {
   tusers& s = *dmu.Settings;
   s.Conf.clear();
   s.Users = 0;
+  static const test::ClosedPort closed;  // nobody answers there
   for (const char* name : {"One", "Off", "Two"}) {
     tuser& u = s.Conf[static_cast<std::size_t>(s.AddConf())];
     u.ConfigNM = name;
     u.Host = "127.0.0.1";
-    u.Port = test::FreePort();
+    u.Port = closed.Port();
     u.UserName = name;
     u.NonActive = std::string(name) == "Off";
   }

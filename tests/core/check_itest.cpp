@@ -259,8 +259,9 @@ TEST(CheckCycleScripted, ErrorAfterLoginEndsTheCheckWithoutQuit) {
                          Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("TOP 2 1"),
                          Send("-ERR broken mailbox\r\n"), Sleep(300)});
   CheckRig rig;
+  const ClosedPort closed;
   rig.Add("Work", "u", "p", server.Port());
-  rig.Add("Next", "n", "p", FreePort());
+  rig.Add("Next", "n", "p", closed.Port());
   tuser& u = rig.Conf(0);
   u.Connected = true;
   rig.s.AddHead(0, 0, "f", "s", " 1 байт", "d", "t", "a@x", 0);

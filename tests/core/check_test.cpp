@@ -111,7 +111,8 @@ TEST(BlacklistTest, WholeTextWithoutRegardToCase) {
 
 TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {
   CheckRig rig;
-  rig.Add("Off", "off", "pw", test::FreePort(), /*nonActive=*/true);
+  const test::ClosedPort closed;  // nobody answers there
+  rig.Add("Off", "off", "pw", closed.Port(), /*nonActive=*/true);
   rig.check.StartCheck();
   EXPECT_EQ(rig.view.hint, "Новой почты нет");
   EXPECT_TRUE(rig.view.tags.empty());
@@ -119,8 +120,8 @@ TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {
   EXPECT_EQ(rig.ErrorLog(), "");
   EXPECT_EQ(rig.view.calls.back(), "steady");
 
-  rig.Add("One", "u1", "pw", test::FreePort());
-  rig.Add("Two", "u2", "pw", test::FreePort());
+  rig.Add("One", "u1", "pw", closed.Port());
+  rig.Add("Two", "u2", "pw", closed.Port());
   rig.check.StartCheck();
   EXPECT_EQ(rig.view.hint, "One-нет связи\r\nTwo-нет связи\r\nНовой почты нет");
   ASSERT_EQ(rig.view.tags, (std::vector<int32_t>{1, 2}));

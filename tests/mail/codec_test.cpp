@@ -105,7 +105,8 @@ TEST(HeaderWords, AdjacentPlainAndMalformedWords) {
     text += "=?a?B?*";
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(DecodeHeaderWords(text + "?="), text + "?=");
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);
+  // Quadratic work would take hours; the bound only has to tell the two apart.
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 60.0);
 }
 
 TEST(HeaderWords, EncodingFoldsIntoShortWholeCharacterWords) {

@@ -17,21 +17,26 @@ namespace {
 
 using namespace vigilo::test;
 
-// python3 -m http.server on 127.0.0.1 serving a folder; ready once a request gets an answer.
+// python3 -m http.server on 127.0.0.1 serving a folder; ready once a request gets an
+// answer. A port taken before the server bound it is given up for another one.
 int StartHttpServer(ServerProcess& process, const std::string& folder) {
-  const int port = FreePort();
-  process.Start({"/usr/bin/python3", "-m", "http.server", std::to_string(port), "--bind",
-                 "127.0.0.1", "--directory", folder},
-                "/dev/null");
-  for (int i = 0; i < 100; ++i) {
-    ms::TmsHTTPClient probe;
-    probe.TimeOut = 1;
-    probe.SetURL("127.0.0.1:" + std::to_string(port) + "/");
-    try {
-      if (probe.Get() > 0) return port;
-    } catch (const ms::EmsError&) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int port = FreePort();
+    process.Start({"/usr/bin/python3", "-m", "http.server", std::to_string(port), "--bind",
+                   "127.0.0.1", "--directory", folder},
+                  "/dev/null");
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         process.Alive() && std::chrono::steady_clock::now() < end;) {
+      ms::TmsHTTPClient probe;
+      probe.TimeOut = 1;
+      probe.SetURL("127.0.0.1:" + std::to_string(port) + "/");
+      try {
+        if (probe.Get() > 0 && process.Alive()) return port;
+      } catch (const ms::EmsError&) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    process.Stop();
   }
   throw std::runtime_error("http.server did not start");
 }

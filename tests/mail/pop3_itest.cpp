@@ -174,7 +174,8 @@ TEST_F(Pop3Real, DeleteTakesEffectOnlyAfterQuit) {
 
 TEST(Pop3Connect, RefusedAndUnknownHost) {
   ms::TmsPOPClient pop;
-  pop.SetHost("127.0.0.1:" + std::to_string(FreePort()));
+  const ClosedPort closed;
+  pop.SetHost("127.0.0.1:" + std::to_string(closed.Port()));
   EXPECT_EQ("Winsock error no 10061", ErrorText<ms::EWinsockError>([&] { pop.Login(); }));
   pop.SetHost("pop.no-such-host.invalid");
   EXPECT_EQ(110, pop.Port);

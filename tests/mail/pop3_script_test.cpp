@@ -102,12 +102,13 @@ TEST(Pop3Script, BadRepliesAndUnsafeCredentials) {
 }
 
 TEST(Pop3Script, GreetingThenSilenceTimesOut) {
-  ScriptedServer server({Send("+OK ready\r\n"), Expect("USER ann"), Sleep(3000)});
+  // The server stays silent far longer than the deadline: ending before it is the timeout.
+  ScriptedServer server({Send("+OK ready\r\n"), Expect("USER ann"), Sleep(120'000)});
   Client c(server);
   c.pop.TimeOut = 1;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ("Operation timed out", ErrorText<ms::EmsTimedOutError>([&] { c.pop.Login(); }));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
   EXPECT_TRUE(c.pop.IsOpen());  // the caller decides what to do with the connection
 }
 

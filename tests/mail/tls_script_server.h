@@ -210,7 +210,9 @@ class TlsScriptServer {
       case Step::StartTls:
         return Handshake();
       case Step::Sleep:
-        std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
+        for (const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(s.ms);
+             !stop_ && std::chrono::steady_clock::now() < until;)
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
   }

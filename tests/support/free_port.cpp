@@ -8,9 +8,11 @@
 #include <stdexcept>
 
 namespace vigilo::test {
+namespace {
 
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A socket bound to a port the system chose; returns the descriptor and sets port.
+int BindAnyPort(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("FreePort: socket failed");
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -22,8 +24,22 @@ int FreePort() {
     close(fd);
     throw std::runtime_error("FreePort: bind failed");
   }
-  close(fd);
-  return ntohs(addr.sin_port);
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
+}  // namespace
+
+int FreePort() {
+  int port = 0;
+  close(BindAnyPort(port));
+  return port;
+}
+
+ClosedPort::ClosedPort() : fd_(BindAnyPort(port_)) {}
+
+ClosedPort::~ClosedPort() {
+  close(fd_);
 }
 
 }  // namespace vigilo::test

@@ -53,33 +53,5 @@ TEST(DetectCodePage, EmptyAndAsciiTextIsWindows1251AndOnlyWellFormedUtf8IsUtf8) 
   EXPECT_EQ(DetectCodePage("Price 10 \xE2\x82\xAC \xE2\x84\x96 5"), TCodePage::UTF8);  // €, №
 }
 
-TEST(DetectCodePage, ShortTextsKeepTheirKnownGuesses) {
-  // A few words are too little to tell the page; these outcomes pin down the candidate
-  // order, the carried-over table, the tie rule and the float scoring.
-  using enum TCodePage;
-  struct Case {
-    const char* text;
-    TCodePage guess[4];  // for the text in CP1251, KOI8-R, CP866 and ISO-8859-5
-  };
-  const Case cases[] = {
-      {"Привет", {CP866, CP866, CP1251, CP866}},
-      {"Как дела?", {CP866, CP866, CP1251, CP866}},
-      {"Протокол собрания", {CP866, CP866, CP1251, CP866}},
-      {"о", {ISO8859, ISO8859, CP1251, CP866}},
-      {"Ёж", {CP1251, CP1251, CP1251, CP866}},
-      {"Уважаемые коллеги! Напоминаем, что в пятницу в 15:00 состоится общее собрание.",
-       {CP1251, KOI8R, CP866, ISO8859}},
-  };
-  for (const Case& c : cases) {
-    for (int page = 0; page < 4; ++page)
-      EXPECT_EQ(DetectCodePage(*Iconv(c.text, "UTF-8", kIconvNames[page])), c.guess[page])
-          << kIconvNames[page] << ": " << c.text;
-  }
-  // Rounding the running sum to float after every addition decides these two: an
-  // unrounded sum would give ISO8859 and CP866.
-  EXPECT_EQ(DetectCodePage(*Iconv("Встреча года", "UTF-8", "CP1251")), CP866);
-  EXPECT_EQ(DetectCodePage(*Iconv("задание оплату техническое", "UTF-8", "IBM866")), KOI8R);
-}
-
 }  // namespace
 }  // namespace vigilo
