@@ -75,4 +75,41 @@ std::string CutBytes(std::string_view s, std::size_t max_bytes) {
   return std::string(s.substr(0, i));
 }
 
+bool Utf16LeToUtf8(std::string_view bytes, std::string& out) {
+  out.clear();
+  if (bytes.size() % 2 != 0) return false;
+  out.reserve(bytes.size());
+  auto unit = [&](std::size_t i) {
+    return static_cast<unsigned>(static_cast<unsigned char>(bytes[i])) |
+           static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+  };
+  for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    unsigned cp = unit(i);
+    if (cp >= 0xDC00 && cp <= 0xDFFF) return false;
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+      if (i + 3 >= bytes.size()) return false;
+      const unsigned low = unit(i + 2);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+      i += 2;
+    }
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return true;
+}
+
 }  // namespace vigilo

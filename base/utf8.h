@@ -20,6 +20,10 @@ std::string CutChars(std::string_view s, std::size_t max_chars);
 // s with every byte that is not part of a valid UTF-8 sequence replaced by U+FFFD.
 std::string ToValidUtf8(std::string_view s);
 
+// UTF-16LE bytes (without their byte-order mark) as UTF-8. False, with out
+// unspecified, when the length is odd or a surrogate is unpaired.
+bool Utf16LeToUtf8(std::string_view bytes, std::string& out);
+
 // The longest prefix of s of at most `max_bytes` bytes that does not end inside a
 // valid UTF-8 sequence (other bytes count as characters of their own).
 std::string CutBytes(std::string_view s, std::size_t max_bytes);

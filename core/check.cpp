@@ -118,6 +118,7 @@ bool TCheckCycle::PopLogin(int32_t conf) {
 
 bool TCheckCycle::EnsureConnection() {
   if (s_.Lan != 2) return true;
+  if (ras_.Dialling()) return false;  // a dial further down this stack owns the line
   try {
     ras_.OnStatusChange = [this](TmsRas&, const std::string& text) {
       if (view_.ProgressVisible()) view_.SetProgressLabels(text, "");
@@ -138,6 +139,8 @@ bool TCheckCycle::EnsureConnection() {
     try {
       ras_.Dial();
     } catch (const std::exception&) {
+      // A dial that failed or timed out is ended now, not left to come up later.
+      if (!ras_.Dialling()) HangUpOwnDial();
       view_.ReleaseProgress();
       view_.ShowSteadyIcon();
       view_.SetHint("Ошибка подключения");
@@ -154,6 +157,11 @@ bool TCheckCycle::EnsureConnection() {
 }
 
 void TCheckCycle::FinishConnection() {
+  if (running_) return;
+  HangUpOwnDial();
+}
+
+void TCheckCycle::HangUpOwnDial() {
   if (s_.Lan != 2 || !ras_.DialedHere()) return;
   try {
     ras_.HangUp();
@@ -382,7 +390,7 @@ void TCheckCycle::StartCheck() {
         if (canceled_) continue;  // the user stopped the check: no error to show
         result_ = result;
         UpdateStatus();
-        FinishConnection();
+        HangUpOwnDial();
         throw;
       }
     }
@@ -399,7 +407,7 @@ void TCheckCycle::StartCheck() {
   }
   result_ = result;
   UpdateStatus();
-  FinishConnection();
+  HangUpOwnDial();
   result_.Ran = !canceled_;
   if (result.Total > 0 && s_.Visual == 1 && result.Changed && !canceled_ && OnNewMailNotice)
     OnNewMailNotice();

@@ -47,6 +47,16 @@ struct CheckResult {
   int64_t Waiting = 0;   // headers kept in connected configurations (UpdateStatus)
 };
 
+// The states of a queue file after its queue run claimed it: NAME.sending while it is
+// sent, NAME.sent when it was sent but could not be deleted, NAME.interrupted when a run
+// ended while it was claimed. Files in these states are never sent again.
+inline constexpr const char* kQueueSending = ".sending";
+inline constexpr const char* kQueueSent = ".sent";
+inline constexpr const char* kQueueInterrupted = ".interrupted";
+// True for a file name in a queue folder that waits to be sent: not in one of the
+// states above and not starting with "." (a file still being written).
+bool IsQueuedMessageName(const std::string& name);
+
 class TCheckCycle {
  public:
   TCheckCycle(tusers& settings, ms::TmsPOPClient& pop, ms::TmsMessage& popMess,
@@ -78,7 +88,8 @@ class TCheckCycle {
   bool PopLogin(int32_t conf);
   // Appends "date time user message" to "error.log".
   void WriteErrorLog(const std::string& error, int32_t conf);
-  // Hangs up a dial-up connection this program dialled.
+  // Hangs up a dial-up connection this program dialled; while a check runs, the
+  // connection it dialled is that check's to hang up, at its end.
   void FinishConnection();
 
   // The tooltip UpdateStatus built last.
@@ -95,6 +106,9 @@ class TCheckCycle {
   int MaxMessages = kMaxCheckedMessages;
 
  private:
+  void HangUpOwnDial();
+  // Sends the queue of configuration conf under the exclusive lock of its OutDir;
+  // does nothing while another process holds that lock.
   void SendQueue(int32_t conf);
   // Reads the first `count` messages and deletes the marked and blacklisted ones.
   void ReadHeaders(int32_t conf, int count, const std::vector<tmailhead>& marks);

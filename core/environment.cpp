@@ -1,5 +1,7 @@
 #include "core/environment.h"
 
+#include "platform/errorlog.h"
+
 namespace vigilo {
 
 std::unique_ptr<AppEnvironment> AppEnvironment::Create(const CommandLine& cmd, const EnvLookup& env,
@@ -10,6 +12,16 @@ std::unique_ptr<AppEnvironment> AppEnvironment::Create(const CommandLine& cmd, c
     if (error) *error = failure;
     return nullptr;
   }
+  std::vector<std::string> open;
+  if (std::string failure = CheckPrivateFolders(e->folders, &open); !failure.empty()) {
+    if (error) *error = failure;
+    return nullptr;
+  }
+  for (const std::string& folder : open)
+    AppendErrorLogOnce(e->ErrorLogPath(), "vigilo",
+                       "the folder " + folder +
+                           " is open to other users; chmod 700 keeps its mail and settings "
+                           "private");
   e->ProgramFile = vigilo::ProgramFile();
   e->Registry = std::make_unique<RegistryFile>(e->RegistryPath(), e->ErrorLogPath());
   std::vector<std::string> args;

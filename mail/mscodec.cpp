@@ -346,8 +346,8 @@ std::string EncodeHeaderWord(const std::string& text) {
   return text;
 }
 
-std::string EncodeHeaderWords(const std::string& text, const std::string& charset) {
-  if (!HasEightBit(text)) return text;
+std::string EncodeHeaderWords(const std::string& text, const std::string& charset, bool always) {
+  if (!always && !HasEightBit(text)) return text;
   const std::string head = "=?" + charset + "?B?";
   // An encoded word is at most 75 characters long.
   std::size_t room = 75 > head.size() + 2 ? 75 - head.size() - 2 : 4;

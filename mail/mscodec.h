@@ -38,10 +38,12 @@ void EncodeBase64Lines(const std::string& bytes, TmsStrings& lines);
 void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines);
 // ISO-2022-JP text (beginning with ESC) as one "B" encoded word; other text unchanged.
 std::string EncodeHeaderWord(const std::string& text);
-// Text with bytes above 127 as a run of "B" encoded words in the given charset
-// (each word at most 75 characters, UTF-8 characters never split), separated by
-// CR LF and a blank so that the header folds; plain ASCII text unchanged.
-std::string EncodeHeaderWords(const std::string& text, const std::string& charset);
+// Text with bytes above 127 (or any text when Always is set) as a run of "B"
+// encoded words in the given charset (each word at most 75 characters, UTF-8
+// characters never split), separated by CR LF and a blank so that the header
+// folds; other text unchanged.
+std::string EncodeHeaderWords(const std::string& text, const std::string& charset,
+                              bool always = false);
 // Prefix followed by 8 random digits (0..8).
 std::string GenerateBoundary(const std::string& prefix);
 

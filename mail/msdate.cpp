@@ -2,6 +2,9 @@
 
 #include <cctype>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <stdexcept>
 
 #include "mail/msmsgcls.h"
@@ -108,6 +111,25 @@ void ParseMailDate(const std::string& text, TDateTime& dateTime, std::string& zo
     dateTime = 0;
     zone.clear();
   }
+}
+
+}  // namespace ms
+
+namespace ms {
+
+std::string FormatMailDate(std::time_t when) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm tm{};
+  localtime_r(&when, &tm);
+  const long offset = tm.tm_gmtoff / 60;  // minutes east of UTC
+  const long zone = std::labs(offset);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s, %d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[tm.tm_wday],
+                tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                offset < 0 ? '-' : '+', zone / 60, zone % 60);
+  return buf;
 }
 
 }  // namespace ms

@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "mail/mscodec.h"
 #include "mail/msmsgcls.h"
 
@@ -52,7 +54,7 @@ bool IsFieldLine(const std::string& line, const std::string& name) {
 
 }  // namespace
 
-std::string TmsHeaders::GetFullFieldValue(const std::string& name) const {
+std::string TmsHeaders::GetRawFieldValue(const std::string& name) const {
   if (empty()) return "";
   std::size_t i = FindField(*this, FieldLabel(name));
   if (i == size()) return "";
@@ -62,50 +64,103 @@ std::string TmsHeaders::GetFullFieldValue(const std::string& name) const {
     value += ' ';
     value += Trim((*this)[i]);
   }
-  return DecodeHeaderWords(value);
+  return value;
+}
+
+std::string TmsHeaders::GetFullFieldValue(const std::string& name) const {
+  return DecodeHeaderWords(GetRawFieldValue(name));
 }
 
 std::string TmsHeaders::GetFieldValue(const std::string& name) const {
   return CutShortString(GetFullFieldValue(name));
 }
 
-void TmsHeaders::GetFieldList(const std::string& name, TmsStrings& list) const {
-  list.clear();
-  const std::size_t end = BlockEnd(*this);
+namespace {
+
+// Splits an address field's value at the commas that separate its items: not
+// inside a quoted string (a backslash escapes the next character), a comment
+// or angle brackets. When quotes or parentheses do not pair up (a hand-made
+// header) the text is split at every comma outside angle brackets instead.
+std::vector<std::string> SplitAddressItems(const std::string& value) {
+  for (bool syntax : {true, false}) {
+    std::vector<std::string> items;
+    std::string piece;
+    bool quoted = false, angle = false;
+    int comment = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      const char c = value[i];
+      if (syntax && (quoted || comment > 0) && c == '\\' && i + 1 < value.size()) {
+        piece += c;
+        piece += value[++i];
+        continue;
+      }
+      if (syntax && c == '"' && comment == 0) {
+        quoted = !quoted;
+      } else if (syntax && !quoted && c == '(') {
+        ++comment;
+      } else if (syntax && !quoted && c == ')' && comment > 0) {
+        --comment;
+      } else if (!quoted && comment == 0 && c == '<') {
+        angle = true;
+      } else if (!quoted && comment == 0 && c == '>') {
+        angle = false;
+      } else if (c == ',' && !quoted && comment == 0 && !angle) {
+        items.push_back(Trim(piece));
+        piece.clear();
+        continue;
+      }
+      piece += c;
+    }
+    if (syntax && (quoted || comment > 0)) continue;
+    items.push_back(Trim(piece));
+    std::erase_if(items, [](const std::string& t) { return t.empty(); });
+    return items;
+  }
+  return {};
+}
+
+// The raw value of every field called Name, with its folded and colon-less
+// continuation lines, in order.
+std::vector<std::string> RawFieldValues(const TmsHeaders& h, const std::string& name) {
+  std::vector<std::string> values;
+  const std::size_t end = BlockEnd(h);
   std::size_t i = 0;
   while (i < end) {
-    if (!IsFieldLine((*this)[i], name)) {
+    if (!IsFieldLine(h[i], name)) {
       ++i;
       continue;
     }
-    const std::string& first = (*this)[i];
+    const std::string& first = h[i];
     std::string value = first.substr(first.find(':') + 1);
     // Continuation lines: folded lines, and lines without a colon.
     for (++i; i < end; ++i) {
-      const std::string& l = (*this)[i];
+      const std::string& l = h[i];
       if (!IsContinuation(l) && l.find(':') != std::string::npos) break;
       value += ' ';
       value += Trim(l);
     }
-    // Split at commas outside double quotes.
-    bool quoted = false;
-    std::string piece;
-    auto flush = [&] {
-      std::string t = Trim(piece);
-      // Not cut here: ParseAddress cuts the name and the address each to 255.
-      if (!t.empty()) list.push_back(DecodeHeaderWords(t));
-      piece.clear();
-    };
-    for (char c : value) {
-      if (c == '"') quoted = !quoted;
-      if (c == ',' && !quoted) {
-        flush();
-      } else {
-        piece += c;
-      }
-    }
-    flush();
+    values.push_back(std::move(value));
   }
+  return values;
+}
+
+}  // namespace
+
+void TmsHeaders::GetFieldList(const std::string& name, TmsStrings& list) const {
+  list.clear();
+  for (const std::string& value : RawFieldValues(*this, name))
+    for (const std::string& item : SplitAddressItems(value))
+      // Not cut here: ParseAddress cuts the name and the address each to 255.
+      list.push_back(DecodeHeaderWords(item));
+}
+
+void TmsHeaders::GetAddresses(const std::string& name, TmsAddressList& list) const {
+  for (const std::string& value : RawFieldValues(*this, name))
+    for (const std::string& item : SplitAddressItems(value)) {
+      TmsMailAddress a;
+      ParseAddressField(item, a);
+      list.AddItem(std::move(a));
+    }
 }
 
 TmsStrings TmsHeaders::GetFieldList(const std::string& name) const {

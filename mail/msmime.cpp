@@ -1,7 +1,9 @@
 #include "mail/msmime.h"
 
 #include <algorithm>
+#include <string_view>
 
+#include "base/utf8.h"
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
@@ -34,10 +36,113 @@ const char* CharSetLabel(TmsCharSet cs) {
   }
 }
 
-// A display name that holds characters with a meaning in an address is quoted.
-bool NeedsQuotes(const std::string& name) {
-  return name.find('"') == std::string::npos &&
-         name.find_first_of(".,;:<>@()[]\\") != std::string::npos;
+// Header text that cannot go out as it stands: bytes above 127, something a
+// reader would take for an encoded word, or a word too long for one line.
+bool NeedsEncodedWords(const std::string& text) {
+  if (HasEightBit(text) || text.find("=?") != std::string::npos) return true;
+  std::size_t run = 0;
+  for (char c : text) {
+    run = c == ' ' || c == '\t' ? 0 : run + 1;
+    if (run > 900) return true;
+  }
+  return false;
+}
+
+// The charset label of header text, from what its bytes are.
+const char* HeaderCharset(const std::string& text) {
+  return vigilo::IsValidUtf8(text) ? "utf-8" : "iso-8859-1";
+}
+
+// Bytes that stand for themselves in an RFC 2231 value.
+bool IsAttributeChar(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// A file-name parameter: Key="name" when the name is plain printable ASCII,
+// otherwise in the form of RFC 2231 (charset from the bytes, percent-encoded,
+// cut into numbered pieces on lines of their own when long).
+std::string FileNameParameter(const std::string& key, const std::string& name) {
+  bool plain = name.size() <= 200 && name.find("=?") == std::string::npos;
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 32 || u > 126 || c == '"' || c == '\\') plain = false;
+  }
+  if (plain) return key + "=\"" + name + "\"";
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string enc;
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (IsAttributeChar(u)) {
+      enc += c;
+    } else {
+      enc += '%';
+      enc += kHex[u >> 4];
+      enc += kHex[u & 15];
+    }
+  }
+  const std::string head = std::string(HeaderCharset(name)) + "''";
+  if (enc.size() <= 60) return key + "*=" + head + enc;
+  std::string out;
+  std::size_t pos = 0;
+  for (int n = 0; pos < enc.size(); ++n) {
+    std::size_t len = std::min<std::size_t>(60, enc.size() - pos);
+    // Never between a "%" and its two digits.
+    if (pos + len < enc.size()) {
+      if (enc[pos + len - 1] == '%') {
+        len -= 1;
+      } else if (enc[pos + len - 2] == '%') {
+        len -= 2;
+      }
+    }
+    if (n > 0) out += ";\r\n ";
+    out += key + "*" + std::to_string(n) + "*=" + (n == 0 ? head : "") + enc.substr(pos, len);
+    pos += len;
+  }
+  return out;
+}
+
+// True when the bytes can go out as lines of text: no NUL and no line longer
+// than the limit of RFC 5322. EightBit tells whether a byte above 127 occurs.
+bool FitsAsText(const std::string& data, bool& eightBit) {
+  eightBit = false;
+  std::size_t line = 0;
+  for (char c : data) {
+    if (c == '\r' || c == '\n') {
+      line = 0;
+      continue;
+    }
+    if (c == '\0' || ++line > kMaxHeaderLine) return false;
+    if (static_cast<unsigned char>(c) > 127) eightBit = true;
+  }
+  return true;
+}
+
+bool IsCompositeType(const std::string& type) {
+  const std::string t = AsciiLower(Trim(type));
+  return t.rfind("message/", 0) == 0 || t.rfind("multipart/", 0) == 0;
+}
+
+// How an attachment goes out: its content type, its transfer kind and the
+// token that names that kind. Text written as it is must fit in lines of 998
+// octets ("7bit" or "8bit"); what does not is sent in base64. A message or
+// multipart type admits no encoding but those identities (RFC 2046), so such
+// a part that does not fit goes out as application/octet-stream.
+struct PartForm {
+  std::string type;
+  std::uint8_t kind;
+  std::string token;
+};
+
+PartForm FormOf(const TmsAttItem& item) {
+  const std::string type = Trim(item.ContentType);
+  const bool composite = IsCompositeType(type);
+  if (item.EncodingKind == ekBase64 && !composite) return {type, ekBase64, "base64"};
+  if (item.EncodingKind == ekQuotedPrintable && !composite)
+    return {type, ekQuotedPrintable, "quoted-printable"};
+  bool eightBit = false;
+  if (FitsAsText(item.Data, eightBit)) return {type, ekSevenBit, eightBit ? "8bit" : "7bit"};
+  return {composite ? "application/octet-stream" : type, ekBase64, "base64"};
 }
 
 }  // namespace
@@ -73,31 +178,40 @@ std::string TmsCustomEncoder::HeaderText(const std::string& text) const {
   if (message_.CharSet == csISO2022jp && message_.Encoding == meMIME && !clean.empty() &&
       clean[0] == 27)
     return EncodeHeaderWord(clean);
-  if (!HasEightBit(clean)) return clean;
-  return EncodeHeaderWords(clean, charset_ == csISO8859 ? "iso-8859-1" : "utf-8");
+  if (!NeedsEncodedWords(clean)) return clean;
+  // Labelled by what the bytes are, whatever the body's charset or encoding.
+  return EncodeHeaderWords(clean, HeaderCharset(clean), true);
 }
 
 std::string TmsCustomEncoder::AddressText(const TmsMailAddress& address) const {
   std::string name = CleanHeader(address.Name);
-  if (HasEightBit(name) || (!name.empty() && name[0] == 27))
+  if (NeedsEncodedWords(name) || (!name.empty() && name[0] == 27))
     name = HeaderText(name);
-  else if (NeedsQuotes(name))
-    name = "\"" + name + "\"";
+  else
+    name = QuoteDisplayName(name);
   return name + " <" + CleanHeader(address.Address) + ">";
 }
 
 void TmsCustomEncoder::WriteHeaderLine(const std::string& text) {
   // Encoded words bring their own folds (CR LF and a blank); every physical
-  // line longer than the limit is folded at its last blank within the limit.
+  // line longer than the limit is folded at its last blank within the limit,
+  // else after its last ";" or "," (where structured fields allow a blank),
+  // else at the limit itself: no line ever exceeds 998 octets.
   std::size_t start = 0;
   for (;;) {
     std::size_t e = text.find("\r\n", start);
     std::string rest = text.substr(start, e == std::string::npos ? std::string::npos : e - start);
     while (rest.size() > kMaxHeaderLine) {
       std::size_t b = rest.find_last_of(" \t", kMaxHeaderLine);
-      if (b == std::string::npos || b == 0) break;
+      if (b != std::string::npos && b > 1) {
+        WriteLine(rest.substr(0, b));
+        rest.erase(0, b);
+        continue;
+      }
+      b = rest.find_last_of(";,", kMaxHeaderLine - 1);
+      b = b != std::string::npos && b > 1 ? b + 1 : kMaxHeaderLine;
       WriteLine(rest.substr(0, b));
-      rest.erase(0, b);
+      rest = " " + rest.substr(b);
     }
     WriteLine(rest);
     if (e == std::string::npos) break;
@@ -218,7 +332,7 @@ void TmsCustomEncoder::EncodeHtmlRtf(const std::string& type) {
 }
 
 std::string TmsCustomEncoder::FileNameText(const TmsAttItem& item) const {
-  return HeaderText(ExtractFileName(item.FileName()));
+  return CleanHeader(ExtractFileName(item.FileName()));
 }
 
 void TmsCustomEncoder::EncodeSingleAttachment() {
@@ -226,21 +340,24 @@ void TmsCustomEncoder::EncodeSingleAttachment() {
   const bool htm = NameIs(item, "_htmbody.htm");
   const bool rtf = NameIs(item, "_rtfbody.rtf");
   const std::string name = FileNameText(item);
+  const PartForm form = FormOf(item);
   if (htm)
     WriteLine("Content-Type: text/html");
   else if (rtf)
     WriteLine("Content-Type: text/rtf");
   else
-    WriteHeaderLine("Content-Type: " + CleanHeader(item.ContentType) + "; name=\"" + name + "\"");
-  WriteLine(std::string("Content-Transfer-Encoding: ") + EncodingKindName(item.EncodingKind));
-  if (!htm && !rtf) WriteHeaderLine("Content-Disposition: attachment; filename=\"" + name + "\"");
+    WriteHeaderLine("Content-Type: " + CleanHeader(form.type) + "; " +
+                    FileNameParameter("name", name));
+  WriteLine("Content-Transfer-Encoding: " + form.token);
+  if (!htm && !rtf)
+    WriteHeaderLine("Content-Disposition: attachment; " + FileNameParameter("filename", name));
   WriteLine("");
-  WriteAttachmentData(item);
+  WriteAttachmentData(item, form.kind);
 }
 
-void TmsCustomEncoder::WriteAttachmentData(const TmsAttItem& item) {
+void TmsCustomEncoder::WriteAttachmentData(const TmsAttItem& item, std::uint8_t kind) {
   TmsStrings lines;
-  switch (item.EncodingKind) {
+  switch (kind) {
     case ekBase64: {
       // Blocks of 57 bytes give lines of 76 characters.
       std::string line;
@@ -274,7 +391,7 @@ std::string TmsCustomEncoder::NewBoundary(const std::string& prefix) const {
       if (line.find(delimiter) != std::string::npos) clash = true;
     for (int i = 0; i < message_.Attachments.Count() && !clash; ++i) {
       const TmsAttItem& item = message_.Attachments.Items(i);
-      if (item.EncodingKind != ekBase64 && item.Data.find(delimiter) != std::string::npos)
+      if (FormOf(item).kind != ekBase64 && item.Data.find(delimiter) != std::string::npos)
         clash = true;
     }
     if (!clash) return b;
@@ -323,13 +440,15 @@ void TmsCustomEncoder::EncodeMultipart(bool alternative) {
     }
     const std::string name = FileNameText(item);
     const bool named = !(alternative || alt || htm || rtf) && !name.empty();
-    std::string ct = "Content-Type: " + CleanHeader(item.ContentType);
-    if (named) ct += "; name=\"" + name + "\"";
+    const PartForm form = FormOf(item);
+    std::string ct = "Content-Type: " + CleanHeader(form.type);
+    if (named) ct += "; " + FileNameParameter("name", name);
     WriteHeaderLine(ct);
-    WriteLine(std::string("Content-Transfer-Encoding: ") + EncodingKindName(item.EncodingKind));
-    if (named) WriteHeaderLine("Content-Disposition: attachment; filename=\"" + name + "\"");
+    WriteLine("Content-Transfer-Encoding: " + form.token);
+    if (named)
+      WriteHeaderLine("Content-Disposition: attachment; " + FileNameParameter("filename", name));
     WriteLine("");
-    WriteAttachmentData(item);
+    WriteAttachmentData(item, form.kind);
     WriteLine("");
     if (i + 1 == atts.Count()) {
       WriteLine("--" + b + "--");

@@ -48,7 +48,8 @@ class TmsCustomEncoder {
   void EncodeSingleAttachment();
   void EncodeMultipart(bool alternative);
   void EncodeUU();
-  void WriteAttachmentData(const TmsAttItem& item);
+  // The attachment's bytes in the transfer kind Kind.
+  void WriteAttachmentData(const TmsAttItem& item, std::uint8_t kind);
   std::string FileNameText(const TmsAttItem& item) const;
   std::string NewBoundary(const std::string& prefix) const;
 };

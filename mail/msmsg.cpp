@@ -84,8 +84,9 @@ void TmsCustomMessage::Clear() {
 }
 
 void TmsCustomMessage::ParseHeaders(const TmsHeaders& lines) {
-  ParseAddress(lines.GetFieldValue("FROM"), Sender);
-  std::string subject = lines.GetFieldValue("Subject");
+  ParseAddressField(lines.GetRawFieldValue("FROM"), Sender);
+  // The whole subject: a message read back from a file is sent as it was written.
+  std::string subject = lines.GetFullFieldValue("Subject");
   if (!subject.empty()) Subject = subject;
   Headers = lines;
 }
@@ -108,7 +109,13 @@ void TmsCustomMessage::LoadFromFile(const std::string& path) {
   Clear();
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EmsError("Cannot open file " + path);
-  LoadFromStream(in);
+  // The whole file or an error: a message cut short by a failing read is never used.
+  std::string bytes;
+  char block[65536];
+  while (in.read(block, sizeof block) || in.gcount() > 0)
+    bytes.append(block, static_cast<std::size_t>(in.gcount()));
+  if (in.bad()) throw EmsError("Cannot read file " + path);
+  DecodeRaw(std::move(bytes));
 }
 
 void TmsCustomMessage::LoadFromString(std::string bytes) {
@@ -176,18 +183,12 @@ void TmsMessage::SaveToStream(std::ostream& out) {
 }
 
 void TmsMessage::ParseHeaders(const TmsHeaders& lines) {
-  ParseAddress(lines.GetFieldValue("FROM"), Sender);
-  auto fill = [&](const char* field, TmsAddressList& list) {
-    for (const std::string& item : lines.GetFieldList(field)) {
-      TmsMailAddress a;
-      ParseAddress(item, a);
-      list.AddItem(std::move(a));
-    }
-  };
-  fill("TO", Recipients);
-  fill("CC", CC);
-  fill("BCC", BCC);
-  std::string subject = lines.GetFieldValue("Subject");
+  ParseAddressField(lines.GetRawFieldValue("FROM"), Sender);
+  lines.GetAddresses("TO", Recipients);
+  lines.GetAddresses("CC", CC);
+  lines.GetAddresses("BCC", BCC);
+  // The whole subject: a message read back from a file is sent as it was written.
+  std::string subject = lines.GetFullFieldValue("Subject");
   if (!subject.empty()) Subject = subject;
   std::string prio = lines.GetFieldValue("X-Priority");
   Priority = prio == "1" ? ptHigh : prio == "5" ? ptLow : ptNormal;

@@ -5,6 +5,7 @@
 // Everything works on bytes exactly as they travel (std::string).
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,8 @@ using TmsStrings = std::vector<std::string>;
 // Days since 1899-12-30 with the time of day as the fraction; 0 means "no date".
 using TDateTime = double;
 
-// Short strings (names, addresses, subjects, file names) hold at most this many bytes.
+// Short strings (names, addresses, subjects, file names) hold at most this many
+// characters (see CutShortString).
 inline constexpr std::size_t kShortStringMax = 255;
 
 enum TmsMsgEncoding { meMIME, meUU };
@@ -28,7 +30,7 @@ enum TmsPriority { ptLow, ptNormal, ptHigh };
 
 // Transfer kinds of an attachment (TmsAttItem::EncodingKind).
 enum : std::uint8_t { ekSevenBit = 0, ekBase64 = 1, ekQuotedPrintable = 2 };
-// "7 bit", "Base64", "Quoted-Printable"; an unknown kind gives "7 bit".
+// "7bit", "Base64", "Quoted-Printable"; an unknown kind gives "7bit".
 const char* EncodingKindName(std::uint8_t kind);
 
 struct TmsMailAddress {
@@ -63,9 +65,11 @@ class TmsAttItem {
   std::uint8_t EncodingKind = ekSevenBit;
 
   const std::string& FileName() const { return file_name_; }
-  // Stores the name (cut to 255 bytes); a non-empty name also sets ContentType
-  // from the file's extension and EncodingKind from that type.
+  // Stores the name (cut to 255 characters); a non-empty name also sets
+  // ContentType from the file's extension and EncodingKind from that type.
   void SetFileName(const std::string& name);
+  // Sets ContentType from the extension of Path and EncodingKind from that type.
+  void SetTypeFrom(const std::string& path);
   void Assign(const TmsAttItem& other) { *this = other; }
 
  private:
@@ -78,8 +82,10 @@ class TmsAttList {
   TmsAttItem& Items(int i) { return items_.at(static_cast<std::size_t>(i)); }
   const TmsAttItem& Items(int i) const { return items_.at(static_cast<std::size_t>(i)); }
   void AddItem(TmsAttItem item) { items_.push_back(std::move(item)); }
-  // A new attachment named Path whose data is the file's content; EmsError
-  // when the file cannot be read.
+  // A new attachment whose data is the content of the file at Path, named
+  // Path (or, when that is longer than 255 characters, the file-name part,
+  // shortened before its extension when it must be); its type comes from the
+  // extension. EmsError when the file cannot be read.
   TmsAttItem& AddFile(const std::string& path);
   void Delete(int i) { items_.erase(items_.begin() + i); }
   void Clear() { items_.clear(); }
@@ -98,16 +104,23 @@ class TmsHeaders : public std::vector<std::string> {
   using std::vector<std::string>::vector;
 
   // The unfolded value of the first field called Name with its encoded words
-  // decoded, cut to 255 bytes (never inside a UTF-8 character); empty when
-  // there is no such field.
+  // decoded, cut to 255 characters (see CutShortString); empty when there is
+  // no such field.
   std::string GetFieldValue(const std::string& name) const;
-  // The same without the cut to 255 bytes (content types with long parameters).
+  // The same without the cut (subjects, content types with long parameters).
   std::string GetFullFieldValue(const std::string& name) const;
+  // The same without decoding the encoded words.
+  std::string GetRawFieldValue(const std::string& name) const;
   // Every comma-separated item of every field called Name, decoded (and not
-  // cut, so that a long name does not push the address out); a comma inside
-  // double quotes does not split.
+  // cut, so that a long name does not push the address out). A comma inside a
+  // quoted string (with its backslash escapes), a comment or angle brackets
+  // does not split.
   void GetFieldList(const std::string& name, TmsStrings& list) const;
   TmsStrings GetFieldList(const std::string& name) const;
+  // Every address of every field called Name: each item parsed with
+  // ParseAddress before its display name's encoded words are decoded, so that
+  // a decoded name may hold commas, quotes and angle brackets.
+  void GetAddresses(const std::string& name, TmsAddressList& list) const;
   // Deletes the first field called Name with its continuation lines.
   void RemoveField(const std::string& name);
 };
@@ -119,7 +132,8 @@ using vigilo::AsciiUpper;
 using vigilo::EqualsNoCase;
 using vigilo::Trim;
 
-// Cuts to at most Max bytes; when the text is UTF-8 the cut never splits a character.
+// Cuts to at most Max characters: UTF-8 text counts characters and is never cut
+// inside one; other text (a one-byte code page) counts bytes.
 std::string CutShortString(const std::string& text, std::size_t max = kShortStringMax);
 
 // The text with every control byte (below 0x20, and 0x7F: CR, LF, NUL, ESC ...)
@@ -142,10 +156,20 @@ std::string ContentTypeOfFile(const std::string& path);
 // Replaces the mime.types files read by ContentTypeOfFile (later files win); an
 // empty list goes back to the system's and the user's files. For tests.
 void SetMimeTypesFiles(const std::vector<std::string>& files);
-// Splits "Name <address>", "address (Name)" or a bare address.
+// Splits "Name <address>", "address (Name)" or a bare address. A display name
+// in double quotes loses its quotes and backslash escapes; "<", "(" and ","
+// inside it are part of the name. Name and address are cut to 255 characters.
 void ParseAddress(const std::string& text, TmsMailAddress& address);
+// ParseAddress of a raw header item, then the display name's encoded words decoded.
+void ParseAddressField(const std::string& raw, TmsMailAddress& address);
+// A display name as written in an address: plain when it is made of atoms and
+// blanks, else a quoted string with every '"' and '\' escaped (RFC 5322).
+std::string QuoteDisplayName(const std::string& name);
 // Parses an RFC 822 date; DateTime 0 and an empty Zone when it cannot.
 void ParseMailDate(const std::string& text, TDateTime& dateTime, std::string& zone);
+// The local time When as an RFC 5322 date: English day and month names and
+// the numeric zone ("Sun, 6 Dec 2026 23:54:19 +0100"), whatever the locale.
+std::string FormatMailDate(std::time_t when);
 // The calendar date and time of day as a TDateTime (no range check).
 TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0,
                          int second = 0);

@@ -1,7 +1,12 @@
 #include "mail/mssmtp.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <istream>
+#include <random>
 
 #include "mail/msexcept.h"
 #include "mail/msmsg.h"
@@ -93,6 +98,10 @@ void TmsSMTPClient::SendData(std::istream& data) {
   data.seekg(0, std::ios::end);
   const int64_t size = std::max<int64_t>(0, static_cast<int64_t>(data.tellg()));
   data.seekg(0);
+  if (!data) {
+    Disconnect();
+    throw EmsError("Cannot read the message data");
+  }
   std::vector<char> block(kBlockSize);
   std::string out;
   bool lineStart = true, pendingCR = false;
@@ -110,6 +119,11 @@ void TmsSMTPClient::SendData(std::istream& data) {
                          size > 0 ? static_cast<int>(std::llround(position * 100.0 / size)) : 100,
                          static_cast<int>(std::min<int64_t>(position, INT32_MAX)), -1);
   }
+  if (data.bad() || position < size) {
+    // Without the final "." the server drops what it got; the session cannot go on.
+    Disconnect();
+    throw EmsError("Cannot read the message data");
+  }
   data.clear();
   // The CR LF before the final "." belongs to the terminator: data that ends
   // with a line end needs only ".", other data gets its line ended first.
@@ -122,12 +136,42 @@ void TmsSMTPClient::SendData(std::istream& data) {
   SendBuffer(end + ".\r\n");
 }
 
+void AddMissingDateAndId(TmsMessage& message, std::time_t now) {
+  if (Trim(message.Headers.GetRawFieldValue("Date")).empty()) {
+    message.Headers.RemoveField("Date");
+    message.Headers.push_back("Date: " + FormatMailDate(now));
+  }
+  if (Trim(message.Headers.GetRawFieldValue("Message-ID")).empty()) {
+    message.Headers.RemoveField("Message-ID");
+    // Unique enough: the time, random bits and the sender's domain.
+    const std::string& from = message.Sender.Address;
+    const std::size_t at = from.rfind('@');
+    std::string domain = at == std::string::npos ? "" : from.substr(at + 1);
+    if (domain.empty() || domain.find_first_of("<>\"() \t\r\n") != std::string::npos)
+      domain = "localhost";
+    thread_local std::mt19937_64 gen{std::random_device{}()};
+    char id[64];
+    std::snprintf(id, sizeof id, "%lld.%016llx", static_cast<long long>(now),
+                  static_cast<unsigned long long>(gen()));
+    message.Headers.push_back("Message-ID: <" + std::string(id) + "@" + domain + ">");
+  }
+}
+
 void TmsSMTPClient::SendMessage() {
+  sent_ = false;
   TmsTempFile temp("ms");
   if (MailMessage) {
     Raise(OnPreparing);
+    AddMissingDateAndId(*MailMessage, std::time(nullptr));
     MailMessage->SaveToStream(temp.Stream());
     temp.Stream().flush();
+    // A full or size-limited temporary folder must not turn into an empty or a
+    // truncated mail: nothing reaches the server unless the whole message was written.
+    if (!temp.Stream()) {
+      const int error = errno;
+      throw EmsError("Cannot write the temporary file " + temp.Path() + ": " +
+                     std::strerror(error));
+    }
   }
   Raise(OnSending);
   rejected_ = 0;
@@ -144,6 +188,8 @@ void TmsSMTPClient::SendMessage() {
       for (int i = 0; i < list->Count(); ++i)
         recipients.push_back(list->Items(i).Address);
   }
+  // A message to nobody is an error, not a success with nothing delivered.
+  if (recipients.empty()) throw EmsError("The message has no recipients");
   // Nothing reaches the wire before every address is known to be clean.
   CheckEnvelopeAddress(from);
   for (const std::string& r : recipients)
@@ -175,6 +221,7 @@ void TmsSMTPClient::SendMessage() {
   }
   SendData(DataStreamOverride ? *DataStreamOverride : temp.Stream());
   if (ReadMultiLineReply() != 250) throw EmsServerError(LastReply);
+  sent_ = true;
   Raise(OnSent);
 }
 

@@ -2,6 +2,7 @@
 // The SMTP client: HELO, then one mail transaction per SendMessage (MAIL FROM,
 // RCPT TO for every recipient, DATA with the encoded message), then QUIT.
 
+#include <ctime>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -58,6 +59,9 @@ class TmsSMTPClient : public TmsClientSocket {
 
   // Recipients refused in the current transaction.
   int RejectedCount() const { return rejected_; }
+  // True when the last SendMessage delivered its data (the server accepted it);
+  // false when every recipient was refused and the handler let it go on.
+  bool Sent() const { return sent_; }
 
   // The first three characters as a decimal number; -1 when they are not one.
   int ReplyCode(const std::string& line) const override;
@@ -65,6 +69,10 @@ class TmsSMTPClient : public TmsClientSocket {
   // Raises EmsError "Host property must be assigned" when Host is empty.
   void Connect() override;
   void Login();
+  // One transaction for MailMessage. The message is encoded into a temporary
+  // file first, with a Date and a Message-ID added to its header lines when it
+  // has none; a failure to write or read that file, or a message without
+  // recipients, raises EmsError before MAIL FROM.
   void SendMessage();
   void Quit();
 
@@ -80,7 +88,13 @@ class TmsSMTPClient : public TmsClientSocket {
   std::vector<std::string> extensions_;
 
   int rejected_ = 0;
+  bool sent_ = false;
 };
+
+class TmsMessage;
+// Adds "Date:" (now, RFC 5322) and "Message-ID:" header lines to a message that
+// lacks them.
+void AddMissingDateAndId(TmsMessage& message, std::time_t now);
 
 // Throws EmsError for an envelope address that could break out of
 // "MAIL FROM:<...>" / "RCPT TO:<...>" (CR, LF, NUL, "<", ">", blanks).

@@ -10,8 +10,8 @@
 namespace ms {
 
 std::string CutShortString(const std::string& text, std::size_t max) {
-  if (text.size() <= max) return text;
-  return vigilo::IsValidUtf8(text) ? vigilo::CutBytes(text, max) : text.substr(0, max);
+  // Characters, not bytes: a byte that starts no UTF-8 sequence counts as one.
+  return text.size() <= max ? text : vigilo::CutChars(text, max);
 }
 
 std::string StripQuotes(const std::string& text) {

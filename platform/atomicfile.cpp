@@ -8,6 +8,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace vigilo {
 namespace {
 
@@ -100,6 +102,51 @@ std::filesystem::path AsideName(const std::filesystem::path& path, const std::st
     p = base + "-" + std::to_string(n);
   }
   return p;
+}
+
+namespace {
+
+// The file names in the folder of `path` that begin with its own name + `infix`.
+std::vector<std::filesystem::path> Beside(const std::filesystem::path& path,
+                                          const std::string& infix) {
+  std::vector<std::filesystem::path> found;
+  const std::string prefix = path.filename().string() + infix;
+  const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().filename().string().starts_with(prefix) && it->is_regular_file(ec) &&
+        !it->is_symlink(ec))
+      found.push_back(it->path());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> AsideCopies(const std::filesystem::path& path,
+                                               const std::string& tag) {
+  // By modification time: a name freed by a removed copy may be given again.
+  auto copies = Beside(path, "." + tag + "-");
+  std::vector<std::pair<std::filesystem::file_time_type, std::filesystem::path>> timed;
+  std::error_code ec;
+  for (auto& p : copies)
+    timed.emplace_back(std::filesystem::last_write_time(p, ec), std::move(p));
+  std::stable_sort(timed.begin(), timed.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  copies.clear();
+  for (auto& t : timed)
+    copies.push_back(std::move(t.second));
+  return copies;
+}
+
+void RemoveStaleTemporaries(const std::filesystem::path& path) {
+  const time_t now = time(nullptr);
+  for (const auto& p : Beside(path, ".tmp-")) {
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+    if (now - st.st_mtime > 60) unlink(p.c_str());
+  }
 }
 
 }  // namespace vigilo

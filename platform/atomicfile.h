@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vigilo {
 
@@ -19,5 +20,13 @@ namespace vigilo {
 
 // A name beside `path` that does not exist yet: path + "." + tag + "-YYYYMMDD-HHMMSS[-n]".
 std::filesystem::path AsideName(const std::filesystem::path& path, const std::string& tag);
+// The regular files beside `path` named by AsideName with `tag`, oldest first.
+std::vector<std::filesystem::path> AsideCopies(const std::filesystem::path& path,
+                                               const std::string& tag);
+
+// Removes the temporary files WriteFileAtomic left beside `path` when a process
+// ended in the middle of a save (path + ".tmp-*"), once they are older than a
+// minute, so that a save running in another process is never disturbed.
+void RemoveStaleTemporaries(const std::filesystem::path& path);
 
 }  // namespace vigilo

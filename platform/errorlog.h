@@ -10,8 +10,13 @@ namespace vigilo {
 // Current local date and time as "dd.MM.yyyy HH:mm:ss".
 std::string ErrorLogStamp();
 
-// Appends "stamp who message\n" to the file (created with mode 0600). Failures are ignored.
+// Appends "stamp who message\n" to the file (created with mode 0600, never opened
+// through a symbolic link). Failures are ignored.
 void AppendErrorLog(const std::filesystem::path& file, const std::string& who,
                     const std::string& message);
+// The same, unless the log already holds that line (whatever its stamp): for
+// conditions that persist and are found again at every start.
+void AppendErrorLogOnce(const std::filesystem::path& file, const std::string& who,
+                        const std::string& message);
 
 }  // namespace vigilo

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <pwd.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -103,6 +104,24 @@ std::string CreateFolders(const Folders& f) {
   if (st.st_uid != getuid()) return f.Temp + " belongs to another user";
   if ((st.st_mode & 077) != 0 && chmod(temp.c_str(), 0700) != 0) {
     return "cannot make " + f.Temp + " private: " + strerror(errno);
+  }
+  return {};
+}
+
+std::string CheckPrivateFolders(const Folders& f, std::vector<std::string>* open) {
+  for (const std::string* d : {&f.Home, &f.Config}) {
+    if (d != &f.Home && *d == f.Home) continue;
+    std::string dir = *d;
+    if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0) return "cannot examine " + *d + ": " + strerror(errno);
+    // Mail, passwords and the queue live here: another user's folder is never used.
+    if (st.st_uid != geteuid()) return *d + " belongs to another user";
+    if (open && ((st.st_mode & 0007) != 0 || (st.st_mode & 0020) != 0)) {
+      char mode[8];
+      snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+      open->push_back(*d + " (mode " + mode + ")");
+    }
   }
   return {};
 }

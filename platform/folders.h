@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vigilo {
 
@@ -32,6 +33,11 @@ Folders ResolveFolders(const std::string& home_arg, const EnvLookup& env);
 // Creates the folders that are missing, each new one with mode 0700, and makes sure
 // Temp is a real folder owned by this user and private. Returns "" or the failure.
 [[nodiscard]] std::string CreateFolders(const Folders& f);
+
+// Checks the folders of the user's data (Home and Config): each must belong to this
+// user, else the failure is returned. Folders that other users may enter, read or
+// write (by their mode) are added to *open as "folder (mode 0755)".
+std::string CheckPrivateFolders(const Folders& f, std::vector<std::string>* open);
 
 // Creates `dir` and its missing parents with mode 0700. Returns "" or the failure.
 [[nodiscard]] std::string MakePrivateDirs(const std::string& dir);

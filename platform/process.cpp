@@ -20,6 +20,10 @@ extern "C" void OnEndSignal(int) {
 }
 }  // namespace
 
+void FailWritesBeyondFileSizeLimit() {
+  signal(SIGXFSZ, SIG_IGN);
+}
+
 void TrimWorkingSet() {
 #if defined(__GLIBC__)
   malloc_trim(0);

@@ -3,6 +3,10 @@
 
 namespace vigilo {
 
+// A write beyond the file-size limit (ulimit -f) fails with an error the program
+// reports, instead of ending the process. Call once at start.
+void FailWritesBeyondFileSizeLimit();
+
 // Gives memory the process no longer uses back to the system (called when idle).
 void TrimWorkingSet();
 

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/text.h"
+#include "base/utf8.h"
 #include "platform/atomicfile.h"
 #include "platform/errorlog.h"
 
@@ -45,10 +46,23 @@ void RegistryFile::Log(const std::string& message) const {
 }
 
 void RegistryFile::Load() {
+  RemoveStaleTemporaries(path_);
   std::string text;
   bool missing = false;
   std::string error = ReadWholeFile(path_, text, kMaxFileSize, &missing);
   if (missing) return;
+  std::string original;  // the bytes as they are in the file, when text differs
+  if (error.empty() && text.starts_with("\xFF\xFE")) {
+    // A regedit export: UTF-16LE with a byte-order mark. Read as UTF-8; the next save
+    // writes it so.
+    std::string utf8;
+    if (Utf16LeToUtf8(std::string_view(text).substr(2), utf8)) {
+      original = std::move(text);
+      text = std::move(utf8);
+    } else {
+      error = "not valid UTF-16 text";
+    }
+  }
   RegParseResult parsed;
   if (error.empty()) {
     parsed = ParseRegText(text);
@@ -72,21 +86,41 @@ void RegistryFile::Load() {
     return;
   }
   doc_ = std::move(parsed.doc);
-  if (!parsed.bad_lines.empty()) {
-    for (const auto& bad : parsed.bad_lines) {
-      Log("line " + std::to_string(bad.number) + ": " + bad.reason + ", skipped");
-    }
-    // The next rewrite drops the skipped lines: keep the file as it was.
-    const auto aside = AsideName(path_, "damaged");
-    std::error_code ec;
-    std::filesystem::copy_file(path_, aside, ec);
-    if (!ec) {
-      std::filesystem::permissions(
-          aside, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
-      kept_.push_back(aside);
-      Log("the file as it was is kept as " + aside.string());
+  if (!parsed.bad_lines.empty())
+    KeepDamagedCopy(original.empty() ? text : original, parsed.bad_lines);
+}
+
+void RegistryFile::KeepDamagedCopy(const std::string& text, const std::vector<RegBadLine>& bad) {
+  // The next rewrite drops the skipped lines: keep the file as it was, once per
+  // content. Until a save rewrites it, every start reads the same file, and every
+  // copy holds the scrambled passwords, so no copy is made twice and few are kept.
+  const std::string tag = "damaged";
+  const auto copies = AsideCopies(path_, tag);
+  for (const auto& copy : copies) {
+    std::string kept;
+    if (ReadWholeFile(copy, kept, kMaxFileSize).empty() && kept == text) {
+      kept_.push_back(copy);
+      Log(std::to_string(bad.size()) + " unreadable line(s) skipped, first line " +
+          std::to_string(bad.front().number) + "; the file as it was is already kept as " +
+          copy.string());
+      return;
     }
   }
+  constexpr std::size_t kLoggedLines = 10;
+  for (std::size_t i = 0; i < bad.size() && i < kLoggedLines; ++i)
+    Log("line " + std::to_string(bad[i].number) + ": " + bad[i].reason + ", skipped");
+  if (bad.size() > kLoggedLines)
+    Log("and " + std::to_string(bad.size() - kLoggedLines) + " more unreadable lines skipped");
+  const auto aside = AsideName(path_, tag);
+  // Written from what was read, with mode 0600 from the start.
+  if (!WriteFileAtomic(aside, text, 0600).empty()) return;
+  kept_.push_back(aside);
+  Log("the file as it was is kept as " + aside.string());
+  // The oldest copies beyond the newest few go.
+  auto all = AsideCopies(path_, tag);
+  std::error_code ec;
+  for (std::size_t i = 0; i + kMaxDamagedCopies < all.size(); ++i)
+    std::filesystem::remove(all[i], ec);
 }
 
 const RegKeyData* RegistryFile::Find(const std::string& key) const {

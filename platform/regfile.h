@@ -2,7 +2,10 @@
 // RegistryStore kept in one text file (see regsyntax.h): read once when opened,
 // rewritten atomically with mode 0600 whenever a batch of changes ends. Keys and
 // values the program does not know are kept. A damaged file is never overwritten
-// silently: its problems go to the error log and a copy is kept aside first.
+// silently: its problems go to the error log and a copy is kept aside first (once
+// per content, at most kMaxDamagedCopies of them). A regedit export in UTF-16LE
+// with its byte-order mark is read too. Temporary files of a save that never ended
+// are removed when the file is opened.
 
 #include <filesystem>
 #include <string>
@@ -41,6 +44,8 @@ class RegistryFile : public RegistryStore {
   bool StartedFromDamagedFile() const { return damaged_; }
 
   static constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
+  // Copies of files with unreadable lines kept beside the file, newest first.
+  static constexpr std::size_t kMaxDamagedCopies = 3;
 
  private:
   static std::string Full(const std::string& key);
@@ -50,6 +55,7 @@ class RegistryFile : public RegistryStore {
   void Changed();
   void Log(const std::string& message) const;
   void Load();
+  void KeepDamagedCopy(const std::string& text, const std::vector<RegBadLine>& bad);
 
   std::filesystem::path path_;
   std::filesystem::path error_log_;

@@ -28,9 +28,17 @@ vigilo_install_missing() {
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   export DEBIAN_FRONTEND=noninteractive
   # The packaged services must not start: the tests run their own servers on loopback.
-  if [ ! -e /usr/sbin/policy-rc.d ] && [ "$(id -u)" -eq 0 ]; then
-    printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d && chmod +x /usr/sbin/policy-rc.d
-  fi
-  "${sudo[@]}" apt-get update -qq >/dev/null
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A policy-rc.d that says so exists only while this installation runs, and only when
+  # there was none: it would stop every later upgrade from restarting its services.
+  # The subshell removes it on every way out (failure and interruption included).
+  (
+    policy=${VIGILO_POLICY_RC:-/usr/sbin/policy-rc.d}
+    if [ ! -e "$policy" ] &&
+      "${sudo[@]}" sh -c 'printf "#!/bin/sh\nexit 101\n" >"$1" && chmod +x "$1"' sh "$policy"; then
+      trap '"${sudo[@]}" rm -f "$policy"' EXIT
+      trap 'exit 130' INT TERM HUP
+    fi
+    "${sudo[@]}" apt-get update -qq >/dev/null &&
+      "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  )
 }

@@ -9,6 +9,7 @@
 #include "core/cmdline.h"
 #include "core/environment.h"
 #include "core/headless.h"
+#include "platform/process.h"
 #include "platform/single_instance.h"
 #include "vigilo_version.h"
 
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  FailWritesBeyondFileSizeLimit();
   const EnvLookup env = ProcessEnvironment();
   if (cmd.Check) {
     // No display, no widgets and no single-instance lock: it runs beside the tray program.

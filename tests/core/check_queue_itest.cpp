@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <regex>
 #include <tuple>
 
 #include "mail/msmsg.h"
@@ -144,16 +146,233 @@ TEST_F(QueueIT, SmtpLoginOverStartTlsAndPlainTextAuthOnlyWhenAllowed) {
   EXPECT_EQ(Lines(rig.ErrorLog()).size(), 2u);
 }
 
+// Claimed files are never sent twice: a file without recipients stays, a file that was
+// sent but cannot be deleted is kept under another name and reported once, and a file a
+// run left claimed is not sent again. The sender adds a missing Date and Message-ID.
+TEST_F(QueueIT, ClaimedFilesAreNeverSentTwiceAndMissingFieldsAreAdded) {
+  CheckRig rig;
+  tuser& u = rig.Add("Work", "work", "workpw", dovecot_->Pop3Port());
+  u.SMTPHost = "127.0.0.1";
+  u.SMTPPort = exim_->PlainPort();
+  const std::string out = u.OutDir;
+  {
+    ms::TmsMessage nobody;
+    nobody.Sender.Address = "work@example.test";
+    nobody.Body = {"to nobody"};
+    fs::create_directories(out);
+    nobody.SaveToFile(out + "/1nobody");
+  }
+  Queue(out, "2undeletable");
+  test::WriteFile(fs::path(out) / "3left.sending",
+                  "From: a@x\r\nTo: alice@example.test\r\n\r\nx\r\n");
+  test::WriteFile(fs::path(out) / ".4being-written", "half");
+  // Once the server has the message, its claimed file turns into something that
+  // cannot be deleted.
+  rig.smtp.OnSent = [&](ms::TmsSocketBase&) {
+    const fs::path claimed = fs::path(out) / "2undeletable.sending";
+    fs::remove(claimed);
+    fs::create_directories(claimed / "inside");
+  };
+  rig.check.StartCheck();
+  rig.smtp.OnSent = nullptr;
+  EXPECT_EQ(Files(out), (std::vector<std::string>{".4being-written", "1nobody", "2undeletable.sent",
+                                                  "3left.interrupted"}));
+  auto log = Lines(rig.ErrorLog());
+  ASSERT_EQ(log.size(), 3u) << rig.ErrorLog();
+  EXPECT_NE(log[0].find("3left.interrupted was being sent when a check ended"), std::string::npos);
+  EXPECT_NE(log[1].find("The message has no recipients"), std::string::npos) << log[1];
+  EXPECT_NE(log[2].find("2undeletable was sent but cannot be deleted"), std::string::npos);
+  const auto got = exim_->WaitForMessages("alice", 1);
+  ASSERT_EQ(got.size(), 1u);
+  const std::regex date(
+      "\nDate: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-9]{1,2} "
+      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} "
+      "[+-][0-9]{4}\n");
+  EXPECT_TRUE(std::regex_search(got[0], date)) << got[0];
+  EXPECT_TRUE(std::regex_search(got[0], std::regex("\nMessage-ID: <[^<>@ ]+@example\\.test>\n")))
+      << got[0];
+
+  // Nothing more is sent or reported.
+  Queue(out, "5next");
+  rig.check.StartCheck();
+  EXPECT_EQ(exim_->WaitForMessages("alice", 2).size(), 2u);
+  EXPECT_EQ(Lines(rig.ErrorLog()).size(), 4u);  // only 1nobody, again
+  EXPECT_FALSE(fs::exists(out + "/5next"));
+}
+
+// What the check sends from a queue file arrives as it was composed: names, subjects and
+// file names, read back by another mail library (Python's email package).
+TEST_F(QueueIT, QueuedTextsArriveAsComposed) {
+  test::TempDir files;
+  test::WriteFile(files.path() / "mime.types",
+                  "application/pdf pdf\ntext/plain txt\nmessage/rfc822 eml\napplication/zip zip\n");
+  ms::SetMimeTypesFiles({(files.path() / "mime.types").string()});
+  fs::path deep = files.path();
+  for (int i = 0; i < 30; ++i)
+    deep /= "folder" + std::to_string(i);
+  fs::create_directories(deep);
+  const std::string cyr = "Работа";
+  // name, content
+  const std::vector<std::pair<fs::path, std::string>> attached = {
+      {files.path() / "a\"b.txt", "quote\r\n"},
+      {files.path() / "отчёт 2026.pdf", std::string(1000, '\xAB')},
+      {files.path() / "semi;colon (1).zip", "zip"},
+      {deep / "report.pdf", "%PDF"},
+      {files.path() / "fwd.eml", "Subject: inner\r\n\r\n" + std::string(2000, 'q') + "\r\n"}};
+  std::string subject;
+  for (int i = 0; i < 50; ++i)
+    subject += cyr + " ";  // 350 characters
+  subject += "end";
+  const std::vector<std::string> names = {"Smith, \"Bob\"", "O\"Neil", "x<y", "Иванов, Иван",
+                                          "back\\slash"};
+
+  CheckRig rig;
+  tuser& u = rig.Add("Work", "work", "workpw", dovecot_->Pop3Port());
+  u.SMTPHost = "127.0.0.1";
+  u.SMTPPort = exim_->PlainPort();
+  {
+    ms::TmsMessage m;  // as the compose window fills it
+    m.Sender = {cyr + " \"Отдел\"", "work@example.test"};
+    for (const std::string& n : names)
+      m.Recipients.AddItem(ms::TmsMailAddress{n, "alice@example.test"});
+    m.Subject = subject;
+    m.Body = {"Hello", std::string(300, 'a')};  // a long line: a quoted-printable body
+    for (const auto& [path, content] : attached) {
+      test::WriteFile(path, content);
+      m.Attachments.AddFile(path.string());
+    }
+    fs::create_directories(u.OutDir);
+    m.SaveToFile(u.OutDir + "/1");
+  }
+  ms::SetMimeTypesFiles({});
+  rig.check.StartCheck();
+  EXPECT_EQ(rig.ErrorLog(), "");
+  const auto got = exim_->WaitForMessages("alice", 1);
+  ASSERT_EQ(got.size(), 1u);
+  for (const std::string& line : Lines(got[0]))
+    EXPECT_LE(line.size(), 998u) << line.substr(0, 60);
+
+  const fs::path mail = files.path() / "got.eml", script = files.path() / "read.py",
+                 result = files.path() / "result.txt";
+  test::WriteFile(mail, got[0]);
+  test::WriteFile(script, R"(import sys
+from email import policy
+from email.parser import BytesParser
+from email.utils import parsedate_to_datetime
+m = BytesParser(policy=policy.default).parse(open(sys.argv[1], 'rb'))
+out = ['subject\t' + str(m['subject'])]
+for a in m['from'].addresses + m['to'].addresses:
+    out.append('address\t%s\t%s' % (a.display_name, a.addr_spec))
+for p in m.iter_attachments():
+    out.append('file\t%s\t%s\t%d' % (p.get_filename(), p.get_content_type(),
+                                     len(p.get_payload(decode=True))))
+out.append('date\t%s' % (parsedate_to_datetime(m['date']).tzinfo is not None))
+out.append('defects\t%d' % sum(len(p.defects) for p in m.walk()))
+open(sys.argv[2], 'w', encoding='utf-8').write('\n'.join(out) + '\n')
+)");
+  ASSERT_EQ(std::system(("/usr/bin/python3 " + script.string() + " " + mail.string() + " " +
+                         result.string())
+                            .c_str()),
+            0);
+  std::vector<std::string> want = {"subject\t" + subject,
+                                   "address\t" + cyr + " \"Отдел\"\twork@example.test"};
+  for (const std::string& n : names)
+    want.push_back("address\t" + n + "\talice@example.test");
+  want.push_back("file\ta\"b.txt\ttext/plain\t6");  // the delivered file has LF line ends
+  want.push_back("file\tотчёт 2026.pdf\tapplication/pdf\t1000");
+  want.push_back("file\tsemi;colon (1).zip\tapplication/zip\t3");
+  want.push_back("file\treport.pdf\tapplication/pdf\t4");
+  want.push_back("file\tfwd.eml\tapplication/octet-stream\t2020");
+  want.push_back("date\tTrue");
+  want.push_back("defects\t0");
+  const auto read = Lines(test::ReadFile(result));
+  ASSERT_EQ(read.size(), want.size()) << got[0].substr(0, 3000);
+  for (std::size_t i = 0; i < want.size(); ++i)
+    EXPECT_EQ(read[i], want[i]);
+}
+
 #ifdef VIGILO_BINARY
-// Runs `vigilo --check` over the program folder `home`: its exit code and output.
-std::pair<int, std::string> RunCheck(const test::TempDir& home, const test::TempDir& xdg) {
+// The command that runs `vigilo --check` over the program folder `home`, with its
+// environment and output in `xdg`; `prefix` goes before the program (a limit).
+std::string CheckCommand(const test::TempDir& home, const test::TempDir& xdg,
+                         const std::string& prefix = "") {
   const std::string x = xdg.str();
-  const int status = std::system(("cd " + x + " && env -u VIGILO_HOME XDG_CONFIG_HOME=" + x +
-                                  "config XDG_DATA_HOME=" + x + "data XDG_RUNTIME_DIR=" + x +
-                                  "run " VIGILO_BINARY " --check --home " + home.str() + " >" + x +
-                                  "stdout 2>" + x + "stderr")
-                                     .c_str());
+  return "cd " + x + " && env -u VIGILO_HOME XDG_CONFIG_HOME=" + x + "config XDG_DATA_HOME=" + x +
+         "data XDG_RUNTIME_DIR=" + x + "run " + prefix + VIGILO_BINARY " --check --home " +
+         home.str() + " >" + x + "stdout 2>" + x + "stderr";
+}
+
+// Runs `vigilo --check` over the program folder `home`: its exit code and output.
+std::pair<int, std::string> RunCheck(const test::TempDir& home, const test::TempDir& xdg,
+                                     const std::string& prefix = "") {
+  const int status = std::system(CheckCommand(home, xdg, prefix).c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::ReadFile(xdg.path() / "stdout")};
+}
+
+// A home with one configuration sending through the suite's Exim.
+void QueueHome(const test::TempDir& home, int pop3Port, int smtpPort) {
+  test::Settings st(home);
+  tuser& u = st.Add("Work", "work", "workpw", pop3Port);
+  u.SMTPHost = "127.0.0.1";
+  u.SMTPPort = smtpPort;
+  st.Save();
+}
+
+// Counts the lines of Exim's main log that contain `what`.
+std::size_t EximLogCount(const std::string& dir, const std::string& what) {
+  const std::string log = test::ReadFile(dir + "/log/mainlog");
+  std::size_t n = 0;
+  for (std::size_t p = log.find(what); p != std::string::npos; p = log.find(what, p + 1))
+    ++n;
+  return n;
+}
+
+// Two checks at once (a status bar beside the tray program): each queued message goes
+// out exactly once.
+TEST_F(QueueIT, TwoConcurrentHeadlessChecksSendEachQueuedMessageOnce) {
+  test::TempDir home, xdg1, xdg2;
+  QueueHome(home, dovecot_->Pop3Port(), exim_->PlainPort());
+  const std::string queue = home.str() + "out/uwork127.0.0.1";
+  for (int k = 10; k < 40; ++k)
+    Queue(queue, "m" + std::to_string(k));
+  const std::size_t received = EximLogCount(exim_->Dir(), " <= ");
+  const std::string both =
+      "(" + CheckCommand(home, xdg1) + ") & (" + CheckCommand(home, xdg2) + ") & wait";
+  ASSERT_EQ(std::system(("sh -c '" + both + "'").c_str()), 0);
+  EXPECT_TRUE(Files(queue).empty());
+  // Exim logs each message it accepts before it answers: exactly 30 were accepted.
+  EXPECT_EQ(EximLogCount(exim_->Dir(), " <= ") - received, 30u);
+  const auto got = exim_->WaitForMessages("alice", 30);
+  std::map<std::string, int> subjects;
+  for (const std::string& m : got)
+    ++subjects[m.substr(m.find("Subject: ") + 9, 3)];
+  EXPECT_EQ(got.size(), 30u);
+  EXPECT_EQ(subjects.size(), 30u);
+  EXPECT_EQ(test::ReadFile(home.path() / "error.log"), "");
+}
+
+// A temporary folder too small for the message (here a file-size limit): nothing is
+// sent, the queue file stays and the reason is logged; the next check sends it whole.
+TEST_F(QueueIT, AFullTemporaryFolderLeavesTheQueueFileAndLogsWhy) {
+  test::TempDir home, xdg;
+  QueueHome(home, dovecot_->Pop3Port(), exim_->PlainPort());
+  const std::string queue = home.str() + "out/uwork127.0.0.1";
+  std::vector<std::string> body;
+  for (int k = 0; k < 4000; ++k)
+    body.push_back("line " + std::to_string(k) + std::string(70, 'x'));  // about 300 kB
+  Queue(queue, "big", "alice@example.test", body);
+  auto [code, out] = RunCheck(home, xdg, "prlimit --fsize=131072 ");
+  EXPECT_EQ(code, 1) << test::ReadFile(xdg.path() / "stderr");
+  EXPECT_EQ(Files(queue), std::vector<std::string>{"big"});
+  const auto log = Lines(test::ReadFile(home.path() / "error.log"));
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("Cannot write the temporary file"), std::string::npos) << log[0];
+
+  std::tie(code, out) = RunCheck(home, xdg);
+  EXPECT_TRUE(Files(queue).empty());
+  const auto got = exim_->WaitForMessages("alice", 1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_NE(got[0].find("line 3999" + std::string(70, 'x')), std::string::npos);
 }
 
 TEST_F(QueueIT, HeadlessCheckPrintsTheTooltipLines) {

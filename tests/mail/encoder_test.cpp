@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -145,7 +146,7 @@ TEST_F(Encoder, DotLinesAndBase64LinesAreWrittenExactly) {
   m.Attachments.AddItem(File("mail.eml", Crlf("Subject: inner\n\n.\n.x\n")));
   std::string raw = m.SaveToString();
   EXPECT_TRUE(Has(raw, "\r\n.\r\n.signature\r\nend\r\n"));
-  EXPECT_TRUE(Has(raw, "Content-Transfer-Encoding: 7 bit\r\n"));
+  EXPECT_TRUE(Has(raw, "Content-Transfer-Encoding: 7bit\r\n"));
   EXPECT_TRUE(Has(raw, "\r\n\r\n.\r\n.x\r\n"));
   EXPECT_EQ(m.Body, (TmsStrings{".", ".signature", "end"}));  // the message is unchanged
 
@@ -155,7 +156,7 @@ TEST_F(Encoder, DotLinesAndBase64LinesAreWrittenExactly) {
   EXPECT_EQ(pdf.ContentType(), "application/pdf");
   raw = pdf.SaveToString();
   EXPECT_TRUE(Has(raw, Crlf("Content-Type: application/pdf; name=\"report.pdf\"\n"
-                            "Content-Transfer-Encoding: Base64\n"
+                            "Content-Transfer-Encoding: base64\n"
                             "Content-Disposition: attachment; filename=\"report.pdf\"\n\n")));
   std::string b64;
   for (int i = 0; i < 19; ++i)
@@ -293,4 +294,111 @@ TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
     EXPECT_FALSE(Has(raw, "\nThe following error"));
     EXPECT_EQ(Has(raw, "Mime-Version"), m.Encoding == meMIME) << name;
   }
+}
+
+// Names, subjects and file names come back from the wire form exactly as they went in,
+// whatever quotes, commas, brackets, backslashes, Cyrillic or length they carry, and
+// whatever the body's transfer encoding.
+TEST_F(Encoder, TextsSurviveTheRoundTrip) {
+  const std::string cyr = "\xD0\xA0\xD0\xB0\xD0\xB1\xD0\xBE\xD1\x82\xD0\xB0";  // "Работа"
+  std::string longSubject;
+  for (int i = 0; i < 60; ++i)
+    longSubject += cyr + " ";  // 420 characters, 780 bytes
+  longSubject.pop_back();
+  const std::vector<std::string> names = {"Smith, \"Bob\"",
+                                          "O\"Neil",
+                                          "x<y",
+                                          "back\\slash (x)",
+                                          cyr + ", \"" + cyr + "\" <" + cyr + ">",
+                                          "a.b@c",
+                                          ""};
+  const std::vector<std::string> files = {"a\"b.txt",
+                                          cyr + " 2026.pdf",
+                                          "semi;colon=x.zip",
+                                          std::string(180, 'n') + ".pdf",
+                                          "=?utf-8?B?eA==?=.jpg",
+                                          cyr + std::string(150, 'z') + cyr + ".pdf"};
+  for (const bool longBodyLine : {false, true}) {
+    TmsMessage m = Simple();
+    m.Sender.Name = cyr + " \"" + cyr + "\"";
+    m.Subject = longSubject;
+    if (longBodyLine) m.Body = {std::string(300, 'a')};  // quoted-printable body
+    m.Recipients.Clear();
+    for (std::size_t i = 0; i < names.size(); ++i)
+      m.Recipients.Add("r" + std::to_string(i) + "@y.ru", names[i]);
+    for (const std::string& f : files)
+      m.Attachments.AddItem(File(f, "data of " + f));
+    const std::string raw = m.SaveToString();
+    EXPECT_EQ(Has(raw, "iso-8859-1"), false);  // every header word is labelled by its bytes
+    std::istringstream in(raw);
+    for (std::string line; std::getline(in, line);)
+      ASSERT_LE(line.size(), 999u);
+
+    TmsMessage back;
+    back.LoadFromString(raw);
+    EXPECT_EQ(back.Subject, longSubject);
+    EXPECT_EQ(back.Sender, m.Sender);
+    ASSERT_EQ(back.Recipients.Count(), static_cast<int>(names.size())) << Headers(raw);
+    for (int i = 0; i < back.Recipients.Count(); ++i)
+      EXPECT_EQ(back.Recipients.Items(i), m.Recipients.Items(i));
+    ASSERT_EQ(back.Attachments.Count(), static_cast<int>(files.size()));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      EXPECT_EQ(back.Attachments.Items(static_cast<int>(i)).FileName(), files[i]);
+      EXPECT_EQ(back.Attachments.Items(static_cast<int>(i)).Data, "data of " + files[i]);
+    }
+    // Sent again from the copy read back (the queue's way): the same wire form.
+    EXPECT_EQ(Headers(back.SaveToString()).substr(0, 300), Headers(raw).substr(0, 300));
+  }
+}
+
+TEST_F(Encoder, AttachedMessagesAndLongHeaderLinesStayWithinTheLineLimit) {
+  TmsMessage m = Simple();
+  const std::string inner = Crlf("Subject: inner\n\nshort\n") + std::string(2000, 'q') + "\r\n";
+  m.Attachments.AddItem(File("fits.eml", Crlf("Subject: inner\n\n\xD0\x96 line\n")));
+  m.Attachments.AddItem(File("long.eml", inner));
+  m.Headers = {"X-Token: " + std::string(2500, 't'),
+               "References: " + std::string(1500, 'r') + ";" + std::string(500, 's')};
+  const std::string raw = m.SaveToString();
+  std::istringstream in(raw);
+  for (std::string line; std::getline(in, line);)
+    ASSERT_LE(line.size(), 999u);
+  EXPECT_FALSE(Has(raw, "7 bit"));
+  // Fits: sent as it is, 8bit for its Cyrillic line. Too long: base64, in a type that
+  // admits it.
+  EXPECT_TRUE(Has(raw,
+                  "Content-Type: message/rfc822; name=\"fits.eml\"\r\n"
+                  "Content-Transfer-Encoding: 8bit\r\n"));
+  EXPECT_TRUE(Has(raw,
+                  "Content-Type: application/octet-stream; name=\"long.eml\"\r\n"
+                  "Content-Transfer-Encoding: base64\r\n"));
+  TmsMessage back;
+  back.LoadFromString(raw);
+  ASSERT_EQ(back.Attachments.Count(), 2);
+  EXPECT_EQ(back.Attachments.Items(1).Data, inner);
+  EXPECT_EQ(back.Attachments.Items(1).FileName(), "long.eml");
+  // A fold without blanks adds one, nothing else.
+  std::string token = back.Headers.GetFullFieldValue("X-Token");
+  std::erase(token, ' ');
+  EXPECT_EQ(token, std::string(2500, 't'));
+}
+
+TEST_F(Encoder, AddFileReadsTheWholePathAndBoundsOnlyTheStoredName) {
+  std::filesystem::path deep = dir_.path();
+  for (int i = 0; i < 30; ++i)
+    deep /= "folder" + std::to_string(i);
+  std::filesystem::create_directories(deep);
+  vigilo::test::WriteFile(deep / "report.pdf", "%PDF");
+  const std::string longName = std::string(250, 'x') + ".pdf";  // the path is longer
+  vigilo::test::WriteFile(dir_.path() / longName, "%PDF2");
+  TmsAttList list;
+  const TmsAttItem& a = list.AddFile((deep / "report.pdf").string());
+  EXPECT_EQ(a.FileName(), "report.pdf");
+  EXPECT_EQ(a.ContentType, "application/pdf");
+  EXPECT_EQ(a.Data, "%PDF");
+  const TmsAttItem& b = list.AddFile((dir_.path() / longName).string());
+  EXPECT_EQ(b.FileName(), longName);
+  EXPECT_EQ(b.Data, "%PDF2");
+  const std::string shortPath = (dir_.path() / "report.pdf").string();
+  vigilo::test::WriteFile(shortPath, "x");
+  EXPECT_EQ(list.AddFile(shortPath).FileName(), shortPath);  // a path that fits is kept
 }

@@ -23,14 +23,14 @@ TEST(Headers, LookupsEndAtTheHeaderBlock) {
 
 TEST(Headers, EncodedWordsAreDecodedBeforeTheValueIsCut) {
   TmsHeaders h{"Subject: =?utf-8?B?0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW?="};
-  for (int i = 0; i < 10; ++i)
+  for (int i = 0; i < 19; ++i)
     h.push_back(" =?utf-8?B?0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW?=");
   std::string v = h.GetFieldValue("Subject");
-  // 11 words of 18 characters = 396 bytes, cut to 254 so that no character is split.
-  ASSERT_EQ(v.size(), 254u);
+  // 20 words of 18 characters (720 bytes), cut to 255 characters (510 bytes).
+  ASSERT_EQ(v.size(), 510u);
   for (std::size_t i = 0; i < v.size(); i += 2)
     EXPECT_EQ(v.substr(i, 2), "\xD0\x96");
-  EXPECT_EQ(h.GetFullFieldValue("Subject").size(), 396u);
+  EXPECT_EQ(h.GetFullFieldValue("Subject").size(), 720u);
 }
 
 TEST(Headers, FieldListSplitsAtCommasOutsideQuotes) {
@@ -76,4 +76,25 @@ TEST(Message, CheckValidNeedsSenderAndSomeRecipient) {
   }
   m.BCC.Add("b@x");
   EXPECT_NO_THROW(m.CheckValid());
+}
+
+TEST(Headers, AddressesAreReadQuoteAware) {
+  TmsHeaders h{"From: \"Smith, \\\"Bob\\\"\" <bob@x>", "To: \"x<y\" <xy@x>, plain@x (Pl, Ain),",
+               "  =?utf-8?B?0JDQsSwgItCSIiA8Yz4=?= <abc@x>, \"back\\\\slash\" <b@x>",
+               "Cc: O\"Neil <o@x>, next@x"};
+  TmsMessage m;
+  m.ParseHeaders(h);
+  EXPECT_EQ(m.Sender, (TmsMailAddress{"Smith, \"Bob\"", "bob@x"}));
+  ASSERT_EQ(m.Recipients.Count(), 4);
+  EXPECT_EQ(m.Recipients.Items(0), (TmsMailAddress{"x<y", "xy@x"}));
+  EXPECT_EQ(m.Recipients.Items(1), (TmsMailAddress{"Pl, Ain", "plain@x"}));
+  // The decoded name "Аб, "В" <c>" holds specials of its own.
+  EXPECT_EQ(m.Recipients.Items(2), (TmsMailAddress{"\xD0\x90\xD0\xB1, \"\xD0\x92\" <c>", "abc@x"}));
+  EXPECT_EQ(m.Recipients.Items(3), (TmsMailAddress{"back\\slash", "b@x"}));
+  // A stray quote (a hand-made header) is taken as it stands, without eating the next item.
+  ASSERT_EQ(m.CC.Count(), 2);
+  EXPECT_EQ(m.CC.Items(0), (TmsMailAddress{"O\"Neil", "o@x"}));
+  EXPECT_EQ(m.CC.Items(1), (TmsMailAddress{"", "next@x"}));
+  EXPECT_EQ(QuoteDisplayName("Ann Lee"), "Ann Lee");
+  EXPECT_EQ(QuoteDisplayName("a\"b\\c"), "\"a\\\"b\\\\c\"");
 }

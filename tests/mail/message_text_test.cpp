@@ -56,9 +56,10 @@ TEST(TextRoutines, ParseAddressForms) {
 
 TEST(TextRoutines, CutShortStringAndSplitLines) {
   std::string cyr;
-  for (int i = 0; i < 200; ++i)
-    cyr += "\xD0\xB6";  // UTF-8 characters stay whole
-  EXPECT_EQ(CutShortString(cyr).size(), 254u);
+  for (int i = 0; i < 300; ++i)
+    cyr += "\xD0\xB6";  // UTF-8 counts characters, which stay whole
+  EXPECT_EQ(CutShortString(cyr).size(), 510u);
+  EXPECT_EQ(CutShortString("a" + cyr, 2), "a\xD0\xB6");
   EXPECT_EQ(CutShortString(std::string(300, '\xC6')).size(), 255u);  // a single-byte code page
   EXPECT_EQ(SplitLines("a\r\nb\nc\rd"), (TmsStrings{"a", "b", "c", "d"}));
   EXPECT_EQ(SplitLines("a\n\rb\r\n\r\n"), (TmsStrings{"a", "", "b", ""}));

@@ -1,7 +1,11 @@
 // The SMTP client against scripted servers: refusals, lost replies and the bytes of DATA.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -210,6 +214,43 @@ TEST(SmtpScript, TemporaryFileIsPrivateAndAlwaysDeleted) {
     setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
   else
     unsetenv("XDG_RUNTIME_DIR");
+}
+
+}  // namespace
+
+namespace {
+
+// Nothing reaches MAIL FROM for a message to nobody, nor for one whose temporary file
+// could not be written whole (here a file-size limit in a child process).
+TEST(SmtpScript, NoRecipientsAndAnUnwritableTemporaryFileFailBeforeTheEnvelope) {
+  {
+    ScriptedServer server(Script(kQuit));
+    Client c(server);
+    c.message.Recipients.Clear();
+    c.message.CC.Clear();
+    c.smtp.Login();
+    EXPECT_EQ("The message has no recipients",
+              ErrorText<ms::EmsError>([&] { c.smtp.SendMessage(); }));
+    c.smtp.Quit();
+    EXPECT_TRUE(server.Finished()) << server.Failure();
+  }
+  ScriptedServer server(Script(kQuit));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64 * 1024, 64 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Client c(server, std::string(300 * 1024, 'x'));
+    c.smtp.Login();
+    const std::string error = ErrorText<ms::EmsError>([&] { c.smtp.SendMessage(); });
+    c.smtp.Quit();
+    _exit(error.rfind("Cannot write the temporary file", 0) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(server.Finished()) << server.Failure();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <map>
@@ -136,6 +137,48 @@ TEST(Sound, SystemPlayerReturnsPromptlyForUnknownSounds) {
   EXPECT_NE(player->Play(""), 0);
   player->Play("message-new-email");  // may or may not play; must not hang
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+}
+
+}  // namespace
+}  // namespace vigilo
+
+namespace vigilo {
+namespace {
+
+TEST(Files, ErrorLogIsNeverFollowedThroughALinkAndPersistentNoticesAreWrittenOnce) {
+  TempDir t;
+  const auto target = t.path() / "elsewhere";
+  test::WriteFile(target, "");
+  std::filesystem::create_symlink(target, t.path() / "error.log");
+  AppendErrorLog(t.path() / "error.log", "eve", "planted");
+  EXPECT_EQ(ReadFile(target), "");
+
+  const auto log = t.path() / "real.log";
+  AppendErrorLogOnce(log, "vigilo", "the folder is open");
+  AppendErrorLog(log, "vigilo", "something else");
+  AppendErrorLogOnce(log, "vigilo", "the folder is open");
+  AppendErrorLogOnce(log, "vigilo", "the folder");  // a different, shorter notice
+  const std::string text = ReadFile(log);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text;
+}
+
+TEST(Folders, AnOpenHomeIsReportedAndAForeignOneRefused) {
+  TempDir t;
+  Folders f;
+  f.Home = t.str() + "home/";
+  f.Config = t.str() + "config/";
+  f.Temp = t.str() + "tmp/";
+  ASSERT_EQ(CreateFolders(f), "");
+  std::vector<std::string> open;
+  EXPECT_EQ(CheckPrivateFolders(f, &open), "");
+  EXPECT_TRUE(open.empty());
+  chmod(f.Home.c_str(), 0755);
+  EXPECT_EQ(CheckPrivateFolders(f, &open), "");
+  EXPECT_EQ(open, std::vector<std::string>{f.Home + " (mode 0755)"});
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(f.Config.c_str(), 12345, 12345), 0);
+    EXPECT_EQ(CheckPrivateFolders(f, nullptr), f.Config + " belongs to another user");
+  }
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+
+#include <algorithm>
+#include <ctime>
 #include <filesystem>
 
+#include "platform/atomicfile.h"
 #include "platform/regfile.h"
 #include "tests/support/tempdir.h"
 
@@ -165,6 +170,87 @@ TEST_F(Reg, AFolderInPlaceOfTheFileIsNeverWrittenOver) {
   ASSERT_EQ(r.KeptCopies().size(), 1u);
   EXPECT_EQ(ReadFile(r.KeptCopies()[0] / "inside"), "x");
   EXPECT_TRUE(fs::is_regular_file(file));
+}
+
+}  // namespace
+}  // namespace vigilo
+
+namespace vigilo {
+namespace {
+
+// A file with an unreadable line, read at every start until a save rewrites it: one copy
+// per distinct content, the oldest dropped beyond a few, one short log line for a file
+// already kept.
+TEST_F(Reg, DamagedFileIsCopiedOncePerContentAndFewCopiesStay) {
+  const std::string bad = kHeader + "\"Delay\"=dword:xyz\n";
+  WriteFile(file, bad);
+  for (int start = 0; start < 5; ++start)
+    ExpectKeptCopy(Open(), bad);
+  EXPECT_EQ(AsideCopies(file, "damaged").size(), 1u);
+  std::string errors = ReadFile(log);
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2 + 4) << errors;  // 2, then 1 each
+  for (int k = 0; k < 5; ++k) {
+    WriteFile(file, bad + "\"Other" + std::to_string(k) + "\"=dword:zz\n");
+    Open();
+  }
+  const auto copies = AsideCopies(file, "damaged");
+  ASSERT_EQ(copies.size(), RegistryFile::kMaxDamagedCopies);
+  EXPECT_TRUE(Has(ReadFile(copies.back()), "Other4"));
+  struct stat st {};
+  ASSERT_EQ(stat(copies.back().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // A thousand bad lines: a bounded report.
+  std::string many = kHeader;
+  for (int k = 0; k < 1000; ++k)
+    many += "junk\n";
+  WriteFile(file, many);
+  fs::remove(log);
+  Open();
+  errors = ReadFile(log);
+  EXPECT_LT(std::count(errors.begin(), errors.end(), '\n'), 15) << errors;
+  EXPECT_TRUE(Has(errors, "and 990 more unreadable lines skipped"));
+}
+
+// regedit writes UTF-16LE with a byte-order mark and CR LF line ends.
+TEST_F(Reg, RegeditExportInUtf16IsRead) {
+  const std::u16string text =
+      u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Brenna\\"
+      u"Vigilo]\r\n\"Post\"=\"Почта \U0001F4E7\"\r\n\"Delay\"=dword:0000003c\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  WriteFile(file, bytes);
+  {
+    RegistryFile r = Open();
+    EXPECT_EQ(r.ReadString(kKey, "Post"), "Почта \xF0\x9F\x93\xA7");
+    EXPECT_EQ(r.ReadInteger(kKey, "Delay"), 60);
+    EXPECT_TRUE(r.KeptCopies().empty());
+    r.WriteInteger(kKey, "Delay", 61);
+  }
+  EXPECT_TRUE(ReadFile(file).starts_with("Windows Registry Editor Version 5.00\n"));
+  // An odd byte count or an unpaired surrogate is not text: moved aside.
+  WriteFile(file, bytes + "\x3D\xD8");
+  EXPECT_TRUE(Open().StartedFromDamagedFile());
+}
+
+// A save killed between writing its temporary file and renaming it leaves the temporary
+// file behind; the next start removes it, but never one a running save may still own.
+TEST_F(Reg, TemporariesOfAnUnfinishedSaveAreRemovedAtStart) {
+  const fs::path stale = dir.path() / "registry.reg.tmp-AbC123";
+  const fs::path fresh = dir.path() / "registry.reg.tmp-XyZ789";
+  const fs::path other = dir.path() / "vg.ini.tmp-AbC123";
+  for (const fs::path& p : {stale, fresh, other})
+    WriteFile(p, "secret");
+  const timespec old[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+  for (const fs::path& p : {stale, other})
+    ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), old, 0), 0);
+  Open();
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(fresh));
+  EXPECT_TRUE(fs::exists(other));
 }
 
 }  // namespace

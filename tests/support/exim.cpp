@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <iostream>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -152,6 +153,10 @@ std::vector<std::string> EximServer::WaitForMessages(const std::string& user, si
   for (; messages.size() < count && std::chrono::steady_clock::now() < until;
        messages = mailboxes_.Messages(user))
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // A delivery that did not happen is explained by Exim's own log.
+  if (messages.size() < count)
+    std::cerr << "Exim delivered " << messages.size() << " of " << count << " to " << user << ":\n"
+              << LogTail(dir_ + "/log/paniclog") << LogTail(dir_ + "/log/mainlog");
   return messages;
 }
 
