@@ -260,6 +260,7 @@ void tusers::AddHead(int32_t conf, int32_t idx, std::string_view From, std::stri
   h.MessageID = ShortStr(MessageID);
   h.Marked = false;
   h.DeleteNext = false;
+  h.UniqueID.clear();
   ++u.HeadCount;
 }
 

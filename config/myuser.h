@@ -30,6 +30,9 @@ struct tmailhead {
   std::string MessageID;
   bool Marked = false;
   bool DeleteNext = false;
+  // The server's unique id of the message (UIDL), "" when the server gave none.
+  // A deletion mark is carried out only on the message with this id.
+  std::string UniqueID;
 };
 
 // One mailbox configuration.

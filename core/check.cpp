@@ -10,6 +10,8 @@
 #include "base/text.h"
 #include "base/utf8.h"
 #include "core/mailhint.h"
+#include "core/servermatch.h"
+#include "mail/msmsgcls.h"
 #include "platform/errorlog.h"
 #include "platform/sound.h"
 #include "viewer/CyrCoder.h"
@@ -90,7 +92,8 @@ void TCheckCycle::WriteErrorLog(const std::string& error, int32_t conf) {
   std::string who;
   if (conf >= 0 && static_cast<std::size_t>(conf) < s_.Conf.size())
     who = Trim(s_.Conf[static_cast<std::size_t>(conf)].UserName);
-  AppendErrorLog(s_.ErrorLogPath(), who, error);
+  // A server's text never brings an escape sequence or a line break into the log.
+  AppendErrorLog(s_.ErrorLogPath(), who, ms::ReplaceControls(error));
 }
 
 bool TCheckCycle::PopLogin(int32_t conf) {
@@ -108,7 +111,7 @@ bool TCheckCycle::PopLogin(int32_t conf) {
     busy_ = 1;
     return true;
   } catch (const std::exception& e) {
-    WriteErrorLog(WithMailErrorHint(e), conf);
+    if (!canceled_) WriteErrorLog(WithMailErrorHint(e), conf);
     // A refused password leaves the connection open: close it, no session stays.
     pop_.Disconnect();
     u.Connected = false;
@@ -180,8 +183,10 @@ void TCheckCycle::UpdateStatus() {
     const tuser& u = s_.Conf[c];
     if (u.Connected) {
       waiting += u.HeadCount;
+      // A mailbox with more messages than a check reads shows "+" after its count.
+      const bool more = c < capped_.size() && capped_[c];
       if (u.HeadCount > 0)
-        lines.push_back(Trim(u.ConfigNM) + "-" + std::to_string(u.HeadCount) + ";");
+        lines.push_back(Trim(u.ConfigNM) + "-" + std::to_string(u.HeadCount) + (more ? "+;" : ";"));
     } else if (!SwitchedOff(u)) {
       lines.push_back(Trim(u.ConfigNM) + "-нет связи");
     }
@@ -216,51 +221,99 @@ void TCheckCycle::UpdateStatus() {
   view_.SetHint(status_);
 }
 
-void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<std::string>& deleteList) {
+void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<tmailhead>& marks) {
   tuser& u = s_.Conf[static_cast<std::size_t>(i)];
   const std::string name = Trim(u.ConfigNM);
-  const std::set<std::string> marked(deleteList.begin(), deleteList.end());
   const std::string total = std::to_string(count);
   view_.ShowProgress(name, "0/0", count);
-  s_.ClearHeads(i, count);
-  int32_t kept = 0;
-  std::set<std::string> cache;  // names of the "m_" files of kept messages, lower case
+
+  // First every message's unique id, key and header, so that a deletion mark is
+  // matched against the whole mailbox before anything is deleted.
+  struct Found {
+    std::string From, Subject, Date, To;
+    TCodePage Page = TCodePage::CP1251;  // of the subject: declared, else guessed
+    int64_t Size = -1;                   // -1 also when LIST gave no number
+    bool Sized = false;
+  };
+  std::vector<ServerMessage> server;
+  ReadUniqueIds(pop_, count, server);
+  std::vector<Found> found(static_cast<std::size_t>(count));
   for (int j = 1; j <= count; ++j) {
     view_.SetHint("Получение почты " + name + " " + std::to_string(j) + "/" + total);
     pop_.SetCurrentMessage(j - 1);
     pop_.RetrieveHeaders();
     const ms::TmsHeaders& headers = popMess_.Headers;
-    // The key the record keeps (stored texts are cut): deletion marks, the "m_" file
-    // and the viewer all use this same text.
-    const std::string id = ShortStr(MessageKey(headers.GetFieldValue("Message-ID"), headers));
-    const std::string from = headers.GetFieldValue("From");
-    if (marked.count(AsciiLower(Trim(id)))) {
-      pop_.DeleteMessage();
-    } else if (s_.delBlack && IsBlacklisted(s_.Black, from)) {
-      pop_.DeleteMessage();
-    } else {
-      ms::TmsHeaderCharSets declared;
-      const std::string subject = headers.GetFieldValue("Subject", declared);
-      // The page the subject's encoded words declare, else a guess from its bytes.
-      const TCodePage page = DeclaredCodePage(subject, declared.Words, declared.RawEightBit);
-      // Built by appending: GCC 12 warns falsely (-Wrestrict) on " " + std::string at -O3.
-      std::string size(" ");
-      size += std::to_string(pop_.GetMessageSize());
-      size += " байт";
-      s_.AddHead(i, kept, from, subject, size, headers.GetFieldValue("Date"),
-                 headers.GetFieldValue("To"), id, static_cast<uint8_t>(page));
-      ++kept;
-      cache.insert(AsciiLower(MessageFileName(Trim(id))));
+    Found& f = found[static_cast<std::size_t>(j - 1)];
+    if (KeyNeedsSize(popMess_)) {
+      f.Size = pop_.GetMessageSize();
+      f.Sized = true;
     }
+    server[static_cast<std::size_t>(j - 1)].Key = RecordKey(popMess_, f.Size);
+    f.From = RecordText(headers.GetFieldValue("From"));
+    ms::TmsHeaderCharSets declared;
+    f.Subject = RecordText(headers.GetFieldValue("Subject", declared));
+    // The page the subject's encoded words declare, else a guess from its bytes.
+    f.Page = DeclaredCodePage(f.Subject, declared.Words, declared.RawEightBit);
+    f.Date = RecordText(headers.GetFieldValue("Date"));
+    f.To = RecordText(headers.GetFieldValue("To"));
     view_.SetProgress(j, std::to_string(j) + "/" + total);
+  }
+
+  std::vector<bool> doomed(static_cast<std::size_t>(count), false);
+  for (const tmailhead& mark : marks) {
+    const ServerMatch m = FindServerIndex(mark, server, u.Heads);  // the last check's records
+    if (m.Kind == MatchKind::Found) {
+      doomed[static_cast<std::size_t>(m.Index)] = true;
+    } else if (m.Kind == MatchKind::Ambiguous) {
+      WriteErrorLog("Сообщение " + Trim(mark.MessageID) +
+                        " не удалено: несколько сообщений с таким ключом, не ясно, какое удалить",
+                    i);
+    }
+  }
+  if (s_.delBlack) {
+    for (int j = 0; j < count; ++j) {
+      if (IsBlacklisted(s_.Black, found[static_cast<std::size_t>(j)].From))
+        doomed[static_cast<std::size_t>(j)] = true;
+    }
+  }
+
+  s_.ClearHeads(i, count);
+  int32_t kept = 0;
+  std::set<std::string> cache;  // names of the "m_" files of kept messages, lower case
+  for (int j = 1; j <= count; ++j) {
+    const std::size_t k = static_cast<std::size_t>(j - 1);
+    pop_.SetCurrentMessage(j - 1);
+    if (doomed[k]) {
+      pop_.DeleteMessage();
+      continue;
+    }
+    Found& f = found[k];
+    if (!f.Sized) f.Size = pop_.GetMessageSize();
+    const std::string& id = server[k].Key;
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on " " + std::string at -O3.
+    std::string size(" ");
+    size += std::to_string(f.Size);
+    size += " байт";
+    s_.AddHead(i, kept, f.From, f.Subject, size, f.Date, f.To, id, static_cast<uint8_t>(f.Page));
+    u.Heads[static_cast<std::size_t>(kept)].UniqueID = server[k].UniqueID;
+    ++kept;
+    cache.insert(AsciiLower(MessageFileName(id)));
   }
   PruneCache(u.InDir, cache);
   view_.ReleaseProgress();
 }
 
+void TCheckCycle::Cancel() {
+  if (!running_) return;
+  canceled_ = true;
+  pop_.Cancel();
+  smtp_.Cancel();
+}
+
 void TCheckCycle::StartCheck() {
   if (running_) return;  // a tick during a check starts nothing
   running_ = true;
+  canceled_ = false;
   struct Done {
     bool& flag;
     ~Done() { flag = false; }
@@ -282,6 +335,7 @@ void TCheckCycle::StartCheck() {
   view_.ShowCheckAnimation();
   view_.ClearConfItems();
   items_.clear();
+  capped_.assign(static_cast<std::size_t>(users), false);
 
   for (int32_t i = 0; i < users; ++i) {
     tuser& u = s_.Conf[static_cast<std::size_t>(i)];
@@ -289,31 +343,46 @@ void TCheckCycle::StartCheck() {
       s_.ClearHeads(i, 0);
       continue;
     }
+    if (canceled_) {  // stopped by the user: the rest keep what they showed
+      items_.push_back(i);
+      view_.AddConfItems(i);
+      continue;
+    }
     s_.ComputeDirs(u);
     SendQueue(i);
 
-    std::vector<std::string> deleteList;
+    std::vector<tmailhead> marks;
     for (int32_t h = 0; h < u.HeadCount && static_cast<std::size_t>(h) < u.Heads.size(); ++h) {
       if (u.Heads[static_cast<std::size_t>(h)].DeleteNext)
-        deleteList.push_back(AsciiLower(Trim(u.Heads[static_cast<std::size_t>(h)].MessageID)));
+        marks.push_back(u.Heads[static_cast<std::size_t>(h)]);
     }
     const int32_t oldCount = u.HeadCount;
-    std::vector<tmailhead> previous = u.Heads;  // put back if an error ends the session
-    s_.ClearHeads(i, 0);
 
     view_.SetHint("Проверка почты " + Trim(u.ConfigNM));
+    // The records and marks stay until the server's list replaces them: a failed
+    // login or an error after it deletes nothing, so they still hold.
     if (PopLogin(i)) {
       ++result.LoggedIn;
+      std::vector<tmailhead> previous = u.Heads;  // put back if an error ends the session
       try {
-        const int count = pop_.MessageCount();
+        const int onServer = pop_.MessageCount();
+        const int count = std::min(onServer, std::max(MaxMessages, 1));
+        if (onServer > count) {
+          capped_[static_cast<std::size_t>(i)] = true;
+          WriteErrorLog("На сервере " + std::to_string(onServer) + " сообщений; проверены первые " +
+                            std::to_string(count),
+                        i);
+        }
         if (!result.Changed) result.Changed = count != oldCount;
         if (count > 0) {
-          ReadHeaders(i, count, deleteList);
+          ReadHeaders(i, count, marks);
         } else {
-          // An empty mailbox keeps no message, so no cached message file stays either.
+          // The server said "+OK 0": an empty mailbox keeps no message, so no cached
+          // message file stays either.
+          s_.ClearHeads(i, 0);
           PruneCache(u.InDir, {});
         }
-        result.Total += std::max(count, 0);
+        result.Total += onServer;
         pop_.Quit();
       } catch (...) {
         // The session is abandoned without QUIT: nothing marked or blacklisted was
@@ -325,6 +394,7 @@ void TCheckCycle::StartCheck() {
         u.HeadCount = oldCount;
         items_.push_back(i);
         view_.AddConfItems(i);
+        if (canceled_) continue;  // the user stopped the check: no error to show
         result_ = result;
         UpdateStatus();
         HangUpOwnDial();
@@ -335,7 +405,7 @@ void TCheckCycle::StartCheck() {
     view_.AddConfItems(i);
   }
 
-  if (result.Total > 0 && result.Changed && sound_) {
+  if (result.Total > 0 && result.Changed && sound_ && !canceled_) {
     try {
       sound_->Play(Trim(s_.Sound));
     } catch (const std::exception&) {
@@ -345,8 +415,9 @@ void TCheckCycle::StartCheck() {
   result_ = result;
   UpdateStatus();
   HangUpOwnDial();
-  result_.Ran = true;
-  if (result.Total > 0 && s_.Visual == 1 && result.Changed && OnNewMailNotice) OnNewMailNotice();
+  result_.Ran = !canceled_;
+  if (result.Total > 0 && s_.Visual == 1 && result.Changed && !canceled_ && OnNewMailNotice)
+    OnNewMailNotice();
 }
 
 }  // namespace vigilo

@@ -14,6 +14,7 @@
 
 #include "config/myuser.h"
 #include "core/checkview.h"
+#include "core/servermatch.h"
 #include "dialup/msRasCmp.h"
 #include "mail/msmsg.h"
 #include "mail/mspop.h"
@@ -42,7 +43,7 @@ std::string TransferProgressText(int64_t received, int64_t max);
 
 // How the last check went.
 struct CheckResult {
-  bool Ran = false;      // a check ran to its end (not refused, no error ended it)
+  bool Ran = false;      // a check ran to its end (not refused, stopped or ended by an error)
   int32_t Active = 0;    // active configurations visited
   int32_t LoggedIn = 0;  // of them, those whose POP3 login succeeded
   int64_t Total = 0;     // messages found on the servers, before deletions
@@ -75,6 +76,12 @@ class TCheckCycle {
   // previous headers put back and the state shown.
   void StartCheck();
   bool Running() const { return running_; }
+  // Stops a running check (the progress window's "Остановить"): the network wait in
+  // progress ends, the session in progress is abandoned without QUIT (nothing is
+  // deleted), every configuration keeps what it showed before, and no error is
+  // raised. The next check runs as usual. Does nothing when no check runs.
+  void Cancel();
+  bool Canceled() const { return canceled_; }
 
   // Tooltip, tray picture and per-configuration menu items from the stored state.
   void UpdateStatus();
@@ -101,13 +108,17 @@ class TCheckCycle {
   // Starts the animated new-mail notice; called at the end of a check that found a
   // changed count with mail waiting, when Visual is 1.
   std::function<void()> OnNewMailNotice;
+  // Messages read from one mailbox at most (kMaxCheckedMessages); the rest are
+  // reported in "error.log" and by a "+" after the count in the tooltip.
+  int MaxMessages = kMaxCheckedMessages;
 
  private:
   void HangUpOwnDial();
   // Sends the queue of configuration conf under the exclusive lock of its OutDir;
   // does nothing while another process holds that lock.
   void SendQueue(int32_t conf);
-  void ReadHeaders(int32_t conf, int count, const std::vector<std::string>& deleteList);
+  // Reads the first `count` messages and deletes the marked and blacklisted ones.
+  void ReadHeaders(int32_t conf, int count, const std::vector<tmailhead>& marks);
 
   tusers& s_;
   ms::TmsPOPClient& pop_;
@@ -120,6 +131,8 @@ class TCheckCycle {
   uint8_t& busy_;
 
   bool running_ = false;
+  bool canceled_ = false;
+  std::vector<bool> capped_;  // per configuration: more messages than a check reads
   std::string status_;
   CheckResult result_;
   std::vector<int32_t> items_;

@@ -126,6 +126,7 @@ void TCheckCycle::SendQueue(int32_t conf) {
     return;
   }
   for (const std::string& name : names) {
+    if (canceled_) break;        // stopped by the user: the rest stay queued
     if (!smtp_.IsOpen()) break;  // the session broke off: the rest waits for the next check
     const std::string path = u.OutDir + "/" + name;
     const std::string claimed = path + kQueueSending;

@@ -4,6 +4,7 @@
 
 #include "config/dmuser.h"
 #include "core/check.h"
+#include "mail/msmsgcls.h"
 
 namespace vigilo {
 
@@ -14,11 +15,14 @@ int RunHeadlessCheck(AppEnvironment& env, std::ostream& out, std::ostream& err) 
   TCheckCycle check(*dmu.Settings, c.POPClient, c.POPMess, c.SMTPClient, c.SMTPmess, c.msRas1, view,
                     nullptr, c.Busy);
 
+  // Decided by whether an error was caught: its text may well be empty.
+  bool failed = false;
   std::string failure;
   try {
     check.StartCheck();
   } catch (const std::exception& e) {
-    failure = e.what();
+    failed = true;
+    failure = ms::ReplaceControls(e.what());
   }
   std::string text = check.StatusText();
   std::string line;
@@ -32,7 +36,7 @@ int RunHeadlessCheck(AppEnvironment& env, std::ostream& out, std::ostream& err) 
     }
   }
   out.flush();
-  if (!failure.empty()) {
+  if (failed) {
     err << "vigilo: " << failure << '\n';
     return kCheckFailed;
   }

@@ -464,6 +464,12 @@ std::string DecodeHeaderWords(const std::string& text, TmsHeaderCharSets& charse
     if (!(after_word && IsWhite(between))) out += between;
     if (HasEightBit(between)) charsets.RawEightBit = true;
     charsets.Words.push_back(WordCharSet(text, p + 2, q1));
+    // A decoded word never brings a line break, NUL or other control byte into a
+    // header value (ESC stays: ISO-2022-JP text needs it).
+    for (char& c : decoded) {
+      const auto b = static_cast<unsigned char>(c);
+      if ((b < 0x20 && b != 0x1B) || b == 0x7F) c = ' ';
+    }
     out += decoded;
     pos = scan = end + 2;
     after_word = true;

@@ -26,9 +26,18 @@ std::string FieldLabel(const std::string& name) {
   return !name.empty() && name.back() == ':' ? name : name + ":";
 }
 
-// Index of the first line that starts the field Label ("Name:"), or size().
-std::size_t FindField(const TmsHeaders& h, const std::string& label) {
+// The number of header lines: those before the first empty line (the body
+// follows it when a list holds a whole reply).
+std::size_t BlockEnd(const TmsHeaders& h) {
   for (std::size_t i = 0; i < h.size(); ++i)
+    if (h[i].empty() || h[i] == "\r") return i;
+  return h.size();
+}
+
+// Index of the first header line that starts the field Label ("Name:"), or size().
+std::size_t FindField(const TmsHeaders& h, const std::string& label) {
+  const std::size_t end = BlockEnd(h);
+  for (std::size_t i = 0; i < end; ++i)
     if (StartsWithNoCase(h[i], label)) return i;
   return h.size();
 }
@@ -133,8 +142,9 @@ std::vector<std::string> SplitAddressItems(const std::string& value) {
 // continuation lines, in order.
 std::vector<std::string> RawFieldValues(const TmsHeaders& h, const std::string& name) {
   std::vector<std::string> values;
+  const std::size_t end = BlockEnd(h);
   std::size_t i = 0;
-  while (i < h.size()) {
+  while (i < end) {
     if (!IsFieldLine(h[i], name)) {
       ++i;
       continue;
@@ -142,7 +152,7 @@ std::vector<std::string> RawFieldValues(const TmsHeaders& h, const std::string& 
     const std::string& first = h[i];
     std::string value = first.substr(first.find(':') + 1);
     // Continuation lines: folded lines, and lines without a colon.
-    for (++i; i < h.size(); ++i) {
+    for (++i; i < end; ++i) {
       const std::string& l = h[i];
       if (!IsContinuation(l) && l.find(':') != std::string::npos) break;
       value += ' ';

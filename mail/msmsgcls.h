@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/text.h"
@@ -107,7 +108,8 @@ struct TmsHeaderCharSets {
 
 // The raw header lines of a message in arrival order, continuation lines
 // (beginning with a blank or a tab) included. Field names compare without
-// regard to letter case.
+// regard to letter case. Lookups end at the first empty line: what follows it
+// is body, never a header.
 class TmsHeaders : public std::vector<std::string> {
  public:
   using std::vector<std::string>::vector;
@@ -146,6 +148,10 @@ using vigilo::Trim;
 // Cuts to at most Max characters: UTF-8 text counts characters and is never cut
 // inside one; other text (a one-byte code page) counts bytes.
 std::string CutShortString(const std::string& text, std::size_t max = kShortStringMax);
+
+// The text with every control byte (below 0x20, and 0x7F: CR, LF, NUL, ESC ...)
+// replaced by `with`; for text from a peer on its way to a terminal, a log or a record.
+std::string ReplaceControls(std::string_view text, char with = '?');
 
 // Trims, then removes every leading and every trailing double quote.
 std::string StripQuotes(const std::string& text);

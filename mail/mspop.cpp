@@ -1,7 +1,7 @@
 #include "mail/mspop.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <sstream>
 
 #include "mail/msexcept.h"
 #include "mail/msmsg.h"
@@ -10,18 +10,66 @@
 namespace ms {
 namespace {
 
-// A STAT field: a number or the conversion error.
-int StatNumber(const std::string& word) {
-  const int v = ReplyNumber(word, INT32_MIN);
-  if (v == INT32_MIN) throw EmsError("'" + word.substr(0, 64) + "' is not a valid integer value");
-  return v;
-}
-
 // A command argument must not carry a line break into the protocol stream.
 void CheckArgument(const std::string& value, const char* what) {
   if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
     throw EmsError(std::string("The ") + what + " must not contain line breaks");
 }
+
+// A STAT field: a count, or the conversion error.
+int64_t StatCount(const std::string& word, int64_t max) {
+  const int64_t v = ReplyCount(word);
+  if (v < 0 || v > max)
+    throw EmsError("'" + ReplaceControls(word.substr(0, 64)) + "' is not a valid count");
+  return v;
+}
+
+// Collects the lines of a TOP reply: header lines up to the empty line, then the
+// first body line; kMaxHeaderBlock octets in all, cut at a line boundary. Each
+// line counts with what holding it costs, so a block of tiny lines is bounded too.
+class HeaderBlockSink {
+ public:
+  HeaderBlockSink(TmsHeaders& headers, std::string& firstBodyLine)
+      : headers_(headers), body_(firstBodyLine) {}
+
+  void operator()(const char* data, size_t length) {
+    if (full_) return;
+    if (static_cast<int64_t>(used_ + kLineCost + line_.size() + length) >
+        TmsPOPClient::kMaxHeaderBlock) {
+      full_ = true;  // this line and all after it are dropped
+      line_.clear();
+      line_.shrink_to_fit();
+      return;
+    }
+    line_.append(data, length);
+    if (line_.back() != '\n') return;
+    used_ += kLineCost + line_.size();
+    line_.pop_back();
+    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+    if (!inBody_) {
+      if (line_.empty())
+        inBody_ = true;
+      else
+        headers_.push_back(line_);
+    } else if (!haveBody_) {
+      body_ = line_;
+      haveBody_ = true;
+    }
+    line_.clear();
+  }
+  bool HasBodyLine() const { return haveBody_; }
+
+ private:
+  static constexpr size_t kLineCost = sizeof(std::string);
+
+  TmsHeaders& headers_;
+  std::string& body_;
+  std::string line_;
+  size_t used_ = 0;
+  bool full_ = false;
+  bool inBody_ = false;
+  bool haveBody_ = false;
+};
 
 }  // namespace
 
@@ -39,6 +87,17 @@ int ReplyNumber(const std::string& word, int fallback) {
   if (negative) v = -v;
   if (v < INT32_MIN || v > INT32_MAX) return fallback;
   return static_cast<int>(v);
+}
+
+int64_t ReplyCount(const std::string& word) {
+  const std::string w = Trim(word);
+  if (w.empty() || w.size() > 18) return -1;
+  int64_t v = 0;
+  for (char c : w) {
+    if (c < '0' || c > '9') return -1;
+    v = v * 10 + (c - '0');
+  }
+  return v;
 }
 
 TmsPOPClient::TmsPOPClient() {
@@ -66,12 +125,21 @@ std::string TmsPOPClient::Command(const std::string& verb) const {
 }
 
 void TmsPOPClient::Expect(int code) const {
-  if (code != 1) throw EmsServerError(LastReply);
+  if (code == 1) return;
+  if (LastReply.empty())
+    throw EmsServerError(ClosedByPeer() ? "Connection closed by server"
+                                        : "The server sent an empty reply");
+  throw EmsServerError(ReplaceControls(LastReply));
 }
 
 TmsMessage& TmsPOPClient::Message() const {
   if (!MailMessage) throw EmsError("MailMessage is not assigned");
   return *MailMessage;
+}
+
+std::chrono::seconds TmsPOPClient::CommandLimit(int64_t octets) const {
+  const int64_t base = int64_t{kCommandTimeOuts} * std::max(TimeOut, 1);
+  return std::chrono::seconds(base + std::max<int64_t>(octets, 0) / kMinTransferRate);
 }
 
 void TmsPOPClient::Login() {
@@ -80,81 +148,133 @@ void TmsPOPClient::Login() {
   CheckArgument(user, "user name");
   CheckArgument(pass, "password");
   if (Security != TmsSecurity::None) CheckTlsOptions(Tls);
-  if (Security == TmsSecurity::TLS)
-    ConnectTLS(*this, TlsHostOf(*this), Tls);
-  else
-    Connect();
-  Expect(ReadMultiLineReply());
+  messageCount_ = 0;
+  mailboxSize_ = 0;
+  currentMessage_ = -1;
+  {
+    TmsTimeLimit limit(*this, CommandLimit());
+    if (Security == TmsSecurity::TLS)
+      ConnectTLS(*this, TlsHostOf(*this), Tls);
+    else
+      Connect();
+    Expect(ReadReply());  // the greeting is one line, whatever follows "+OK"
+  }
   if (Security == TmsSecurity::StartTLS) {
+    TmsTimeLimit limit(*this, CommandLimit());
     WriteLine("STLS");
     Expect(ReadReply());
     StartTLS(*this, TlsHostOf(*this), Tls);
   }
-  WriteLine("USER " + user);
-  Expect(ReadReply());
-  WriteLine("PASS " + pass);
-  Expect(ReadReply());
+  {
+    TmsTimeLimit limit(*this, CommandLimit());
+    WriteLine("USER " + user);
+    Expect(ReadReply());
+  }
+  {
+    TmsTimeLimit limit(*this, CommandLimit());
+    WriteLine("PASS " + pass);
+    Expect(ReadReply());
+  }
   RefreshStatus();
   if (messageCount_ > 0) currentMessage_ = 0;
 }
 
 void TmsPOPClient::RefreshStatus() {
+  TmsTimeLimit limit(*this, CommandLimit());
   currentMessage_ = -1;
   WriteLine("STAT");
   Expect(ReadReply());
-  std::string rest = LastReply.size() > 4 ? LastReply.substr(4) : std::string();
-  const size_t p = rest.find(' ');
-  if (p == std::string::npos) return;  // no counts: both keep their values
-  const int count = StatNumber(rest.substr(0, p));
-  rest = rest.substr(p + 1);
-  const size_t q = rest.find(' ');
-  const int size = StatNumber(q == std::string::npos ? rest : rest.substr(0, q));
-  messageCount_ = count;
-  mailboxSize_ = size;
+  const std::string count = ExtractWord(LastReply, 1);
+  if (count.empty())
+    throw EmsError("The server's STAT reply gives no message count: " +
+                   ReplaceControls(LastReply.substr(0, 128)));
+  const int64_t n = StatCount(count, INT32_MAX);
+  const std::string size = ExtractWord(LastReply, 2);
+  const int64_t octets = size.empty() ? 0 : StatCount(size, INT64_MAX);
+  messageCount_ = static_cast<int>(n);
+  mailboxSize_ = octets;
 }
 
-int TmsPOPClient::GetMessageSize() {
+int64_t TmsPOPClient::GetMessageSize() {
+  TmsTimeLimit limit(*this, CommandLimit());
   WriteLine(Command("LIST"));
   Expect(ReadReply());
-  return ReplyNumber(ExtractWord(LastReply, 2), -1);
+  return ReplyCount(ExtractWord(LastReply, 2));
 }
 
 void TmsPOPClient::RetrieveHeaders() {
+  TmsTimeLimit limit(*this, CommandLimit());
   TmsMessage& message = Message();
   message.Clear();
   WriteLine(Command("TOP") + " 1");
   Expect(ReadReply());
-  std::stringstream raw;
-  ReceiveMultiLine(raw, -1);
-  const TmsStrings split = SplitLines(UnstuffBlock(raw.str()));
-  const TmsHeaders lines(split.begin(), split.end());
+  TmsHeaders lines;
+  std::string first;
+  HeaderBlockSink sink(lines, first);
+  ReceiveDotBlock([&sink](const char* data, size_t length) { sink(data, length); }, -1);
   message.ParseHeaders(lines);
+  if (sink.HasBodyLine()) message.Body.push_back(std::move(first));
 }
 
-void TmsPOPClient::Retrieve() {
+void TmsPOPClient::Retrieve(int64_t listedSize) {
   TmsMessage& message = Message();
   message.Clear();
   Raise(OnRetrievingMessage);
-  WriteLine(Command("RETR"));
-  Expect(ReadReply());
-  const int expected = ReplyNumber(ExtractWord(LastReply, 1), -1);
   std::string data;
   {
-    std::stringstream raw;
-    ReceiveMultiLine(raw, expected);
-    data = UnstuffBlock(raw.str());
+    TmsTimeLimit limit(*this, CommandLimit(std::min(listedSize, MaxDataSize)));
+    WriteLine(Command("RETR"));
+    Expect(ReadReply());
+    const int64_t announced = ReplyCount(ExtractWord(LastReply, 1));
+    // The size the reply announces lengthens the deadline as far as the limit allows.
+    TmsTimeLimit more(*this, CommandLimit(std::min(announced, MaxDataSize)));
+    ReceiveDotBlock(data, announced);
   }
-  std::istringstream in(std::move(data), std::ios::in | std::ios::binary);
-  message.LoadFromStream(in);
+  message.LoadFromString(std::move(data));  // the one copy of the message is handed over
   Raise(OnMessageRetrieved);
 }
 
+bool TmsPOPClient::GetUniqueIds(std::vector<std::string>& ids, int maxCount) {
+  ids.clear();
+  const int count = std::max(maxCount, 0);
+  TmsTimeLimit limit(*this, CommandLimit(int64_t{count} * 80));
+  WriteLine("UIDL");
+  if (ReadReply() != 1) {
+    if (LastReply.empty()) Expect(0);  // the connection is gone: an error, not a refusal
+    return false;
+  }
+  ids.assign(static_cast<size_t>(count), std::string());
+  std::string line;
+  bool tooLong = false;
+  ReceiveDotBlock(
+      [&](const char* data, size_t length) {
+        if (!tooLong) line.append(data, length);
+        if (line.size() > 512) {
+          tooLong = true;  // no unique id is that long: the line is ignored
+          line.clear();
+        }
+        if (data[length - 1] != '\n') return;
+        const int64_t n = ReplyCount(ExtractWord(line, 0));
+        const std::string uid = ExtractWord(line, 1);
+        // A unique id is 1 to 70 printable characters; anything else counts as none.
+        const bool printable =
+            std::all_of(uid.begin(), uid.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+        if (!tooLong && printable && n >= 1 && n <= count) ids[static_cast<size_t>(n - 1)] = uid;
+        line.clear();
+        tooLong = false;
+      },
+      -1);
+  return true;
+}
+
 void TmsPOPClient::DeleteMessage() {
+  TmsTimeLimit limit(*this, CommandLimit());
   WriteLine(Command("DELE"));
   Expect(ReadReply());
 }
 
 void TmsPOPClient::Quit() {
+  TmsTimeLimit limit(*this, CommandLimit());
   WriteLine("QUIT");
   Expect(ReadReply());
   Disconnect();

@@ -2,7 +2,10 @@
 // The POP3 client: log-in with USER/PASS, STAT, LIST, TOP n 1, RETR, DELE and
 // QUIT, addressing one message at a time through CurrentMessage.
 
+#include <chrono>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "mail/mssocket.h"
 #include "mail/mstls.h"
@@ -23,9 +26,9 @@ class TmsPOPClient : public TmsClientSocket {
   TmsSecurity Security = TmsSecurity::None;
   TmsTlsOptions Tls;
 
-  // From the last STAT.
+  // From the last STAT (0 until one succeeds).
   int MessageCount() const { return messageCount_; }
-  int MailboxSize() const { return mailboxSize_; }
+  int64_t MailboxSize() const { return mailboxSize_; }
 
   // The message object that RetrieveHeaders and Retrieve fill; owned elsewhere.
   TmsMessage* MailMessage = nullptr;
@@ -41,14 +44,31 @@ class TmsPOPClient : public TmsClientSocket {
   // 1 for a line starting "+", -1 for "-", 0 otherwise.
   int ReplyCode(const std::string& line) const override;
 
+  // Every command has a deadline of kCommandTimeOuts times TimeOut in all (a
+  // server that trickles a byte now and then cannot hold it longer); RETR gets
+  // one second more for every kMinTransferRate octets the message has.
+  static constexpr int kCommandTimeOuts = 2;
+  static constexpr int64_t kMinTransferRate = 4096;
+  // Header blocks beyond this many octets (each line counted with the bytes
+  // that hold it) are cut at a line boundary.
+  static constexpr int64_t kMaxHeaderBlock = int64_t{1} << 20;
+
   void Login();
+  // STAT; a reply without a message count, or with a negative one, raises.
   void RefreshStatus();
-  // The header block (TOP n 1) of the current message into MailMessage.
+  // The header block (TOP n 1) of the current message into MailMessage: its
+  // header lines go to Headers (at most kMaxHeaderBlock; lines end at
+  // LF, a lone CR is part of its line) and the first body line, if any, to Body.
   void RetrieveHeaders();
-  // The whole current message (RETR) into MailMessage.
-  void Retrieve();
+  // The whole current message (RETR) into MailMessage. listedSize is the size
+  // LIST gave, if the caller knows it; it only lengthens the deadline.
+  void Retrieve(int64_t listedSize = -1);
   // Octets of the current message (LIST n); -1 when the reply gives no number.
-  int GetMessageSize();
+  int64_t GetMessageSize();
+  // The unique id of every message (UIDL): ids[n - 1] for message n, for n up
+  // to maxCount (messages the server does not list get ""). False, with ids
+  // empty, when the server refuses the command.
+  bool GetUniqueIds(std::vector<std::string>& ids, int maxCount);
   // Marks the current message deleted; the server deletes it at QUIT.
   void DeleteMessage();
   void Quit();
@@ -57,13 +77,17 @@ class TmsPOPClient : public TmsClientSocket {
   std::string Command(const std::string& verb) const;
   void Expect(int code) const;
   TmsMessage& Message() const;
+  // The deadline of one command moving about `octets` octets.
+  std::chrono::seconds CommandLimit(int64_t octets = 0) const;
 
   int messageCount_ = 0;
-  int mailboxSize_ = 0;
+  int64_t mailboxSize_ = 0;
   int currentMessage_ = -1;
 };
 
 // A decimal integer that fits in 32 bits (optional sign), else fallback.
 int ReplyNumber(const std::string& word, int fallback);
+// A decimal integer without sign that fits in 63 bits, else -1.
+int64_t ReplyCount(const std::string& word);
 
 }  // namespace ms

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <istream>
 #include <ostream>
 #include <vector>
@@ -61,6 +62,19 @@ bool TmsSocketBase::TimedOut() const {
   if (Blocking) return false;
   const auto limit = std::chrono::seconds(std::max(TimeOut, 1));
   return now - lastProgress_ >= limit;
+}
+
+TmsTimeLimit::TmsTimeLimit(TmsSocketBase& socket, std::chrono::steady_clock::duration limit)
+    : socket_(socket), had_(socket.HasDeadline()), previous_(socket.Deadline()) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  socket_.SetDeadline(had_ ? std::min(previous_, end) : end);
+}
+
+TmsTimeLimit::~TmsTimeLimit() {
+  if (had_)
+    socket_.SetDeadline(previous_);
+  else
+    socket_.ClearDeadline();
 }
 
 // ---------------------------------------------------------------- TmsSocket
@@ -149,22 +163,6 @@ void SplitHostPort(const std::string& value, std::string& host, bool& hasPort, i
   port = ParsePort(value.substr(colon + 1));
 }
 
-std::string UnstuffBlock(const std::string& raw) {
-  std::string out;
-  out.reserve(raw.size());
-  size_t i = 0;
-  while (i < raw.size()) {
-    const size_t lf = raw.find('\n', i);
-    const size_t end = lf == std::string::npos ? raw.size() : lf + 1;
-    std::string_view line(raw.data() + i, end - i);
-    if (end == raw.size() && (line == ".\r\n" || line == ".\n" || line == ".")) break;
-    if (!line.empty() && line[0] == '.') line.remove_prefix(1);
-    out.append(line);
-    i = end;
-  }
-  return out;
-}
-
 // ---------------------------------------------------------------- TmsClientSocket
 
 TmsClientSocket::~TmsClientSocket() = default;
@@ -249,6 +247,7 @@ void TmsClientSocket::Connect() {
   const int port = viaProxy ? ProxyPort : Port;
   const std::vector<TmsResolvedAddress> addresses = ResolveHost(host, port);
   transport_.reset();
+  DropInput();
   int lastError = WSAECONNREFUSED;
   bool ok = false;
   for (const TmsResolvedAddress& a : addresses) {
@@ -271,6 +270,7 @@ void TmsClientSocket::Disconnect() {
   if (!transport_) return;
   transport_->Close();
   transport_.reset();
+  DropInput();
   connected_ = false;
   Raise(OnDisconnected);
 }
@@ -279,20 +279,60 @@ void TmsClientSocket::WriteLine(const std::string& text) {
   SendBuffer(text + "\r\n");
 }
 
+bool TmsClientSocket::FillInput() {
+  if (inputPos_ == input_.size()) {
+    DropInput();
+  } else if (inputPos_ >= kBlockSize) {
+    input_.erase(0, inputPos_);  // keeps the input within a few blocks
+    inputPos_ = 0;
+  }
+  const size_t old = input_.size();
+  input_.resize(old + kBlockSize);
+  size_t n = 0;
+  try {
+    n = ReadSome(input_.data() + old, kBlockSize);
+  } catch (...) {
+    input_.resize(old);
+    throw;
+  }
+  input_.resize(old + n);
+  return n > 0;
+}
+
+size_t TmsClientSocket::ReadInput(char* buffer, size_t length) {
+  const size_t have = input_.size() - inputPos_;
+  if (have == 0) return ReadSome(buffer, length);
+  const size_t n = std::min(have, length);
+  std::memcpy(buffer, input_.data() + inputPos_, n);
+  inputPos_ += n;
+  if (inputPos_ == input_.size()) DropInput();
+  return n;
+}
+
 std::string TmsClientSocket::ReadLine() {
   StartCounter();
-  char buf[kLineBufferSize];
-  size_t n = 0;
+  size_t scanned = 0;  // input bytes already known to hold no LF
+  std::string line;
   for (;;) {
-    if (n == kLineBufferSize)
+    const char* begin = input_.data() + inputPos_;
+    const size_t have = input_.size() - inputPos_;
+    const void* lf = std::memchr(begin + scanned, '\n', have - scanned);
+    const size_t length = lf ? static_cast<size_t>(static_cast<const char*>(lf) - begin) : have;
+    if (length >= kLineBufferSize)
       throw EmsError("Line too long: no line end within " + std::to_string(kLineBufferSize) +
                      " bytes");
-    if (ReadSome(buf + n, 1) == 0) break;
-    ++n;
-    if (buf[n - 1] == '\n') break;
+    if (lf) {
+      line.assign(begin, length);
+      inputPos_ += length + 1;
+      break;
+    }
+    scanned = have;
+    if (!FillInput()) {
+      line.assign(input_.data() + inputPos_, input_.size() - inputPos_);
+      DropInput();
+      break;
+    }
   }
-  std::string line(buf, n);
-  if (!line.empty() && line.back() == '\n') line.pop_back();
   const size_t cr = line.find('\r');
   if (cr != std::string::npos) line.erase(cr, 1);
   return line;
@@ -375,7 +415,7 @@ void TmsClientSocket::ReceiveStream(std::ostream& stream, int64_t size, int64_t 
   while (!known || received < size) {
     const size_t want =
         known ? static_cast<size_t>(std::min<int64_t>(kBlockSize, size - received)) : kBlockSize;
-    const size_t n = ReadSome(block.data(), want);
+    const size_t n = ReadInput(block.data(), want);
     if (n == 0) break;
     if (received + static_cast<int64_t>(n) > MaxDataSize) RaiseTooLarge();
     stream.write(block.data(), static_cast<std::streamsize>(n));
@@ -384,25 +424,49 @@ void TmsClientSocket::ReceiveStream(std::ostream& stream, int64_t size, int64_t 
   }
 }
 
-void TmsClientSocket::ReceiveMultiLine(std::ostream& stream, int64_t expectedSize) {
+void TmsClientSocket::ReceiveDotBlock(const TmsBlockSink& sink, int64_t expectedSize) {
   StartCounter();
-  std::vector<char> block(kBlockSize);
   int64_t total = 0, lines = 0;
-  std::string tail;
+  bool lineStart = true;
   for (;;) {
-    const size_t n = ReadSome(block.data(), block.size());
-    if (n == 0) throw EmsError("The connection was closed before the end of the data");
-    if (total + static_cast<int64_t>(n) > MaxDataSize) RaiseTooLarge();
-    stream.write(block.data(), static_cast<std::streamsize>(n));
-    total += static_cast<int64_t>(n);
-    // The last five bytes received, whatever the chunks they came in.
-    tail.append(block.data() + (n > 5 ? n - 5 : 0), std::min<size_t>(n, 5));
-    if (tail.size() > 5) tail.erase(0, tail.size() - 5);
-    const bool finished = (total == 3 && tail == ".\r\n") || tail == "\r\n.\r\n";
-    lines += std::count(block.data(), block.data() + n, '\r');
-    RaiseProgress(Percent(total, expectedSize), total, lines);
-    if (finished) break;
+    const size_t have = input_.size() - inputPos_;
+    const char* p = input_.data() + inputPos_;
+    // A line starting with "." needs its next bytes to tell the end from a stuffed dot.
+    const bool undecided =
+        lineStart && have > 0 && p[0] == '.' && (have < 2 || (p[1] == '\r' && have < 3));
+    if (have == 0 || undecided) {
+      RaiseProgress(Percent(total, expectedSize), total, lines);
+      if (!FillInput()) throw EmsError("The connection was closed before the end of the data");
+      continue;
+    }
+    size_t skip = 0;
+    if (lineStart && p[0] == '.') {
+      if (p[1] == '\n' || (p[1] == '\r' && p[2] == '\n')) {
+        inputPos_ += p[1] == '\n' ? 2 : 3;
+        if (inputPos_ == input_.size()) DropInput();
+        break;
+      }
+      skip = 1;  // the doubled dot
+    }
+    const void* lf = std::memchr(p + skip, '\n', have - skip);
+    const size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - p) + 1 : have;
+    if (end > skip) sink(p + skip, end - skip);
+    inputPos_ += end;
+    total += static_cast<int64_t>(end);
+    lineStart = lf != nullptr;
+    if (lineStart) ++lines;
   }
+  RaiseProgress(Percent(total, expectedSize), total, lines);
+}
+
+void TmsClientSocket::ReceiveDotBlock(std::string& out, int64_t expectedSize) {
+  out.clear();
+  ReceiveDotBlock(
+      [&](const char* data, size_t length) {
+        if (static_cast<int64_t>(out.size() + length) > MaxDataSize) RaiseTooLarge();
+        out.append(data, length);
+      },
+      expectedSize);
 }
 
 void TmsClientSocket::ReceiveChunked(std::ostream& stream) {

@@ -26,7 +26,7 @@ class TmsClientSocket;
 
 using TmsNotifyEvent = std::function<void(TmsSocketBase& Sender)>;
 // Perc 0..100 or -1 when the total is unknown; ByteCount bytes moved so far in
-// this operation; LineCount CR bytes received so far, or -1.
+// this operation; LineCount lines received so far, or -1.
 using TmsProgressEvent =
     std::function<void(TmsSocketBase& Sender, int Perc, int ByteCount, int LineCount)>;
 
@@ -47,8 +47,16 @@ class TmsSocketBase {
 
   // The transport of the open connection, nullptr when closed.
   TmsTransport* Transport() const { return transport_.get(); }
-  void SetTransport(std::unique_ptr<TmsTransport> transport) { transport_ = std::move(transport); }
-  std::unique_ptr<TmsTransport> TakeTransport() { return std::move(transport_); }
+  // Bytes received but not yet read are dropped with the transport they came from
+  // (nothing read ahead in plain text survives a switch to TLS).
+  void SetTransport(std::unique_ptr<TmsTransport> transport) {
+    DropInput();
+    transport_ = std::move(transport);
+  }
+  std::unique_ptr<TmsTransport> TakeTransport() {
+    DropInput();
+    return std::move(transport_);
+  }
   bool IsOpen() const { return transport_ != nullptr; }
 
   // The inactivity clock: started at the beginning of an operation and reset
@@ -64,14 +72,39 @@ class TmsSocketBase {
     hasDeadline_ = true;
   }
   void ClearDeadline() { hasDeadline_ = false; }
+  bool HasDeadline() const { return hasDeadline_; }
+  std::chrono::steady_clock::time_point Deadline() const { return deadline_; }
 
  protected:
+  void DropInput() {
+    input_.clear();
+    inputPos_ = 0;
+  }
+
   std::unique_ptr<TmsTransport> transport_;
+  // Received bytes not yet consumed: input_ from inputPos_ on.
+  std::string input_;
+  size_t inputPos_ = 0;
 
  private:
   std::chrono::steady_clock::time_point lastProgress_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point deadline_;
   bool hasDeadline_ = false;
+};
+
+// Limits the operations done during its life to `limit` from its creation (an
+// earlier deadline already set stays); the deadline before it comes back at its end.
+class TmsTimeLimit {
+ public:
+  TmsTimeLimit(TmsSocketBase& socket, std::chrono::steady_clock::duration limit);
+  ~TmsTimeLimit();
+  TmsTimeLimit(const TmsTimeLimit&) = delete;
+  TmsTimeLimit& operator=(const TmsTimeLimit&) = delete;
+
+ private:
+  TmsSocketBase& socket_;
+  bool had_;
+  std::chrono::steady_clock::time_point previous_;
 };
 
 class TmsSocket : public TmsSocketBase {
@@ -153,10 +186,9 @@ class TmsClientSocket : public TmsSocket {
   void Disconnect();
 
   void WriteLine(const std::string& text);
-  // One line without its terminator (LF, the first CR removed). Reads one byte
-  // at a time, so nothing after the LF is consumed. A line of 2048 bytes or
-  // more without LF raises EmsError; when the peer closes mid-line, what came
-  // is the line.
+  // One line without its terminator (LF, the first CR removed). What arrived
+  // after the LF stays for the next read. A line of 2048 bytes or more without
+  // LF raises EmsError; when the peer closes mid-line, what came is the line.
   std::string ReadLine();
   int ReadReply();
   // Reads a continued reply ("250-...") to its last line; returns the first
@@ -171,9 +203,17 @@ class TmsClientSocket : public TmsSocket {
   // Receives size bytes (size <= 0: until the peer closes) into stream at
   // startPosition.
   void ReceiveStream(std::ostream& stream, int64_t size, int64_t startPosition);
-  // Receives a dot-terminated block raw (terminating line and doubled dots
-  // included) into stream; expectedSize (> 0) only scales the progress.
-  void ReceiveMultiLine(std::ostream& stream, int64_t expectedSize);
+  // Receives a dot-terminated block (RFC 1939, RFC 5321) in one pass: each
+  // line's doubled leading dot is removed and the terminating "." line is
+  // dropped; the rest goes to sink as it arrives, line ends included, in pieces
+  // that never span two lines. Lines end at LF (CR LF or a bare LF); a lone CR
+  // is part of its line. The terminator is found wherever it lies in what was
+  // received, and what follows it stays for the next read. expectedSize (> 0)
+  // only scales the progress. The sink may raise to stop.
+  using TmsBlockSink = std::function<void(const char* data, size_t length)>;
+  void ReceiveDotBlock(const TmsBlockSink& sink, int64_t expectedSize);
+  // The same into a string, limited to MaxDataSize bytes (more raises EmsError).
+  void ReceiveDotBlock(std::string& out, int64_t expectedSize);
   // Receives an HTTP chunked body into stream.
   void ReceiveChunked(std::ostream& stream);
 
@@ -186,6 +226,12 @@ class TmsClientSocket : public TmsSocket {
     Port = port;
   }
   [[noreturn]] void RaiseTooLarge() const;
+  // Appends what the transport has (one read, up to kBlockSize bytes) to the
+  // input; false when the peer has closed.
+  bool FillInput();
+  // Moves up to length bytes of input (or, with none, of one read) to buffer;
+  // 0 when the peer has closed.
+  size_t ReadInput(char* buffer, size_t length);
 
  private:
   bool ConnectTo(const struct TmsResolvedAddress& address, int& lastError);
@@ -200,9 +246,5 @@ class TmsClientSocket : public TmsSocket {
 // not a decimal number. An unbracketed value with two or more ":" is an IPv6
 // literal without a port.
 void SplitHostPort(const std::string& value, std::string& host, bool& hasPort, int& port);
-
-// Removes the doubled leading dot of every line and the terminating "." line
-// of a received dot-terminated block (RFC 1939, RFC 5321).
-std::string UnstuffBlock(const std::string& raw);
 
 }  // namespace ms

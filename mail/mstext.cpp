@@ -24,6 +24,15 @@ std::string StripQuotes(const std::string& text) {
   return s.substr(b, e - b);
 }
 
+std::string ReplaceControls(std::string_view text, char with) {
+  std::string out(text);
+  for (char& c : out) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) c = with;
+  }
+  return out;
+}
+
 std::string ExtractWord(const std::string& text, int skip) {
   std::string s = Trim(text);
   for (int i = 0; i < skip; ++i) {

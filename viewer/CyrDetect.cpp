@@ -11,6 +11,7 @@
 
 #include "viewer/CyrCoder.h"
 #include "viewer/CyrTables.h"
+#include "viewer/CyrUtf8.h"
 
 namespace vigilo {
 
@@ -101,11 +102,35 @@ float Score(const Histogram& histogram, std::uint64_t length,
   return sum;
 }
 
-// Valid UTF-8 with at least one byte above 7F, i.e. one multi-byte sequence.
+// A character that Cyrillic or Latin text in UTF-8 plausibly holds beyond ASCII:
+// letters of the Latin and Cyrillic blocks, punctuation, currency and letter-like
+// symbols (the "№" sign), arrows, dingbats and pictographs. Short words of the
+// one-byte code pages that happen to be valid UTF-8 decode to CJK, Braille and
+// the like instead ("чай" in CP866 is U+7829).
+bool PlausibleCodePoint(char32_t cp) {
+  return (cp >= 0x80 && cp <= 0x24F) || (cp >= 0x400 && cp <= 0x52F) ||
+         (cp >= 0x1E00 && cp <= 0x1EFF) || (cp >= 0x2000 && cp <= 0x21FF) ||
+         (cp >= 0x2600 && cp <= 0x27BF) || (cp >= 0x1F000 && cp <= 0x1FAFF) ||
+         (cp >= 0xFE00 && cp <= 0xFE0F);  // emoji variation selectors
+}
+
+// Valid UTF-8 with at least one multi-byte sequence, every one of them a character
+// that Cyrillic or Latin text plausibly holds.
 bool IsMultiByteUtf8(std::string_view text) {
-  for (const char ch : text)
-    if (static_cast<unsigned char>(ch) >= 0x80) return IsValidUtf8(text);
-  return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  bool multi = false;
+  while (p < end) {
+    char32_t cp;
+    const std::size_t n = utf8::Decode(p, end, cp);
+    if (cp == utf8::kInvalid) return false;
+    if (n > 1) {
+      if (!PlausibleCodePoint(cp)) return false;
+      multi = true;
+    }
+    p += n;
+  }
+  return multi;
 }
 
 }  // namespace

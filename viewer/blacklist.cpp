@@ -80,6 +80,8 @@ bool SameSenderText(std::string_view a, std::string_view b) {
 bool IsBlacklisted(const std::vector<std::string>& black, std::string_view sender) {
   const std::string folded = FoldCase(sender);
   for (const std::string& entry : black) {
+    // An empty entry names no sender (it would match every message without From).
+    if (Trim(entry).empty()) continue;
     if (FoldCase(entry) == folded) return true;
   }
   return false;

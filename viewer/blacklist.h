@@ -16,7 +16,8 @@ std::string FoldCase(std::string_view text);
 // a equals b, letters compared without regard to case.
 bool SameSenderText(std::string_view a, std::string_view b);
 
-// Some entry of `black` equals `sender` (see SameSenderText).
+// Some entry of `black` equals `sender` (see SameSenderText); an entry of blanks
+// only matches nothing.
 bool IsBlacklisted(const std::vector<std::string>& black, std::string_view sender);
 
 }  // namespace vigilo

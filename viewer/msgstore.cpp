@@ -39,16 +39,23 @@ std::string ExtractBracketed(std::string_view text) {
 }
 
 std::string MessageKey(std::string_view message_id_value,
-                       const std::vector<std::string>& header_lines) {
-  std::string key = ExtractBracketed(message_id_value);
+                       const std::vector<std::string>& header_lines,
+                       std::string_view first_body_line, int64_t size) {
+  std::string key = Trim(ExtractBracketed(message_id_value));
   if (!key.empty()) return key;
-  std::string block;
+  std::string seen;
   for (const std::string& line : header_lines) {
     if (line.empty() || line == "\r") break;
-    block += line;
-    block += '\n';
+    seen += line;
+    seen += '\n';
   }
-  return "vg-" + Sha256Hex(block).substr(0, 32);
+  // The empty line that ends a header block cannot be a header line, so the parts
+  // cannot run into each other.
+  seen += '\n';
+  seen += first_body_line;
+  seen += '\n';
+  seen += std::to_string(size);
+  return "vg-" + Sha256Hex(seen).substr(0, 32);
 }
 
 std::string EscapeKey(std::string_view key) {

@@ -4,6 +4,7 @@
 // name. Every writer, reader and the check's pruning go through these functions,
 // so they always agree on the name of a message's file.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,12 +15,15 @@ namespace vigilo {
 // not including, the next ">" (empty when no ">" follows).
 std::string ExtractBracketed(std::string_view text);
 
-// The key of a message: ExtractBracketed of its "Message-ID" value. A message whose
-// value gives an empty key gets one of its own instead, "vg-" followed by 32 hex
-// digits of the SHA-256 digest of its header block (the lines up to the first empty
-// one), so it never shares a key with another message and keeps it between checks.
+// The key of a message: ExtractBracketed of its "Message-ID" value, trimmed. A
+// message whose value gives an empty key (no Message-ID, blanks only, "<" without
+// ">") gets one of its own instead, "vg-" followed by 32 hex digits of the SHA-256
+// digest of its header block (the lines up to the first empty one), its first body
+// line and its size in octets, so that messages that differ anywhere in what a
+// check sees get different keys, and each keeps its key between checks.
 std::string MessageKey(std::string_view message_id_value,
-                       const std::vector<std::string>& header_lines);
+                       const std::vector<std::string>& header_lines,
+                       std::string_view first_body_line, int64_t size);
 
 // The key as one file-name component. Bytes that are safe stay as they are; "%",
 // "~", "/", "\\", NUL, control bytes (below 0x20 and 0x7F) and a leading "." become "%"

@@ -132,6 +132,13 @@ Tprogress* Tdm::CreateProgress() {
   ReleaseProgress();
   Progress = new Tprogress();
   Progress->PlaceLowerRight();
+  // Stopping ends the check that runs, or else the download the window shows.
+  connect(Progress, &Tprogress::StopRequested, this, [this] {
+    if (Check->Running())
+      Check->Cancel();
+    else
+      POPClient.Cancel();
+  });
   return Progress;
 }
 

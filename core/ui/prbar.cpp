@@ -1,9 +1,12 @@
 #include "core/ui/prbar.h"
 
+#include <QAction>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QScreen>
+#include <QToolButton>
 
 namespace vigilo {
 
@@ -24,7 +27,23 @@ Tprogress::Tprogress(QWidget* parent)
   QFont bold = Label2->font();
   bold.setBold(true);
   Label2->setFont(bold);
-  Label2->setGeometry(kWidth - 3 - 62, 1, 62, 15);
+  Label2->setGeometry(kWidth - 3 - 14 - 62, 1, 62, 15);
+  StopButton = new QToolButton(this);
+  StopButton->setText("×");
+  StopButton->setAutoRaise(true);
+  StopButton->setToolTip("Остановить");
+  StopButton->setAccessibleName("Остановить");
+  StopButton->setGeometry(kWidth - 3 - 14, 1, 14, 15);
+  connect(StopButton, &QToolButton::clicked, this, &Tprogress::StopRequested);
+  auto* stop = new QAction("Остановить", this);
+  connect(stop, &QAction::triggered, this, &Tprogress::StopRequested);
+  addAction(stop);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void Tprogress::closeEvent(QCloseEvent* event) {
+  emit StopRequested();
+  QWidget::closeEvent(event);
 }
 
 void Tprogress::PlaceLowerRight() {

@@ -2,12 +2,14 @@
 // Tprogress: the small progress window of a check, a dial and a download. A
 // borderless, always-on-top window of 177 x 28 pixels with a progress bar Bar
 // (0..100 by default), a left label Label1 and a right-aligned bold label Label2,
-// created for each use and released after it.
+// created for each use and released after it. A small "Остановить" button at its
+// right edge, its context menu and closing it ask to stop the work it shows.
 
 #include <QWidget>
 
 class QLabel;
 class QProgressBar;
+class QToolButton;
 
 namespace vigilo {
 
@@ -27,6 +29,14 @@ class Tprogress : public QWidget {
   QProgressBar* Bar = nullptr;
   QLabel* Label1 = nullptr;
   QLabel* Label2 = nullptr;
+  QToolButton* StopButton = nullptr;  // "Остановить"
+
+ signals:
+  // The user asked to stop (the button, the context menu or closing the window).
+  void StopRequested();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 };
 
 }  // namespace vigilo

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "mail/msexcept.h"
@@ -110,6 +111,93 @@ TEST_F(CheckCycleIT, WorkBadNonActiveThenAMarkedMessageIsDeletedAndItsFilePruned
   EXPECT_EQ(rig.view.hint, "Bad-нет связи\r\nНовой почты нет");
 }
 
+// What is left on the server: the first body line of every message.
+std::vector<std::string> BodiesLeft(const test::DovecotServer& server) {
+  std::vector<std::string> out;
+  for (const std::string& m : server.Messages("work")) {
+    const std::size_t body = m.find("\n\n");
+    out.push_back(
+        body == std::string::npos ? "" : m.substr(body + 2, m.find('\n', body + 2) - body - 2));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Marks the records with this subject.
+void Mark(tuser& u, const std::string& subject) {
+  for (int32_t i = 0; i < u.HeadCount; ++i)
+    if (u.Heads[static_cast<std::size_t>(i)].Subject == subject) u.Heads[i].DeleteNext = true;
+}
+
+// A mark deletes the marked message and no other: not a second copy with the same
+// Message-ID, not one whose Message-ID differs in letter case, not one with the same header
+// block, not a victim named by another message's first body line. Without unique ids a
+// shared key deletes nothing (and says so); with them the copy is told apart. A failed login
+// keeps the records and their marks.
+TEST_F(CheckCycleIT, AMarkDeletesOnlyTheMarkedMessage) {
+  const auto add = [&](const std::string& headers, const std::string& body) {
+    Server().AddMessage("work",
+                        "From: n@x\nTo: work@example.test\n" + headers + "\n" + body + "\n");
+  };
+  add("Subject: list copy\nMessage-ID: <dup@x>\n", "list copy");
+  add("Subject: direct copy\nMessage-ID: <dup@x>\n", "direct copy");
+  add("Subject: lower\nMessage-ID: <case@x>\n", "lower");
+  add("Subject: upper\nMessage-ID: <CASE@x>\n", "upper");
+  add("Subject: same\n", "first");
+  add("Subject: same\n", "second");
+  add("Subject: victim\nMessage-ID: <victim@x>\n", "victim");
+  add("Subject: decoy\n", "Message-ID: <victim@x>");
+  CheckRig rig;
+  tuser& u = rig.Add("Work", "work", "workpw", Port());
+  rig.check.StartCheck();
+  ASSERT_EQ(u.HeadCount, 8);
+  for (int32_t i = 0; i < u.HeadCount; ++i) {
+    tmailhead& h = u.Heads[static_cast<std::size_t>(i)];
+    EXPECT_FALSE(h.UniqueID.empty());                  // Dovecot offers UIDL
+    h.UniqueID.clear();                                // as if the last check had no unique ids
+    if (h.Subject == "same") h.Subject = h.MessageID;  // tell the twins apart below
+  }
+  const auto twin = std::find_if(u.Heads.begin(), u.Heads.begin() + 8,
+                                 [](const tmailhead& h) { return h.Subject.rfind("vg-", 0) == 0; });
+  ASSERT_NE(twin, u.Heads.begin() + 8);
+  twin->DeleteNext = true;
+  for (const char* subject : {"list copy", "upper", "decoy"})
+    Mark(u, subject);
+  rig.check.StartCheck();
+  const auto left = BodiesLeft(Server());
+  EXPECT_EQ(left.size(), 5u);
+  for (const char* kept : {"direct copy", "list copy", "lower", "victim"})
+    EXPECT_EQ(std::count(left.begin(), left.end(), kept), 1) << kept;
+  EXPECT_EQ(std::count(left.begin(), left.end(), "first") +
+                std::count(left.begin(), left.end(), "second"),
+            1);
+  const auto log = test::Lines(rig.ErrorLog());
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("dup@x"), std::string::npos);
+  EXPECT_EQ(u.HeadCount, 5);
+
+  // With unique ids the copy the user marked goes alone.
+  Mark(u, "list copy");
+  rig.check.StartCheck();
+  const auto after = BodiesLeft(Server());
+  EXPECT_EQ(after.size(), 4u);
+  EXPECT_EQ(std::count(after.begin(), after.end(), "direct copy"), 1);
+
+  // A failed login keeps the records and the mark; the next good one carries it out.
+  Mark(u, "direct copy");
+  u.UserPwd = "wrong";
+  rig.check.StartCheck();
+  EXPECT_EQ(u.HeadCount, 4);
+  EXPECT_EQ(std::count_if(u.Heads.begin(), u.Heads.begin() + 4,
+                          [](const tmailhead& h) { return h.DeleteNext; }),
+            1);
+  u.UserPwd = "workpw";
+  rig.check.StartCheck();
+  const auto last = BodiesLeft(Server());
+  EXPECT_EQ(last.size(), 3u);
+  EXPECT_EQ(std::count(last.begin(), last.end(), "direct copy"), 0);
+}
+
 TEST_F(CheckCycleIT, BlacklistedSenderDeletedWhateverTheCase) {
   Server().AddMessage("work", Message("Message-ID: <s1@x>", "SPAMMER <Spam@Example.TEST>", "Buy"));
   Server().AddMessage("work", Message("Message-ID: <s2@x>", "spam@example.test", "Buy too"));
@@ -166,10 +254,10 @@ TEST_F(CheckCycleIT, TickDuringACheckStartsNothingSoundOnlyWhenTheCountChanges) 
 TEST(CheckCycleScripted, ErrorAfterLoginEndsTheCheckWithoutQuit) {
   using namespace test;
   ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
-                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 2 200\r\n"), Expect("TOP 1 1"),
-                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("DELE 1"),
-                         Send("+OK\r\n"), Expect("TOP 2 1"), Send("-ERR broken mailbox\r\n"),
-                         Sleep(300)});
+                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 2 200\r\n"), Expect("UIDL"),
+                         Send("-ERR no\r\n"), Expect("TOP 1 1"),
+                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("TOP 2 1"),
+                         Send("-ERR broken mailbox\r\n"), Sleep(300)});
   CheckRig rig;
   const ClosedPort closed;
   rig.Add("Work", "u", "p", server.Port());
@@ -198,22 +286,71 @@ TEST(CheckCycleScripted, ErrorAfterLoginEndsTheCheckWithoutQuit) {
   EXPECT_EQ(rig.ErrorLog(), "");  // reported to the caller, not logged
 }
 
-TEST(CheckCycleScripted, AnInventedCountSizesNothing) {
+// Stopping a check (the progress window's "Остановить") ends the wait at once and quietly:
+// nothing deleted, records and marks kept, the configurations after it left alone.
+TEST(CheckCycleScripted, StopEndsTheCheckQuietly) {
+  using namespace test;
+  ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
+                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 1 100\r\n"), Expect("UIDL"),
+                         Send("-ERR\r\n"), Expect("TOP 1 1"), Send("+OK\r\nSubject: sl"),
+                         Sleep(60000)});
+  CheckRig rig;
+  rig.pop.TimeOut = 60;
+  rig.Add("Work", "u", "p", server.Port());
+  rig.Add("Next", "n", "p", FreePort());
+  tuser& u = rig.Conf(0);
+  rig.s.AddHead(0, 0, "f", "s", " 1 байт", "d", "t", "a@x", 0);
+  u.Heads[0].DeleteNext = true;
+  int pumps = 0;
+  ms::SetMessagePump([&] {
+    if (rig.view.progress && ++pumps == 20) rig.check.Cancel();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  rig.check.StartCheck();
+  ms::SetMessagePump(nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_FALSE(rig.check.LastResult().Ran);
+  EXPECT_FALSE(rig.check.Running());
+  EXPECT_EQ(rig.busy, 0);
+  EXPECT_FALSE(rig.pop.IsOpen());
+  EXPECT_FALSE(rig.view.progress);
+  ASSERT_EQ(u.HeadCount, 1);
+  EXPECT_TRUE(u.Heads[0].DeleteNext);
+  EXPECT_EQ(rig.ErrorLog(), "");  // "Next" was not tried
+  EXPECT_EQ(rig.view.tags, (std::vector<int32_t>{0, 1}));
+  const auto received = server.Received();
+  EXPECT_EQ(std::count(received.begin(), received.end(), "QUIT"), 0);
+}
+
+// A count beyond what a check reads: the first messages are read, the rest reported.
+TEST(CheckCycleScripted, AnInventedCountIsCapped) {
   using namespace test;
   ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
                          Send("+OK\r\n"), Expect("STAT"), Send("+OK 2000000000 1\r\n"),
-                         Expect("TOP 1 1"), Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"),
-                         Expect("LIST 1"), Send("+OK 1 7\r\n"), Expect("TOP 2 1"), Close()});
+                         Expect("UIDL"), Send("-ERR\r\n"), Expect("TOP 1 1"),
+                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("TOP 2 1"), Close(),
+                         // the next check reads one message of three
+                         Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
+                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 3 300\r\n"), Expect("UIDL"),
+                         Send("+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n.\r\n"), Expect("TOP 1 1"),
+                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("LIST 1"),
+                         Send("+OK 1 100\r\n"), Expect("QUIT"), Send("+OK\r\n")});
   CheckRig rig;
   rig.Add("Work", "u", "p", server.Port());
-  std::size_t capacity = SIZE_MAX;
-  rig.view.onProgress = [&] { capacity = rig.Conf(0).Heads.capacity(); };
-  EXPECT_THROW(rig.check.StartCheck(), ms::EmsError);
-  EXPECT_TRUE(server.Finished());
-  EXPECT_LE(capacity, static_cast<std::size_t>(tusers::kHeadsReserveLimit));
-  EXPECT_EQ(rig.view.barMax, 2000000000);
+  EXPECT_THROW(rig.check.StartCheck(), ms::EmsServerError);
+  EXPECT_EQ(rig.view.barMax, kMaxCheckedMessages);
   EXPECT_EQ(rig.busy, 0);
   EXPECT_FALSE(rig.pop.IsOpen());
+  rig.check.MaxMessages = 1;
+  rig.check.StartCheck();
+  EXPECT_TRUE(server.Finished()) << server.Failure();
+  EXPECT_EQ(rig.view.hint, "Work-1+;");
+  ASSERT_EQ(rig.Conf(0).HeadCount, 1);
+  EXPECT_EQ(rig.Conf(0).Heads[0].UniqueID, "u1");
+  const auto log = test::Lines(rig.ErrorLog());
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_NE(log[0].find("2000000000"), std::string::npos);
+  EXPECT_NE(log[1].find("проверены первые 1"), std::string::npos);
 }
 
 }  // namespace

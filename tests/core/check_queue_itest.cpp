@@ -17,6 +17,7 @@
 #include "tests/support/dovecot.h"
 #include "tests/support/exim.h"
 #include "tests/support/free_port.h"
+#include "tests/support/scripted_server.h"
 
 namespace vigilo {
 namespace {
@@ -408,6 +409,45 @@ TEST_F(QueueIT, HeadlessCheckPrintsTheTooltipLines) {
   std::tie(code, out) = RunCheck(home, xdg);
   EXPECT_EQ(code, 3);
   EXPECT_EQ(out, "Work-нет связи\nBad-нет связи\nНовой почты нет\n");
+}
+
+// A server that drops the connection at TOP: the check failed (4), whatever the error's text;
+// server lines reach the terminal and "error.log" without their control characters.
+TEST(HeadlessCheck, ServerErrorsGiveTheFailureCodeAndPrintableText) {
+  using namespace test;
+  const auto login = [](const std::string& pass) {
+    return std::vector<ScriptedServer::Step>{Send("+OK ready\r\n"), Expect("USER u"),
+                                             Send("+OK\r\n"), Expect("PASS p"), Send(pass)};
+  };
+  std::vector<ScriptedServer::Step> script;
+  for (const char* top : {"", "-ERR \x1b[31mred\x07\r\n"}) {
+    auto s = login("+OK\r\n");
+    s.insert(s.end(), {Expect("STAT"), Send("+OK 1 10\r\n"), Expect("UIDL"), Send("-ERR\r\n"),
+                       Expect("TOP 1 1"), Send(top), Close()});
+    script.insert(script.end(), s.begin(), s.end());
+  }
+  const auto refused = login("-ERR \x1b]0;title\x07no\r\n");
+  script.insert(script.end(), refused.begin(), refused.end());
+  ScriptedServer server(script);
+  test::TempDir home, xdg;
+  {
+    test::Settings st(home);
+    st.Add("Work", "u", "p", server.Port());
+    st.Save();
+  }
+  auto [code, out] = RunCheck(home, xdg);
+  EXPECT_EQ(code, 4);
+  EXPECT_EQ(test::ReadFile(xdg.path() / "stderr"), "vigilo: Connection closed by server\n");
+  std::tie(code, out) = RunCheck(home, xdg);
+  EXPECT_EQ(code, 4);
+  EXPECT_EQ(test::ReadFile(xdg.path() / "stderr"), "vigilo: -ERR ?[31mred?\n");
+  std::tie(code, out) = RunCheck(home, xdg);
+  EXPECT_EQ(code, 3);
+  EXPECT_EQ(out, "Work-нет связи\nНовой почты нет\n");
+  const auto log = Lines(test::ReadFile(home.path() / "error.log"));
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].substr(20), "u -ERR ?]0;title?no");
+  EXPECT_TRUE(server.Finished()) << server.Failure();
 }
 
 // Also: the lines "." and ".signature" of a queued file arrive as they were written.

@@ -18,20 +18,26 @@ namespace {
 
 using test::CheckRig;
 
-TEST(MessageKeyTest, BracketedPlainAndUnclosedIds) {
+TEST(MessageKeyTest, BracketedPlainUnclosedAndBlankIds) {
   const std::vector<std::string> headers = {"From: a@b", "Subject: x"};
-  EXPECT_EQ(MessageKey("  <abc@host.example> trailing", headers), "abc@host.example");
-  EXPECT_EQ(MessageKey("  plain-id@host  ", headers), "plain-id@host");
+  EXPECT_EQ(MessageKey("  <abc@host.example> trailing", headers, "", 1), "abc@host.example");
+  EXPECT_EQ(MessageKey("  plain-id@host  ", headers, "", 1), "plain-id@host");
+  EXPECT_EQ(MessageKey("< spaced@host >", headers, "", 1), "spaced@host");
   EXPECT_EQ(ExtractBracketed("<unclosed@host"), "");
-  // An unclosed or missing Message-ID gets a key of its own from the header block.
-  const std::string k1 = MessageKey("<unclosed@host", headers);
+  // An unclosed, missing or blank Message-ID gets a key of its own: header block, first body
+  // line and size.
+  const std::string k1 = MessageKey("<unclosed@host", headers, "hello", 100);
   EXPECT_EQ(k1.size(), 35u);
   EXPECT_EQ(k1.rfind("vg-", 0), 0u);
-  EXPECT_EQ(MessageKey("", headers), k1);  // same headers, same key, check after check
-  // The body line TOP sends after the blank line does not count.
-  EXPECT_EQ(MessageKey("", {"From: a@b", "Subject: x", "", "body"}), k1);
-  EXPECT_NE(MessageKey("", {"From: a@b", "Subject: y"}), k1);
-  EXPECT_FALSE(MessageKey("", {}).empty());
+  EXPECT_EQ(MessageKey("", headers, "hello", 100), k1);  // the same key check after check
+  EXPECT_EQ(MessageKey("<  >", headers, "hello", 100), k1);
+  EXPECT_EQ(MessageKey("", {"From: a@b", "Subject: x", "", "other"}, "hello", 100), k1);
+  EXPECT_NE(MessageKey("", {"From: a@b", "Subject: y"}, "hello", 100), k1);
+  EXPECT_NE(MessageKey("", headers, "hello!", 100), k1);
+  EXPECT_NE(MessageKey("", headers, "hello", 101), k1);
+  // The parts cannot be shifted into each other.
+  EXPECT_NE(MessageKey("", {"From: a@b"}, "Subject: x", 100),
+            MessageKey("", {"From: a@b", "Subject: x"}, "", 100));
 }
 
 TEST(MessageKeyTest, FileNamesStayInsideTheFolderAndMapBack) {
@@ -98,6 +104,9 @@ TEST(BlacklistTest, WholeTextWithoutRegardToCase) {
   EXPECT_FALSE(IsBlacklisted(black, "Иван Петров <IVAN@Mail.Example> "));
   // Bytes that are not UTF-8 are compared as they are.
   EXPECT_FALSE(SameSenderText("\xc8", "\xe8"));
+  // An empty entry names no sender, not even a message without From.
+  EXPECT_FALSE(IsBlacklisted({"", "  "}, ""));
+  EXPECT_FALSE(IsBlacklisted({""}, " "));
 }
 
 TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {

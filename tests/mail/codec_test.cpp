@@ -97,6 +97,8 @@ TEST(HeaderWords, AdjacentPlainAndMalformedWords) {
   for (const char* kept : {"=?utf-8?B?*bad*?= x", "a =? b ?= c", "=?utf-8?Q?open", "----=_Part_1"})
     EXPECT_EQ(DecodeHeaderWords(kept), kept);
   EXPECT_EQ(DecodeHeaderWords("=?x?Q?=3F?="), "?");  // "?=" right after "?Q?" is text
+  // A decoded word brings no line break, NUL or other control byte into a value.
+  EXPECT_EQ(DecodeHeaderWords("=?utf-8?Q?a=0D=0Ab=00c=07?= d"), "a  b c  d");
   // Many broken words take linear time.
   std::string text;
   for (int i = 0; i < 100000; ++i)

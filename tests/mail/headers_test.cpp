@@ -14,6 +14,13 @@ TEST(Headers, FieldValuesAreUnfoldedAndMatchedFromTheStartOfTheLine) {
   EXPECT_EQ(h, (TmsHeaders{"X-Original-Subject: wrong", "From:me@x"}));
 }
 
+// A TOP reply's body line is never read as a header.
+TEST(Headers, LookupsEndAtTheHeaderBlock) {
+  const TmsHeaders h{"Subject: s", "To: a@x", "", "Message-ID: <victim@x>", "To: b@x"};
+  EXPECT_EQ(h.GetFieldValue("Message-ID"), "");
+  EXPECT_EQ(h.GetFieldList("To"), (TmsStrings{"a@x"}));
+}
+
 TEST(Headers, EncodedWordsAreDecodedBeforeTheValueIsCut) {
   TmsHeaders h{"Subject: =?utf-8?B?0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW?="};
   for (int i = 0; i < 19; ++i)

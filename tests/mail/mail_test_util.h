@@ -41,6 +41,9 @@ class CapturingMessage : public ms::TmsMessage {
     Loaded.assign(std::istreambuf_iterator<char>(in), {});
   }
   std::string Loaded;
+
+ protected:
+  void DecodeRaw(std::string raw) override { Loaded = std::move(raw); }
 };
 
 // The text of the E that f() throws; "<none>" when it throws nothing (another exception fails

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "mail/msexcept.h"
@@ -61,20 +62,23 @@ TEST(Pop3Script, LoginStatAndCurrentMessageClamping) {
   EXPECT_EQ(-1, e.pop.CurrentMessage());
 }
 
+// A STAT reply without a count is an error (the last mailbox's count must not stay); sizes
+// beyond 32 bits are fine, counts beyond them or negative are not.
 TEST(Pop3Script, StatWithMissingOrBadFields) {
-  ScriptedServer server(
-      Session({Expect("STAT"), Send("+OK\r\n"), Expect("STAT"), Send("+OK 5\r\n"), Expect("STAT"),
-               Send("+OK x1 10\r\n"), Expect("STAT"), Send("+OK 1 99999999999\r\n")}));
+  ScriptedServer server(Session(
+      {Expect("STAT"), Send("+OK 5\r\n"), Expect("STAT"), Send("+OK 1 99999999999\r\n"),
+       Expect("STAT"), Send("+OK\r\n"), Expect("STAT"), Send("+OK x1 10\r\n"), Expect("STAT"),
+       Send("+OK -3 10\r\n"), Expect("STAT"), Send("+OK 99999999999 1\r\n")}));
   Client c(server);
   c.pop.Login();
-  c.pop.RefreshStatus();  // only the indicator: counts kept
-  EXPECT_EQ(3400, c.pop.MailboxSize());
+  c.pop.RefreshStatus();  // a count without a size
+  EXPECT_EQ(5, c.pop.MessageCount());
   EXPECT_EQ(-1, c.pop.CurrentMessage());
-  c.pop.RefreshStatus();  // the indicator and the count: counts kept
-  EXPECT_EQ(2, c.pop.MessageCount());
-  EXPECT_THROW(c.pop.RefreshStatus(), ms::EmsError);
-  EXPECT_THROW(c.pop.RefreshStatus(), ms::EmsError);  // beyond 32 bits
-  EXPECT_EQ(2, c.pop.MessageCount());
+  c.pop.RefreshStatus();  // a mailbox over 2 GiB
+  EXPECT_EQ(1, c.pop.MessageCount());
+  EXPECT_EQ(int64_t{99999999999}, c.pop.MailboxSize());
+  for (int bad = 0; bad < 4; ++bad)
+    EXPECT_THROW(c.pop.RefreshStatus(), ms::EmsError) << bad;
 }
 
 // A reply that is neither "+" nor "-" fails like "-ERR", with the server's line as the text;
@@ -133,7 +137,8 @@ TEST(Pop3Script, RetrieveUndoesDotStuffingAndDropsTheTerminator) {
   c.pop.SetCurrentMessage(1);
   c.pop.RetrieveHeaders();
   const std::vector<std::string> lines(message.Headers.begin(), message.Headers.end());
-  EXPECT_EQ((std::vector<std::string>{"Subject: top", "X-A: 1", "", ".first"}), lines);
+  EXPECT_EQ((std::vector<std::string>{"Subject: top", "X-A: 1"}), lines);
+  EXPECT_EQ((std::vector<std::string>{".first"}), message.Body);
   EXPECT_EQ("top", message.Headers.GetFieldValue("Subject"));
 }
 
@@ -151,9 +156,116 @@ TEST(Pop3Script, LyingSizeIsOnlyAProgressScaleAndBlocksAreBounded) {
   c.pop.Login();
   c.pop.Retrieve();
   EXPECT_EQ("Subject: small\r\n\r\nbody\r\n", message.Loaded);
-  EXPECT_EQ(-1, percents.back());  // the size is beyond 32 bits: unknown
+  EXPECT_EQ(0, percents.back());  // the lying size only scales the progress
   c.pop.MaxDataSize = 4096;
   EXPECT_THROW(c.pop.Retrieve(), ms::EmsError);
 }
+
+// A greeting "+OK-...", bare LF line ends and the next reply arriving in the same segment as a
+// block's end cost no wait; an empty reply says the connection is gone.
+TEST(Pop3Script, SmallDeviationsCostNoStall) {
+  ScriptedServer server({Send("+OK-ready\n"), Expect("USER ann"), Send("+OK\n"),
+                         Expect("PASS secret"), Send("+OK\n"), Expect("STAT"), Send("+OK 2 10\n"),
+                         Expect("TOP 1 1"),
+                         Send("+OK\nSubject: lf\nX-Lone: a\rb\n\nbody\n.\n+OK 1 321\r\n"),
+                         Expect("LIST 1"), Expect("TOP 2 1"), Close()});
+  Client c(server);
+  c.pop.TimeOut = 30;  // a stall would show as a time-out much later than the test needs
+  CapturingMessage message;
+  c.pop.MailMessage = &message;
+  c.pop.Login();
+  EXPECT_EQ(2, c.pop.MessageCount());
+  c.pop.RetrieveHeaders();
+  const std::vector<std::string> lines(message.Headers.begin(), message.Headers.end());
+  EXPECT_EQ((std::vector<std::string>{"Subject: lf", "X-Lone: a\rb"}),
+            lines);  // a lone CR ends no line
+  EXPECT_EQ((std::vector<std::string>{"body"}), message.Body);
+  EXPECT_EQ(321, c.pop.GetMessageSize());
+  c.pop.SetCurrentMessage(1);
+  EXPECT_EQ("Connection closed by server",
+            ErrorText<ms::EmsServerError>([&] { c.pop.RetrieveHeaders(); }));
+  EXPECT_TRUE(server.Finished()) << server.Failure();
+}
+
+// A server that trickles a byte at a time, never silent long enough for the inactivity
+// time-out, is stopped by the command's deadline.
+TEST(Pop3Script, TricklingServerEndedByTheCommandDeadline) {
+  std::vector<ScriptedServer::Step> trickle = {Expect("TOP 1 1"), Send("+OK\r\n")};
+  for (int i = 0; i < 600; ++i) {  // two minutes of "X-Slow: xxxx..."
+    trickle.push_back(Send(i == 0 ? "X-Slow: " : "x"));
+    trickle.push_back(Sleep(200));
+  }
+  ScriptedServer server(Session(trickle));
+  Client c(server);
+  c.pop.TimeOut = 1;  // deadline: kCommandTimeOuts seconds
+  CapturingMessage message;
+  c.pop.MailMessage = &message;
+  c.pop.Login();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ("Operation timed out",
+            ErrorText<ms::EmsTimedOutError>([&] { c.pop.RetrieveHeaders(); }));
+  // Far below the two minutes the trickle would last, with room for a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
+}
+
+// A header block beyond the cap is cut at a line boundary and the session goes on.
+TEST(Pop3Script, OversizedHeaderBlockIsCutAtALine) {
+  const std::string filler = "X-Fill: " + std::string(1000, 'f') + "\r\n";
+  std::string block = "Subject: big\r\n";
+  while (block.size() < (1u << 20) + 5000)
+    block += filler;
+  block += "Message-ID: <late@x>\r\n\r\nbody\r\n.\r\n";
+  ScriptedServer server(Session(
+      {Expect("TOP 1 1"), Send("+OK\r\n" + block), Expect("LIST 1"), Send("+OK 1 77\r\n")}));
+  Client c(server);
+  CapturingMessage message;
+  c.pop.MailMessage = &message;
+  c.pop.Login();
+  c.pop.RetrieveHeaders();
+  std::size_t kept = 0;
+  for (const std::string& line : message.Headers) {
+    EXPECT_TRUE(line == "Subject: big" || line == filler.substr(0, filler.size() - 2));
+    kept += line.size() + 2 + sizeof(std::string);  // what holding the line costs
+  }
+  EXPECT_LE(kept, static_cast<std::size_t>(ms::TmsPOPClient::kMaxHeaderBlock));
+  EXPECT_GT(kept, static_cast<std::size_t>(ms::TmsPOPClient::kMaxHeaderBlock) - 2 * filler.size());
+  EXPECT_EQ("", message.Headers.GetFieldValue("Message-ID"));
+  EXPECT_EQ(77, c.pop.GetMessageSize());
+}
+
+#ifdef VIGILO_PEAK_PROBE
+// Hostile header blocks cost no more than the cap: 50 MB of tiny header lines, then a 40 MB
+// first body line of lone CRs, measured as the peak memory of a fresh process.
+TEST(Pop3Memory, HostileHeaderBlocksStayNearTheCap) {
+  std::string tiny;
+  while (tiny.size() < 50u << 20)
+    tiny += "X-A: b\r\n";
+  std::string lone = "Subject: s\r\n\r\n";
+  while (lone.size() < 40u << 20)
+    lone += "a\rb\r";
+  ScriptedServer server(
+      Session({Expect("TOP 1 1"), Send("+OK\r\n" + tiny + ".\r\n"), Expect("TOP 2 1"),
+               Send("+OK\r\n" + lone + "\r\n.\r\n"), Expect("QUIT"), Send("+OK\r\n")}));
+  tiny.clear();
+  lone.clear();
+  FILE* probe =
+      popen((std::string(VIGILO_PEAK_PROBE) + " " + std::to_string(server.Port())).c_str(), "r");
+  ASSERT_NE(probe, nullptr);
+  long base = 0, first = 0, second = 0;
+  const int got = fscanf(probe, "%ld %ld %ld", &base, &first, &second);
+  pclose(probe);
+  ASSERT_EQ(got, 3) << server.Failure();
+  EXPECT_TRUE(server.Finished()) << server.Failure();
+#if defined(__SANITIZE_ADDRESS__)
+  const long slack = 48 << 10;  // the sanitizer's red zones and quarantine
+#else
+  const long slack = 4 << 10;
+#endif
+  const long cap = static_cast<long>(ms::TmsPOPClient::kMaxHeaderBlock >> 10);
+  EXPECT_LT(first - base, cap + slack) << "KiB beyond the start";
+  EXPECT_LT(second - base, cap + slack) << "KiB beyond the start";
+  std::printf("peak memory beyond the start: %ld KiB, %ld KiB\n", first - base, second - base);
+}
+#endif
 
 }  // namespace

@@ -43,6 +43,14 @@ TEST(DetectCodePage, EmptyAndAsciiTextIsWindows1251AndOnlyWellFormedUtf8IsUtf8) 
   // The same letters with one byte cut off are read as a single-byte page.
   EXPECT_NE(DetectCodePage("Subject: привет\xD0"), TCodePage::UTF8);
   EXPECT_NE(DetectCodePage("\xC0\xAF"), TCodePage::UTF8);
+  // Short words of a one-byte page that happen to be valid UTF-8 decode to no Cyrillic or
+  // Latin text ("чай" in CP866 is U+7829), so they are not taken for UTF-8.
+  for (const char* word : {"чай", "уже"}) {
+    const std::string cp866 = *Iconv(word, "UTF-8", kIconvNames[int(TCodePage::CP866)]);
+    EXPECT_NE(DetectCodePage(cp866), TCodePage::UTF8) << word;
+    EXPECT_NE(DetectCodePage("Re: " + cp866), TCodePage::UTF8) << word;
+  }
+  EXPECT_EQ(DetectCodePage("Price 10 \xE2\x82\xAC \xE2\x84\x96 5"), TCodePage::UTF8);  // €, №
 }
 
 }  // namespace
