@@ -229,46 +229,20 @@ void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<tmailhead>
 
   // First every message's unique id, key and header, so that a deletion mark is
   // matched against the whole mailbox before anything is deleted.
-  struct Found {
-    std::string From, Subject, Date, To;
-    TCodePage Page = TCodePage::CP1251;  // of the subject: declared, else guessed
-    int64_t Size = -1;                   // -1 also when LIST gave no number
-    bool Sized = false;
-  };
   std::vector<ServerMessage> server;
-  ReadUniqueIds(pop_, count, server);
-  std::vector<Found> found(static_cast<std::size_t>(count));
-  for (int j = 1; j <= count; ++j) {
+  std::vector<ServerHead> found;
+  ReadServerHeads(pop_, count, server, found, [&](int j) {
     view_.SetHint("Получение почты " + name + " " + std::to_string(j) + "/" + total);
-    pop_.SetCurrentMessage(j - 1);
-    pop_.RetrieveHeaders();
-    const ms::TmsHeaders& headers = popMess_.Headers;
-    Found& f = found[static_cast<std::size_t>(j - 1)];
-    if (KeyNeedsSize(popMess_)) {
-      f.Size = pop_.GetMessageSize();
-      f.Sized = true;
-    }
-    server[static_cast<std::size_t>(j - 1)].Key = RecordKey(popMess_, f.Size);
-    f.From = RecordText(headers.GetFieldValue("From"));
-    ms::TmsHeaderCharSets declared;
-    f.Subject = RecordText(headers.GetFieldValue("Subject", declared));
-    // The page the subject's encoded words declare, else a guess from its bytes.
-    f.Page = DeclaredCodePage(f.Subject, declared.Words, declared.RawEightBit);
-    f.Date = RecordText(headers.GetFieldValue("Date"));
-    f.To = RecordText(headers.GetFieldValue("To"));
     view_.SetProgress(j, std::to_string(j) + "/" + total);
-  }
+  });
 
-  std::vector<bool> doomed(static_cast<std::size_t>(count), false);
-  for (const tmailhead& mark : marks) {
-    const ServerMatch m = FindServerIndex(mark, server, u.Heads);  // the last check's records
-    if (m.Kind == MatchKind::Found) {
-      doomed[static_cast<std::size_t>(m.Index)] = true;
-    } else if (m.Kind == MatchKind::Ambiguous) {
-      WriteErrorLog("Сообщение " + Trim(mark.MessageID) +
-                        " не удалено: несколько сообщений с таким ключом, не ясно, какое удалить",
-                    i);
-    }
+  std::vector<std::string> ambiguous;
+  std::vector<bool> doomed =
+      ChosenOnServer(marks, server, u.Heads, ambiguous);  // the last check's records
+  for (const std::string& key : ambiguous) {
+    WriteErrorLog("Сообщение " + key +
+                      " не удалено: несколько сообщений с таким ключом, не ясно, какое удалить",
+                  i);
   }
   if (s_.delBlack) {
     for (int j = 0; j < count; ++j) {
@@ -277,28 +251,7 @@ void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<tmailhead>
     }
   }
 
-  s_.ClearHeads(i, count);
-  int32_t kept = 0;
-  std::set<std::string> cache;  // names of the "m_" files of kept messages, lower case
-  for (int j = 1; j <= count; ++j) {
-    const std::size_t k = static_cast<std::size_t>(j - 1);
-    pop_.SetCurrentMessage(j - 1);
-    if (doomed[k]) {
-      pop_.DeleteMessage();
-      continue;
-    }
-    Found& f = found[k];
-    if (!f.Sized) f.Size = pop_.GetMessageSize();
-    const std::string& id = server[k].Key;
-    // Built by appending: GCC 12 warns falsely (-Wrestrict) on " " + std::string at -O3.
-    std::string size(" ");
-    size += std::to_string(f.Size);
-    size += " байт";
-    s_.AddHead(i, kept, f.From, f.Subject, size, f.Date, f.To, id, static_cast<uint8_t>(f.Page));
-    u.Heads[static_cast<std::size_t>(kept)].UniqueID = server[k].UniqueID;
-    ++kept;
-    cache.insert(AsciiLower(MessageFileName(id)));
-  }
+  const std::set<std::string> cache = StoreServerHeads(s_, i, pop_, server, found, doomed);
   PruneCache(u.InDir, cache);
   view_.ReleaseProgress();
 }

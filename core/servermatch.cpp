@@ -72,3 +72,80 @@ ServerMatch LocateMessage(ms::TmsPOPClient& pop, const tmailhead& record,
 }
 
 }  // namespace vigilo
+
+namespace vigilo {
+
+void ReadServerHeads(ms::TmsPOPClient& pop, int count, std::vector<ServerMessage>& server,
+                     std::vector<ServerHead>& heads, const std::function<void(int)>& progress) {
+  ReadUniqueIds(pop, count, server);
+  heads.assign(static_cast<std::size_t>(std::max(0, count)), ServerHead{});
+  for (int j = 1; j <= count; ++j) {
+    pop.SetCurrentMessage(j - 1);
+    pop.RetrieveHeaders();
+    const ms::TmsMessage& message = *pop.MailMessage;
+    const ms::TmsHeaders& headers = message.Headers;
+    ServerHead& f = heads[static_cast<std::size_t>(j - 1)];
+    if (KeyNeedsSize(message)) {
+      f.Size = pop.GetMessageSize();
+      f.Sized = true;
+    }
+    server[static_cast<std::size_t>(j - 1)].Key = RecordKey(message, f.Size);
+    f.From = RecordText(headers.GetFieldValue("From"));
+    ms::TmsHeaderCharSets declared;
+    f.Subject = RecordText(headers.GetFieldValue("Subject", declared));
+    // The page the subject's encoded words declare, else a guess from its bytes.
+    f.Page = DeclaredCodePage(f.Subject, declared.Words, declared.RawEightBit);
+    f.Date = RecordText(headers.GetFieldValue("Date"));
+    f.To = RecordText(headers.GetFieldValue("To"));
+    if (progress) progress(j);
+  }
+}
+
+std::set<std::string> StoreServerHeads(tusers& s, int32_t conf, ms::TmsPOPClient& pop,
+                                       const std::vector<ServerMessage>& server,
+                                       std::vector<ServerHead>& heads,
+                                       const std::vector<bool>& doomed) {
+  const int count = static_cast<int>(heads.size());
+  s.ClearHeads(conf, count);
+  tuser& u = s.Conf[static_cast<std::size_t>(conf)];
+  int32_t kept = 0;
+  std::set<std::string> files;
+  for (int j = 1; j <= count; ++j) {
+    const std::size_t k = static_cast<std::size_t>(j - 1);
+    pop.SetCurrentMessage(j - 1);
+    if (k < doomed.size() && doomed[k]) {
+      pop.DeleteMessage();
+      continue;
+    }
+    ServerHead& f = heads[k];
+    if (!f.Sized) f.Size = pop.GetMessageSize();
+    const std::string& id = server[k].Key;
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on " " + std::string at -O3.
+    std::string size(" ");
+    size += std::to_string(f.Size);
+    size += " байт";
+    s.AddHead(conf, kept, f.From, f.Subject, size, f.Date, f.To, id, static_cast<uint8_t>(f.Page));
+    u.Heads[static_cast<std::size_t>(kept)].UniqueID = server[k].UniqueID;
+    ++kept;
+    files.insert(AsciiLower(MessageFileName(id)));
+  }
+  return files;
+}
+
+std::vector<bool> ChosenOnServer(const std::vector<tmailhead>& chosen,
+                                 const std::vector<ServerMessage>& server,
+                                 const std::vector<tmailhead>& records,
+                                 std::vector<std::string>& ambiguous) {
+  std::vector<bool> doomed(server.size(), false);
+  for (const tmailhead& record : chosen) {
+    const ServerMatch m = FindServerIndex(record, server, records);
+    if (m.Kind == MatchKind::Found) {
+      doomed[static_cast<std::size_t>(m.Index)] = true;
+    } else if (m.Kind == MatchKind::Ambiguous) {
+      ambiguous.push_back(Trim(record.MessageID));
+    }
+  }
+  return doomed;
+}
+
+}  // namespace vigilo

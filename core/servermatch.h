@@ -7,6 +7,8 @@
 // find the message it downloads or deletes at once.
 
 #include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "config/myuser.h"
 #include "mail/msmsg.h"
 #include "mail/mspop.h"
+#include "viewer/CyrCoder.h"
 
 namespace vigilo {
 
@@ -68,5 +71,37 @@ std::string ReadRecordKey(ms::TmsPOPClient& pop, int index);
 // when the record or the server has no unique id.
 ServerMatch LocateMessage(ms::TmsPOPClient& pop, const tmailhead& record,
                           const std::vector<tmailhead>& records = {});
+
+// The header of one message as a record keeps it.
+struct ServerHead {
+  std::string From, Subject, Date, To;
+  TCodePage Page = TCodePage::CP1251;  // of the subject: declared, else guessed
+  int64_t Size = -1;                   // LIST size; -1 also when LIST gave no number
+  bool Sized = false;                  // LIST was asked already
+};
+
+// Reads the first `count` messages of the open session: their unique ids (UIDL when
+// offered), then for each one TOP n 1, and LIST n when its key needs the size.
+// `progress` (may be empty) hears each message number, 1-based, once it is read.
+void ReadServerHeads(ms::TmsPOPClient& pop, int count, std::vector<ServerMessage>& server,
+                     std::vector<ServerHead>& heads,
+                     const std::function<void(int)>& progress = nullptr);
+
+// Replaces configuration conf's records by the messages read with ReadServerHeads:
+// a doomed message gets DELE and no record, every other one its record (LIST n for
+// its size when not read yet). Returns the message file names (lower case) of the
+// records kept.
+std::set<std::string> StoreServerHeads(tusers& s, int32_t conf, ms::TmsPOPClient& pop,
+                                       const std::vector<ServerMessage>& server,
+                                       std::vector<ServerHead>& heads,
+                                       const std::vector<bool>& doomed);
+
+// Which messages of `server` the records `chosen` name (FindServerIndex against the
+// configuration's records `records`); the keys of chosen records that name several
+// messages go to `ambiguous`, and records that name none are skipped.
+std::vector<bool> ChosenOnServer(const std::vector<tmailhead>& chosen,
+                                 const std::vector<ServerMessage>& server,
+                                 const std::vector<tmailhead>& records,
+                                 std::vector<std::string>& ambiguous);
 
 }  // namespace vigilo

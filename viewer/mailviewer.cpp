@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 
 #include "base/text.h"
 #include "base/utf8.h"
@@ -173,8 +174,13 @@ void TMailViewer::Download(std::function<void(bool)> done) {
 }
 
 std::string TMailViewer::KeyOfFetched() const {
-  const ms::TmsHeaders& headers = pop_.MailMessage->Headers;
-  return ShortStr(MessageKey(headers.GetFieldValue("Message-ID"), headers));
+  // The key a check stores for the message (TOP reply on hand): a message without a
+  // usable Message-ID is known by its header block, first body line and size.
+  const ms::TmsMessage& m = *pop_.MailMessage;
+  const std::string id = m.Headers.GetFieldValue("Message-ID");
+  const std::string body = m.Body.empty() ? std::string() : m.Body.front();
+  const int64_t size = Trim(ExtractBracketed(id)).empty() ? pop_.GetMessageSize() : -1;
+  return Trim(ShortStr(ms::ReplaceControls(MessageKey(id, m.Headers, body, size), ' ')));
 }
 
 int TMailViewer::LocateMessage(const std::string& key, int skip) {
@@ -221,7 +227,8 @@ bool TMailViewer::DoDownload(const std::string& key) {
 
   const auto fetch = [this](int at) {
     pop_.SetCurrentMessage(at);
-    const int max = std::max(0, pop_.GetMessageSize());
+    const int max = static_cast<int>(
+        std::clamp<int64_t>(pop_.GetMessageSize(), 0, std::numeric_limits<int>::max()));
     view_.ShowDownloadProgress(max);
     view_.SetDownloadProgress(0, KiB(0) + "/" + KiB(max));
     pop_.OnTransferProgress = [this, max](ms::TmsSocketBase&, int, int bytes, int) {
@@ -413,6 +420,16 @@ void TMailViewer::OfferLink(const std::string& link, bool web) {
 }
 
 void TMailViewer::DelOneClick() {
+  if (s_.delType) {
+    std::vector<tmailhead> chosen;
+    for (int i = 0; i < HeadCount(); ++i) {
+      const tmailhead& h = Conf().Heads[static_cast<std::size_t>(i)];
+      if (h.Marked) chosen.push_back(h);
+    }
+    if (chosen.empty() && CurrentHead()) chosen.push_back(*CurrentHead());
+    DeleteNow(std::move(chosen));
+    return;
+  }
   tmailhead* h = CurrentHead();
   if (!h) return;
   h->DeleteNext = !h->DeleteNext;
@@ -420,12 +437,67 @@ void TMailViewer::DelOneClick() {
 }
 
 void TMailViewer::DelBlackClick() {
+  if (s_.delType) {
+    std::vector<tmailhead> chosen;
+    for (int i = 0; i < HeadCount(); ++i) {
+      if (IsBlacklisted(s_.Black, CellText(i, 0)))
+        chosen.push_back(Conf().Heads[static_cast<std::size_t>(i)]);
+    }
+    DeleteNow(std::move(chosen));
+    return;
+  }
   for (int i = 0; i < HeadCount(); ++i) {
     tmailhead& h = Conf().Heads[static_cast<std::size_t>(i)];
     if (!IsBlacklisted(s_.Black, h.From)) continue;
     h.DeleteNext = !h.DeleteNext;
     view_.HeadChanged(i);
   }
+}
+
+void TMailViewer::DeleteNow(std::vector<tmailhead> chosen) {
+  if (chosen.empty() || deleting_ || downloading_) return;
+  deleting_ = true;
+  const int32_t conf = conf_;
+  services_.StopTimer();
+  services_.WhenIdle([this, conf, chosen = std::move(chosen)] {
+    struct Done {
+      TMailViewer& v;
+      ~Done() {
+        v.deleting_ = false;
+        v.services_.StartTimer();
+      }
+    } done{*this};
+    // The window may show another configuration by now: nothing is deleted then.
+    if (conf != conf_ || static_cast<std::size_t>(conf_) >= s_.Conf.size()) return;
+    // The pages chosen so far survive the rebuilt records through "info.txt".
+    Close();
+    services_.StartDeleteAnimation();
+    if (!services_.EnsureConnection()) return;
+    std::vector<std::string> ambiguous;
+    std::string error;
+    try {
+      ambiguous = services_.RefreshHeaders(conf_, chosen);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    ResetAfterDeletion();
+    if (!error.empty()) view_.Inform(error);
+    for (const std::string& key : ambiguous) {
+      view_.Inform("Сообщение " + key +
+                   " не удалено: на сервере несколько сообщений с таким ключом, не ясно, какое "
+                   "удалить");
+    }
+  });
+}
+
+void TMailViewer::ResetAfterDeletion() {
+  if (HeadCount() > 0) {
+    SortHeads(Conf(), SortKeyOfColumn(SortColumn), SortAscending);
+    LoadCodePages(Conf());
+  }
+  const int row = current_;
+  if (!RefillGrid()) return;
+  SelectRecord(std::clamp(row, 0, HeadCount() - 1));
 }
 
 void TMailViewer::AddSenderToBlacklist() {

@@ -69,6 +69,20 @@ class ViewerServices {
     return false;
   }
   virtual void FinishConnection() {}
+  // Tooltip and tray picture from the stored counts (ends the deletion animation).
+  virtual void UpdateStatus() {}
+  // The tray icon cycles through the deletion pictures (ImageList3).
+  virtual void StartDeleteAnimation() {}
+  // The server work of an immediate deletion in configuration conf: one session that
+  // deletes the messages `chosen` names and reads the others' headers again into the
+  // records. Returns the keys that named several messages (none of them deleted).
+  // A failed log-in changes nothing; an error of the session is raised.
+  virtual std::vector<std::string> RefreshHeaders(int32_t conf,
+                                                  const std::vector<tmailhead>& chosen) {
+    (void)conf;
+    (void)chosen;
+    return {};
+  }
   virtual void WriteErrorLog(const std::string& error, int32_t conf) {
     (void)error;
     (void)conf;
@@ -164,9 +178,11 @@ class TMailViewer {
   // A link the pane found under the caret (web address or mail address).
   void OfferLink(const std::string& link, bool web);
 
-  // "Удалить" and "Удалить письма черного ящика" while deletion waits for the next check
-  // (delType off): the current record's mark, or the marks of every record whose
-  // stored sender is blacklisted, turn on or off.
+  // "Удалить" and "Удалить письма черного ящика". While deletion waits for the next
+  // check (delType off) the current record's mark, or the marks of every record whose
+  // stored sender is blacklisted, turn on or off. With delType on the picked records
+  // (else the current one), or every record whose sender as shown is blacklisted, are
+  // deleted on the server at once, once no check runs, and the list is read again.
   void DelOneClick();
   void DelBlackClick();
   // "Добавить в черный список": the sender as the list shows it joins the blacklist,
@@ -188,6 +204,8 @@ class TMailViewer {
 
  private:
   bool DoDownload(const std::string& key);
+  void DeleteNow(std::vector<tmailhead> chosen);
+  void ResetAfterDeletion();
   // Finds the message whose key is `key` in the open session; its index or -1.
   int LocateMessage(const std::string& key, int index);
   std::string KeyOfFetched() const;
@@ -207,6 +225,7 @@ class TMailViewer {
   std::string shownRaw_;
   std::set<std::string> picked_;  // records whose page the user chose
   bool downloading_ = false;
+  bool deleting_ = false;
 };
 
 }  // namespace vigilo

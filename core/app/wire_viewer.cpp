@@ -2,7 +2,9 @@
 
 #include <QTimer>
 
+#include "core/refresh.h"
 #include "core/ui/datm.h"
+#include "core/ui/trayicon.h"
 #include "platform/folders.h"
 #include "viewer/model/launcher.h"
 #include "viewer/ui/form2.h"
@@ -30,6 +32,25 @@ class TdmViewerServices : public ViewerServices {
   bool EnsureConnection() override { return dm_.EnsureConnection(); }
   bool PopLogin(int32_t conf) override { return dm_.PopLogin(conf); }
   void FinishConnection() override { dm_.FinishConnection(); }
+  void UpdateStatus() override { dm_.UpdateStatus(); }
+  void StartDeleteAnimation() override {
+    dm_.TrayIcon1->SetIconList(&dm_.ImageList3);
+    dm_.TrayIcon1->SetCycleInterval(100);
+    dm_.TrayIcon1->SetCycleIcons(true);
+  }
+  std::vector<std::string> RefreshHeaders(int32_t conf,
+                                          const std::vector<tmailhead>& chosen) override {
+    // The state is shown again however the session ends.
+    struct After {
+      Tdm& dm;
+      ~After() {
+        dm.FinishConnection();
+        dm.UpdateStatus();
+      }
+    } after{dm_};
+    if (!dm_.PopLogin(conf)) return {};  // written to the error log; nothing changed
+    return RefreshHeads(dm_.Settings(), conf, dm_.POPClient, chosen);
+  }
   void WriteErrorLog(const std::string& error, int32_t conf) override {
     dm_.WriteErrorLog(error, conf);
   }

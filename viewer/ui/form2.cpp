@@ -356,15 +356,10 @@ void TForm2::CreateMenus() {
   connect(memo1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& p) { MemoMenu->popup(memo1->viewport()->mapToGlobal(p)); });
 
-  const auto deleteOne = [this] {
-    if (s_.delType) return;  // deletion at once is not offered yet
-    viewer_->DelOneClick();
-  };
+  const auto deleteOne = [this] { viewer_->DelOneClick(); };
   connect(BitBtn1, &QAction::triggered, this, deleteOne);
   connect(MnDelete, &QAction::triggered, this, deleteOne);
-  connect(BitBtn2, &QAction::triggered, this, [this] {
-    if (!s_.delType) viewer_->DelBlackClick();
-  });
+  connect(BitBtn2, &QAction::triggered, this, [this] { viewer_->DelBlackClick(); });
   connect(ToolButton5, &QAction::triggered, this, [this] { viewer_->AddSenderToBlacklist(); });
   connect(MnBlackAdd, &QAction::triggered, this, [this] { viewer_->AddSenderToBlacklist(); });
   const auto blacklist = [this] {
@@ -471,10 +466,9 @@ void TForm2::HeadsReset() {
 }
 
 void TForm2::UpdateDeleteButtons() {
-  // Deletion at once (delType) is not offered yet: the commands mark for the next check.
-  BitBtn1->setEnabled(!s_.delType);
-  MnDelete->setEnabled(!s_.delType);
-  BitBtn2->setEnabled(!s_.delType && model_->AnyBlacklisted());
+  BitBtn1->setEnabled(true);
+  MnDelete->setEnabled(true);
+  BitBtn2->setEnabled(model_->AnyBlacklisted());
 }
 
 void TForm2::HeadChanged(int record) {

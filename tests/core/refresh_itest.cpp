@@ -1,0 +1,254 @@
+// Immediate deletion from the viewer against a real Dovecot: the viewer's commands with
+// the server work the program gives them, run at once (no check is running).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/refresh.h"
+#include "core/servermatch.h"
+#include "mail/mspop.h"
+#include "tests/core/check_fixture.h"
+#include "tests/support/dovecot.h"
+#include "tests/support/scripted_server.h"
+#include "viewer/mailstore.h"
+#include "viewer/mailviewer.h"
+
+namespace vigilo {
+namespace {
+
+using test::CheckRig;
+
+class Informed : public ViewerView {
+ public:
+  void Inform(const std::string& text) override { told.push_back(text); }
+  void CloseWindow() override { closed = true; }
+  std::vector<std::string> told;
+  bool closed = false;
+};
+
+// The services the program wires, over a check rig.
+class RigServices : public ViewerServices {
+ public:
+  explicit RigServices(CheckRig& rig) : rig_(rig) {}
+  bool PopLogin(int32_t conf) override { return rig_.check.PopLogin(conf); }
+  std::vector<std::string> RefreshHeaders(int32_t conf,
+                                          const std::vector<tmailhead>& chosen) override {
+    ++refreshes;
+    if (!rig_.check.PopLogin(conf)) return {};
+    return RefreshHeads(rig_.s, conf, rig_.pop, chosen);
+  }
+  int refreshes = 0;
+
+ private:
+  CheckRig& rig_;
+};
+
+class RefreshIT : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server_ = new test::DovecotServer({{"work", "workpw"}}); }
+  static void TearDownTestSuite() { delete server_; }
+  void SetUp() override { server_->Clear("work"); }
+  // A message whose Message-ID is <name@x> and whose body is its name.
+  static void Add(const std::string& name, const std::string& subject = "") {
+    server_->AddMessage("work",
+                        "From: s@x\nTo: work@x\nSubject: " + (subject.empty() ? name : subject) +
+                            "\nMessage-ID: <" + name + "@x>\n\n" + name + "\n");
+  }
+  // Another client deletes the message whose first body line is `body`.
+  static void ExpungeElsewhere(const std::string& body) {
+    const auto messages = server_->Messages("work");
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+      if (messages[i].find("\n\n" + body + "\n") == std::string::npos) continue;
+      ms::TmsPOPClient pop;
+      pop.SetHost("127.0.0.1:" + std::to_string(server_->Pop3Port()));
+      pop.UserName = "work";
+      pop.Password = "workpw";
+      pop.TimeOut = 30;
+      pop.Login();
+      pop.SetCurrentMessage(static_cast<int>(i));
+      pop.DeleteMessage();
+      pop.Quit();
+      return;
+    }
+    FAIL() << body;
+  }
+  static std::vector<std::string> Left() {
+    std::vector<std::string> out;
+    for (const std::string& m : server_->Messages("work")) {
+      const std::size_t b = m.find("\n\n");
+      out.push_back(m.substr(b + 2, m.find('\n', b + 2) - b - 2));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  // The record of the message Add made with this subject.
+  static int Record(tuser& u, const std::string& subject) {
+    for (int32_t i = 0; i < u.HeadCount; ++i)
+      if (u.Heads[static_cast<std::size_t>(i)].MessageID == subject + "@x") return i;
+    return -1;
+  }
+  static test::DovecotServer* server_;
+};
+test::DovecotServer* RefreshIT::server_ = nullptr;
+
+struct ViewerRig {
+  CheckRig rig;
+  RigServices services{rig};
+  Informed view;
+  TMailViewer viewer{rig.s, rig.pop, services, view, rig.dir.str()};
+  tuser& u;
+  explicit ViewerRig(int port) : u(rig.Add("Work", "work", "workpw", port)) {
+    rig.s.delType = true;
+    rig.check.StartCheck();
+    viewer.Show(0);
+  }
+};
+
+// Three picked rows go, the current row (not picked) and the others stay; the user's
+// page choice and the declared pages of the subjects survive the rebuilt records.
+TEST_F(RefreshIT, PickedRowsAreDeletedAtOnceAndPagesSurvive) {
+  for (const char* s : {"a", "b", "c", "d", "e"})
+    Add(s);
+  Add("koi", "=?koi8-r?B?8NLJ18XU?=");
+  ViewerRig v(server_->Pop3Port());
+  ASSERT_EQ(v.u.HeadCount, 6);
+  for (const char* s : {"a", "c", "e"})
+    v.viewer.ToggleMarked(Record(v.u, s));
+  v.viewer.SelectRecord(Record(v.u, "b"));
+  v.viewer.SetCodePage(TCodePage::CP866);  // the user's choice for "b"
+  v.viewer.DelOneClick();
+  EXPECT_EQ(Left(), (std::vector<std::string>{"b", "d", "koi"}));
+  ASSERT_EQ(v.u.HeadCount, 3);
+  EXPECT_EQ(v.u.Heads[static_cast<std::size_t>(Record(v.u, "b"))].CodePage,
+            static_cast<uint8_t>(TCodePage::CP866));
+  const int koi = Record(v.u, "koi");
+  ASSERT_GE(koi, 0);
+  EXPECT_EQ(v.u.Heads[static_cast<std::size_t>(koi)].CodePage,
+            static_cast<uint8_t>(TCodePage::KOI8R));
+  EXPECT_TRUE(v.view.told.empty());
+  EXPECT_FALSE(v.view.closed);
+  for (int32_t i = 0; i < v.u.HeadCount; ++i)
+    EXPECT_FALSE(v.u.Heads[static_cast<std::size_t>(i)].Marked);
+}
+
+TEST_F(RefreshIT, DeletingTheOnlyMessageClosesTheViewer) {
+  Add("only");
+  ViewerRig v(server_->Pop3Port());
+  ASSERT_EQ(v.u.HeadCount, 1);
+  v.viewer.DelOneClick();
+  EXPECT_TRUE(Left().empty());
+  EXPECT_EQ(v.u.HeadCount, 0);
+  EXPECT_TRUE(v.view.closed);
+  EXPECT_EQ(v.view.told, (std::vector<std::string>{"Больше сообщений нет"}));
+}
+
+// Between the check and the deletion another client deletes one chosen message and a
+// new one arrives: the gone one is not found, the new one is listed, nothing else goes.
+TEST_F(RefreshIT, ChangesElsewhereDeleteNothingElse) {
+  for (const char* s : {"one", "two", "three"})
+    Add(s);
+  ViewerRig v(server_->Pop3Port());
+  ASSERT_EQ(v.u.HeadCount, 3);
+  v.viewer.ToggleMarked(Record(v.u, "one"));
+  v.viewer.ToggleMarked(Record(v.u, "two"));
+  ExpungeElsewhere("one");
+  Add("four");
+  v.viewer.DelOneClick();
+  EXPECT_EQ(Left(), (std::vector<std::string>{"four", "three"}));
+  EXPECT_EQ(v.u.HeadCount, 2);
+  EXPECT_GE(Record(v.u, "four"), 0);
+}
+
+// Without unique ids a key two messages share deletes neither, and the user is told.
+TEST_F(RefreshIT, ASharedKeyWithoutUniqueIdsDeletesNothing) {
+  Add("twin");
+  Add("twin");
+  Add("single");
+  ViewerRig v(server_->Pop3Port());
+  ASSERT_EQ(v.u.HeadCount, 3);
+  for (int32_t i = 0; i < v.u.HeadCount; ++i)
+    v.u.Heads[static_cast<std::size_t>(i)].UniqueID.clear();
+  v.viewer.ToggleMarked(Record(v.u, "twin"));
+  v.viewer.ToggleMarked(Record(v.u, "single"));
+  v.viewer.DelOneClick();
+  EXPECT_EQ(Left(), (std::vector<std::string>{"twin", "twin"}));
+  ASSERT_EQ(v.view.told.size(), 1u);
+  EXPECT_NE(v.view.told[0].find("twin@x"), std::string::npos);
+}
+
+// Message 2 of 3 deleted at once, against a server without UIDL: every header is read
+// before anything is deleted (so a mark is matched against the whole mailbox), then
+// DELE for the chosen one and LIST for the sizes of the others.
+TEST(RefreshScript, DeletesMessageTwoOfThreeByItsKey) {
+  using namespace test;
+  const auto top = [](const std::string& id) {
+    return Send("+OK\r\nFrom: f@x\r\nSubject: s\r\nMessage-ID: <" + id + ">\r\n\r\n.\r\n");
+  };
+  ScriptedServer server(
+      {Send("+OK ready\r\n"), Expect("USER u"),  Send("+OK\r\n"),       Expect("PASS p"),
+       Send("+OK\r\n"),       Expect("STAT"),    Send("+OK 3 300\r\n"), Expect("UIDL"),
+       Send("-ERR no\r\n"),   Expect("TOP 1 1"), top("m1@x"),           Expect("TOP 2 1"),
+       top("m2@x"),           Expect("TOP 3 1"), top("m3@x"),           Expect("LIST 1"),
+       Send("+OK 1 100\r\n"), Expect("DELE 2"),  Send("+OK\r\n"),       Expect("LIST 3"),
+       Send("+OK 3 120\r\n"), Expect("QUIT"),    Send("+OK bye\r\n")});
+  CheckRig rig;
+  tuser& u = rig.Add("Work", "u", "p", server.Port());
+  for (int k = 0; k < 3; ++k)
+    rig.s.AddHead(0, k, "f", "s", " 1 байт", "d", "t", "m" + std::to_string(k + 1) + "@x", 0);
+  ASSERT_TRUE(rig.check.PopLogin(0));
+  EXPECT_TRUE(RefreshHeads(rig.s, 0, rig.pop, {u.Heads[1]}).empty());
+  EXPECT_TRUE(server.Finished());
+  EXPECT_EQ(server.Failure(), "");
+  ASSERT_EQ(u.HeadCount, 2);
+  EXPECT_EQ(u.Heads[0].MessageID, "m1@x");
+  EXPECT_EQ(u.Heads[0].Size, " 100 байт");
+  EXPECT_EQ(u.Heads[1].MessageID, "m3@x");
+}
+
+// With UIDL the unique id decides, even when every message has the same Message-ID.
+TEST(RefreshScript, DeletesByUniqueIdWhenOffered) {
+  using namespace test;
+  const auto top = Send("+OK\r\nSubject: s\r\nMessage-ID: <same@x>\r\n\r\n.\r\n");
+  ScriptedServer server({Send("+OK ready\r\n"),
+                         Expect("USER u"),
+                         Send("+OK\r\n"),
+                         Expect("PASS p"),
+                         Send("+OK\r\n"),
+                         Expect("STAT"),
+                         Send("+OK 3 300\r\n"),
+                         Expect("UIDL"),
+                         Send("+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n.\r\n"),
+                         Expect("TOP 1 1"),
+                         top,
+                         Expect("TOP 2 1"),
+                         top,
+                         Expect("TOP 3 1"),
+                         top,
+                         Expect("LIST 1"),
+                         Send("+OK 1 100\r\n"),
+                         Expect("DELE 2"),
+                         Send("+OK\r\n"),
+                         Expect("LIST 3"),
+                         Send("+OK 3 120\r\n"),
+                         Expect("QUIT"),
+                         Send("+OK bye\r\n")});
+  CheckRig rig;
+  tuser& u = rig.Add("Work", "u", "p", server.Port());
+  for (int k = 0; k < 3; ++k) {
+    rig.s.AddHead(0, k, "f", "s", " 1 байт", "d", "t", "same@x", 0);
+    u.Heads[static_cast<std::size_t>(k)].UniqueID = "u" + std::to_string(k + 1);
+  }
+  ASSERT_TRUE(rig.check.PopLogin(0));
+  EXPECT_TRUE(RefreshHeads(rig.s, 0, rig.pop, {u.Heads[1]}).empty());
+  EXPECT_TRUE(server.Finished());
+  EXPECT_EQ(server.Failure(), "");
+  ASSERT_EQ(u.HeadCount, 2);
+  EXPECT_EQ(u.Heads[0].UniqueID, "u1");
+  EXPECT_EQ(u.Heads[1].UniqueID, "u3");
+}
+
+}  // namespace
+}  // namespace vigilo
