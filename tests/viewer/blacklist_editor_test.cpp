@@ -1,6 +1,8 @@
-// The blacklist editor's working copy and the viewer's deferred deletion marks.
+// The blacklist editor's working copy and the viewer's deletion commands.
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "tests/viewer/viewer_fixture.h"
 #include "viewer/blackedit.h"
@@ -70,6 +72,40 @@ TEST(DeferredDeletion, MarksToggleAndTheSenderJoinsTheBlacklistAsShown) {
   EXPECT_EQ(rig.s.Black, (Strings{"spam@x", "Анна <a@x>", "Анна <a@x>"}));
   test::Settings reloaded(rig.dir, false);
   EXPECT_EQ(reloaded.s.Black.size(), 3u);  // saved at once
+}
+
+// Deletion at once hands the server work the blacklisted rows (the sender as shown,
+// letter case ignored); without a connection nothing is asked of the server.
+TEST(ImmediateDeletion, BlacklistedRowsGoToTheServerOnlyWithAConnection) {
+  struct Services : test::RigServices {
+    using RigServices::RigServices;
+    bool EnsureConnection() override { return online; }
+    std::vector<std::string> RefreshHeaders(int32_t, const std::vector<tmailhead>& c) override {
+      for (const tmailhead& h : c)
+        chosen.push_back(h.MessageID);
+      return {};
+    }
+    bool online = false;
+    Strings chosen;
+  };
+  test::ViewerRig rig;
+  Services services(rig.check);
+  TMailViewer viewer(rig.s, rig.pop, services, rig.shown, rig.temp.str());
+  rig.Add("W", "w", "p", 110);
+  rig.s.delType = true;
+  test::AddHead(rig.s, 0, "1@x", "spam@x", "a", " 1 байт", "");
+  test::AddHead(rig.s, 0, "2@x", "ok@x", "b", " 1 байт", "");
+  test::AddHead(rig.s, 0, "3@x", "SPAM@X", "c", " 1 байт", "");
+  rig.s.Black = {"spam@x"};
+  viewer.Show(0);
+  viewer.DelBlackClick();
+  EXPECT_TRUE(services.chosen.empty());
+  EXPECT_EQ(rig.Conf(0).HeadCount, 3);
+  services.online = true;
+  viewer.DelBlackClick();
+  std::sort(services.chosen.begin(), services.chosen.end());
+  EXPECT_EQ(services.chosen, (Strings{"1@x", "3@x"}));
+  EXPECT_FALSE(rig.Conf(0).Heads[0].DeleteNext);  // nothing marked for the next check
 }
 
 }  // namespace
