@@ -14,11 +14,11 @@
 
 #include "config/myuser.h"
 #include "core/checkview.h"
-#include "core/servermatch.h"
 #include "dialup/msRasCmp.h"
 #include "mail/msmsg.h"
 #include "mail/mspop.h"
 #include "mail/mssmtp.h"
+#include "viewer/servermatch.h"
 
 namespace vigilo {
 
