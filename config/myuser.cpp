@@ -60,6 +60,10 @@ void tusers::ComputeDirs(tuser& u) const {
   u.OutDir = program_folder_ + "out/u" + tail;
 }
 
+std::string tusers::ReadUpdateURL(const RegistryStore& reg) {
+  return ShortStr(Trim(reg.ReadString(kRoot, "UpdateURL").value_or("")));
+}
+
 void tusers::Load() {
   RegistryBatch batch(reg_);  // the values written back reach the store together
   Conf.clear();

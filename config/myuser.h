@@ -92,10 +92,15 @@ class tusers {
   int32_t Lan = 0;
   std::string Ras;
   int32_t Visual = 0;
+  // Address of the publisher's web server for the version check ("http://host[:port]");
+  // empty: the program asks no server at all.
+  std::string UpdateURL;
   std::vector<std::string> Black;
 
   void Load();
   void Save();
+  // The stored UpdateURL, readable before the settings are loaded.
+  static std::string ReadUpdateURL(const RegistryStore& reg);
   int32_t AddConf();
   // Frees the headers of `conf` and prepares room for about n records (at most
   // kHeadsReserveLimit are reserved: n may come from a server).

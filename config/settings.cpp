@@ -56,6 +56,8 @@ const Setting<tusers> kGlobal[] = {
      .rule = R::WriteBack,
      .write_back_rank = 1},
     {.name = "delBlack", .kind = K::Flag, .member = &tusers::delBlack, .rule = R::WriteBack},
+    // The publisher's server for the version check: none unless the user names one.
+    {.name = "UpdateURL", .kind = K::Text, .member = &tusers::UpdateURL, .rule = R::Optional},
 };
 
 // Secure-mail values are Optional: a store without them keeps the classic

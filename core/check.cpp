@@ -115,6 +115,7 @@ bool TCheckCycle::PopLogin(int32_t conf) {
 
 bool TCheckCycle::EnsureConnection() {
   if (s_.Lan != 2) return true;
+  if (ras_.Dialling()) return false;  // a dial further down this stack owns the line
   try {
     ras_.OnStatusChange = [this](TmsRas&, const std::string& text) {
       if (view_.ProgressVisible()) view_.SetProgressLabels(text, "");
@@ -135,6 +136,8 @@ bool TCheckCycle::EnsureConnection() {
     try {
       ras_.Dial();
     } catch (const std::exception&) {
+      // A dial that failed or timed out is ended now, not left to come up later.
+      if (!ras_.Dialling()) HangUpOwnDial();
       view_.ReleaseProgress();
       view_.ShowSteadyIcon();
       view_.SetHint("Ошибка подключения");
@@ -151,6 +154,11 @@ bool TCheckCycle::EnsureConnection() {
 }
 
 void TCheckCycle::FinishConnection() {
+  if (running_) return;
+  HangUpOwnDial();
+}
+
+void TCheckCycle::HangUpOwnDial() {
   if (s_.Lan != 2 || !ras_.DialedHere()) return;
   try {
     ras_.HangUp();
@@ -312,7 +320,7 @@ void TCheckCycle::StartCheck() {
         view_.AddConfItems(i);
         result_ = result;
         UpdateStatus();
-        FinishConnection();
+        HangUpOwnDial();
         throw;
       }
     }
@@ -329,7 +337,7 @@ void TCheckCycle::StartCheck() {
   }
   result_ = result;
   UpdateStatus();
-  FinishConnection();
+  HangUpOwnDial();
   result_.Ran = true;
   if (result.Total > 0 && s_.Visual == 1 && result.Changed && OnNewMailNotice) OnNewMailNotice();
 }

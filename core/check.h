@@ -85,7 +85,8 @@ class TCheckCycle {
   bool PopLogin(int32_t conf);
   // Appends "date time user message" to "error.log".
   void WriteErrorLog(const std::string& error, int32_t conf);
-  // Hangs up a dial-up connection this program dialled.
+  // Hangs up a dial-up connection this program dialled; while a check runs, the
+  // connection it dialled is that check's to hang up, at its end.
   void FinishConnection();
 
   // The tooltip UpdateStatus built last.
@@ -99,6 +100,7 @@ class TCheckCycle {
   std::function<void()> OnNewMailNotice;
 
  private:
+  void HangUpOwnDial();
   // Sends the queue of configuration conf under the exclusive lock of its OutDir;
   // does nothing while another process holds that lock.
   void SendQueue(int32_t conf);

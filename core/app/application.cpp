@@ -8,7 +8,11 @@
 #include <QThread>
 
 #include "config/dmuser.h"
+#include "core/app/wire_about.h"
+#include "core/app/wire_dialup.h"
+#include "core/ui/Mail.h"
 #include "core/ui/datm.h"
+#include "core/ui/visual.h"
 #include "mail/mspump.h"
 #include "platform/process.h"
 #include "platform/sound.h"
@@ -55,8 +59,12 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
   {
     // Creation order: TForm1 (about, main window) and its splash, TVF, TDMU, TForm2,
     // TForm3, Tdm, TForm5 ... TForm9. Windows are added here as they are built.
+    std::unique_ptr<TForm1> form1 = CreateAboutWindow(env);
+    std::unique_ptr<TVF> vf = CreateNoticeWindow();
     TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
-    Tdm tdm(dmu, env.folders, sound.get());
+    InstallDialupBoxes();
+    Tdm tdm(dmu, env.folders, sound.get(), nullptr, [&vf] { vf->Go(); });
+    WireAbout(*form1, tdm);
     tdm.TrayIcon1->Show();
     code = QApplication::exec();
     ms::SetMessagePump(nullptr);

@@ -22,7 +22,8 @@ namespace vigilo {
 
 Tdm* dm = nullptr;
 
-Tdm::Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent)
+Tdm::Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent,
+         std::function<void()> new_mail_notice)
     : QObject(parent), DMU_(dmu), folders_(folders), sound_(sound) {
   if (!dm) dm = this;
   ImageList1.icons = DrawImageList1();
@@ -49,6 +50,7 @@ Tdm::Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent)
   SetUpMailComponents(POPClient, POPMess, SMTPClient, SMTPmess, Busy);
   Check = std::make_unique<TCheckCycle>(Settings(), POPClient, POPMess, SMTPClient, SMTPmess,
                                         msRas1, *this, sound_, Busy);
+  Check->OnNewMailNotice = std::move(new_mail_notice);
 
   // Creation handler.
   const std::string ini = folders_.Home + "icon.ini";
@@ -113,6 +115,8 @@ void Tdm::CreateMenus() {
   connect(N26, &QAction::triggered, this, &Tdm::N26Click);
   connect(N33, &QAction::triggered, this, &Tdm::N33Click);
   connect(N39, &QAction::triggered, this, &Tdm::N33Click);
+  connect(N21, &QAction::triggered, this, &Tdm::AboutRequested);
+  connect(N23, &QAction::triggered, this, &Tdm::AboutRequested);
   connect(PopupMenu1, &QMenu::aboutToShow, this,
           [this] { N27->setVisible(!Trim(Settings().Post).empty()); });
 }

@@ -32,7 +32,9 @@ class Tdm : public QObject, public CheckView {
  public:
   // The creation handler: loads "icon.ini" from the program folder when present,
   // takes the temporary folder, applies the settings and runs the first check.
-  Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent = nullptr);
+  // new_mail_notice shows the new-mail notice (already for that first check).
+  Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent = nullptr,
+      std::function<void()> new_mail_notice = {});
   ~Tdm() override;
 
   tusers& Settings() { return *DMU_.Settings; }
@@ -151,6 +153,8 @@ class Tdm : public QObject, public CheckView {
   void ExitRequested();
   // The user chose a configuration's item: show its headers (CurConf is set).
   void HeadersRequested(int conf);
+  // The user chose "О программе".
+  void AboutRequested();
 
  private:
   std::string WriteIconSet(const std::string& ini_path);

@@ -47,12 +47,14 @@ class RecordingView : public CheckView {
   void SetProgress(int, const std::string&) override {
     if (onProgress) onProgress();
   }
-  void SetProgressLabels(const std::string&, const std::string&) override {}
+  void SetProgressLabels(const std::string& label1, const std::string&) override {
+    labels.push_back(label1);
+  }
   bool ProgressVisible() const override { return progress; }
   void ReleaseProgress() override { progress = false; }
 
   std::function<void()> onProgress;  // after each message of a mailbox
-  std::vector<std::string> calls, hints;
+  std::vector<std::string> calls, hints, labels;
   std::string hint;
   std::vector<int32_t> tags;
   std::vector<ConfItemLook> looks;

@@ -134,7 +134,7 @@ TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {
   EXPECT_EQ(rig.view.hints.front(), "Нет активного соединения");
   EXPECT_EQ(rig.view.hint, "One-нет связи\r\nTwo-нет связи\r\nНовой почты нет");
   EXPECT_EQ(std::count(rig.view.calls.begin(), rig.view.calls.end(), "clear"), 0);
-  // Without the option the stand-in finds no entry to dial and the check goes on.
+  // Without the option and without a dial-up service there is no entry to dial: the check goes on.
   rig.s.ChIfCon = false;
   rig.check.StartCheck();
   EXPECT_EQ(test::Lines(rig.ErrorLog()).size(), 4u);

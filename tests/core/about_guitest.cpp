@@ -1,0 +1,164 @@
+// The about window and the new-mail notice as windows (offscreen).
+
+#include <gtest/gtest.h>
+
+#include <QBitmap>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTextEdit>
+#include <functional>
+
+#include "core/ui/Mail.h"
+#include "core/ui/visual.h"
+#include "tests/core/gui_app.h"
+#include "tests/support/scripted_server.h"
+
+namespace vigilo {
+namespace {
+
+using namespace test;
+
+// Runs the event loop until `done` holds; false after a generous deadline.
+bool SpinUntil(const std::function<bool()>& done, int ms = 60000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+void Key(QWidget* w, int key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &press);
+}
+
+void Click(QWidget* w) {
+  const QPointF at(2, 2);
+  QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &release);
+}
+
+struct Gui : ::testing::Test {
+  void SetUp() override { GuiApp(); }
+};
+
+TEST_F(Gui, NoticeIsShapedToItsWordsAndTwoQuickNoticesLeaveNothingOnScreen) {
+  TVF vf;
+  const QRegion shape = vf.mask();
+  ASSERT_FALSE(shape.isEmpty());
+  // Only letters: a part of the band the words are drawn in, nothing of the rest.
+  EXPECT_LT(shape.boundingRect().width(), vf.TextWidth() + 2);
+  EXPECT_GE(shape.boundingRect().left(), 30);
+  EXPECT_LT(shape.boundingRect().bottom(), 97);
+
+  vf.Go();
+  ASSERT_TRUE(vf.isVisible());
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_EQ(vf.y(), screen.bottom() + 1);
+  EXPECT_EQ(vf.x() + 30 + vf.TextWidth(), screen.right() + 1);
+  ASSERT_TRUE(SpinUntil([&] { return vf.Motion.Lift() >= 10; }));
+  const int lift = vf.Motion.Lift();
+  vf.Go();  // a second notice meanwhile is dropped, not restarted
+  EXPECT_GE(vf.Motion.Lift(), lift);
+  int highest = 0;
+  ASSERT_TRUE(SpinUntil([&] {
+    highest = std::max(highest, screen.bottom() + 1 - vf.y());
+    return !vf.isVisible();
+  }));
+  EXPECT_EQ(highest, TNoticeMotion::kRise);
+  EXPECT_FALSE(vf.StepTimer->isActive());
+  vf.Go();  // and a later one runs again
+  EXPECT_TRUE(vf.isVisible());
+}
+
+TEST_F(Gui, AboutWindowSplashScrollKeysAndClose) {
+  TForm1 form("1.4.1", "/proc/self/exe", "");
+  EXPECT_FALSE(form.Version);  // no address: no request
+  EXPECT_EQ(form.Memo1->toPlainText(), "Проверка");
+  EXPECT_TRUE(form.Memo2->text().startsWith("Vigilo - почтогонялка\n"));
+  EXPECT_EQ(form.Memo2Lines(), 26);
+  EXPECT_TRUE(form.v1->text().startsWith("Версия: 1.4.1.0 от "));
+  EXPECT_FALSE(form.Label5->isEnabled());  // no publisher, no home page
+  EXPECT_EQ(form.LinkTarget(form.Label4), "mailto:brenna@example.org");
+
+  form.Splash(50);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_FALSE(form.ScrollTimer->isActive());  // no scrolling during the splash
+
+  form.show();
+  ASSERT_TRUE(form.ScrollTimer->isActive());
+  const int bottom = form.Panel1->height() - 5;
+  EXPECT_EQ(form.Memo2->y(), bottom);
+  ASSERT_TRUE(SpinUntil([&] { return form.Memo2->y() <= bottom - 2; }));
+  Key(form.Memo1, Qt::Key_Escape);  // keys reach the window from its controls
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_FALSE(form.ScrollTimer->isActive());  // hidden, it costs nothing
+
+  form.show();
+  EXPECT_EQ(form.Memo2->y(), bottom);  // from the bottom again
+  QString opened;
+  form.OpenUrl = [&](const QString& url) { opened = url; };
+  Click(form.Label4);
+  EXPECT_EQ(opened, "mailto:brenna@example.org");
+  Click(form.Image1);
+  EXPECT_FALSE(form.isVisible());
+
+  // Dragging by a link or by the close picture moves the window, opens and closes nothing.
+  form.show();
+  opened.clear();
+  const QPoint before = form.pos();
+  for (QWidget* handle : {static_cast<QWidget*>(form.Label4), static_cast<QWidget*>(form.Image1)}) {
+    const QPointF at(2, 2);
+    const QPointF global = handle->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &press);
+    QMouseEvent move(QEvent::MouseMove, at, global + QPointF(30, 20), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global + QPointF(30, 20), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &release);
+  }
+  EXPECT_EQ(form.pos(), before + QPoint(60, 40));
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(opened.isEmpty());  // a drag that starts on a link opens nothing
+
+  bool closed = false;
+  QObject::connect(&form, &TForm1::MainWindowClosed, [&] { closed = true; });
+  form.show();
+  form.close();
+  EXPECT_TRUE(closed);
+}
+
+TEST_F(Gui, AboutWindowShowsTheFetchedTextsAsPlainText) {
+  const auto answer = [](const std::string& path, const std::string& body) {
+    return std::vector<ScriptedServer::Step>{
+        Expect("GET " + path + " HTTP/1.1"), ExpectUntil(""),
+        Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+             "\r\nConnection: close\r\n\r\n" + body),
+        Close()};
+  };
+  std::vector<ScriptedServer::Step> script = answer("/project/vigilo/version.txt", "2.0\r\n");
+  for (auto& step : answer("/project/vigilo/info.txt", "<i>один</i>\r\nдва\r\n"))
+    script.push_back(step);
+  ScriptedServer server(script);
+  TForm1 form("1.0", "/proc/self/exe", "http://127.0.0.1:" + std::to_string(server.Port()));
+  EXPECT_TRUE(form.Label5->isEnabled());
+  ASSERT_TRUE(SpinUntil([&] { return form.Memo2Lines() == 2; }));
+  EXPECT_EQ(form.Memo1->toPlainText(), "2.0");
+  EXPECT_EQ(form.Memo2->text(), "<i>один</i>\nдва");
+  EXPECT_EQ(form.Memo2->textFormat(), Qt::PlainText);
+  EXPECT_EQ(server.Failure(), "");
+}
+
+}  // namespace
+}  // namespace vigilo
