@@ -9,6 +9,7 @@
 
 #include "config/dmuser.h"
 #include "core/app/wire_about.h"
+#include "core/app/wire_compose.h"
 #include "core/app/wire_dialup.h"
 #include "core/ui/Mail.h"
 #include "core/ui/datm.h"
@@ -65,6 +66,7 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     InstallDialupBoxes();
     Tdm tdm(dmu, env.folders, sound.get(), nullptr, [&vf] { vf->Go(); });
     WireAbout(*form1, tdm);
+    ComposeWindows compose = WireCompose(tdm);
     tdm.TrayIcon1->Show();
     code = QApplication::exec();
     ms::SetMessagePump(nullptr);

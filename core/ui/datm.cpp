@@ -117,6 +117,8 @@ void Tdm::CreateMenus() {
   connect(N39, &QAction::triggered, this, &Tdm::N33Click);
   connect(N21, &QAction::triggered, this, &Tdm::AboutRequested);
   connect(N23, &QAction::triggered, this, &Tdm::AboutRequested);
+  connect(n2, &QAction::triggered, this, &Tdm::ComposeRequested);
+  connect(N1, &QAction::triggered, this, &Tdm::AddressBookRequested);
   connect(PopupMenu1, &QMenu::aboutToShow, this,
           [this] { N27->setVisible(!Trim(Settings().Post).empty()); });
 }

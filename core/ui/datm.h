@@ -155,6 +155,9 @@ class Tdm : public QObject, public CheckView {
   void HeadersRequested(int conf);
   // The user chose "О программе".
   void AboutRequested();
+  // "Отправить сообщение по почте" and "Адресная книга".
+  void ComposeRequested();
+  void AddressBookRequested();
 
  private:
   std::string WriteIconSet(const std::string& ini_path);
