@@ -20,8 +20,7 @@ class TAddressBook {
   [[nodiscard]] std::string Save() const;
   // Appends text (untrimmed) to the file unless an entry equals it, ignoring case.
   // Returns "" or the failure.
-  [[nodiscard]] static std::string AddAddress(const std::string& fileName,
-                                              const std::string& text);
+  [[nodiscard]] static std::string AddAddress(const std::string& fileName, const std::string& text);
 
   // "Добав": an empty or blank text adds nothing; a text equal to an entry (ignoring
   // case) selects it; otherwise the trimmed text is added and selected. Returns true
@@ -43,8 +42,7 @@ class TAddressBook {
  private:
   void RemoveSelected();
   static std::vector<std::string> ReadLines(const std::string& fileName, bool& exists);
-  static std::string WriteLines(const std::string& fileName,
-                                const std::vector<std::string>& lines);
+  static std::string WriteLines(const std::string& fileName, const std::vector<std::string>& lines);
 
   std::string fileName_;
   std::vector<std::string> entries_;  // sorted ignoring case

@@ -27,11 +27,11 @@ std::vector<std::string> BodyLines(const std::string& text);
 
 // What the user filled in.
 struct ComposeInput {
-  std::string From;        // sender address (the chosen configuration's Adress)
-  std::string ToName;      // recipient's display name
-  std::string To;          // recipient address
+  std::string From;    // sender address (the chosen configuration's Adress)
+  std::string ToName;  // recipient's display name
+  std::string To;      // recipient address
   std::string Subject;
-  std::string Text;                       // message text
+  std::string Text;                      // message text
   std::vector<std::string> Attachments;  // full paths, in list order
 };
 

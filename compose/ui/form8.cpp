@@ -212,7 +212,8 @@ void TForm8::HideWithoutQuestion() {
 }
 
 void TForm8::closeEvent(QCloseEvent* e) {
-  if (!noQuestion_ && isVisible() && !Ask(U("Сообщение не отправлено\nПрекратить редактирование?"))) {
+  if (!noQuestion_ && isVisible() &&
+      !Ask(U("Сообщение не отправлено\nПрекратить редактирование?"))) {
     e->ignore();
     return;
   }

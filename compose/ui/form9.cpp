@@ -107,8 +107,7 @@ void TForm9::Button3Click() {
     reject();
     return;
   }
-  if (!error.empty())
-    QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
+  if (!error.empty()) QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
   accept();
 }
 

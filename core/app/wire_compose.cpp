@@ -40,7 +40,8 @@ ComposeWindows WireCompose(Tdm& tdm) {
     tdm.FinishConnection();
   };
   form8.WhenIdle = [&tdm](std::function<void()> action) { WhenNoCheck(tdm, std::move(action)); };
-  QObject::connect(&tdm, &Tdm::ComposeRequested, &form8, [&form8] { form8.SendMessage(0, "", ""); });
+  QObject::connect(&tdm, &Tdm::ComposeRequested, &form8,
+                   [&form8] { form8.SendMessage(0, "", ""); });
   QObject::connect(&tdm, &Tdm::AddressBookRequested, &form9, [&form9] { form9.exec(); });
   return w;
 }

@@ -67,8 +67,11 @@ TEST_F(ComposeIT, ImmediateCyrillicSendArrivesIntact) {
   const fs::path att = rig_.dir.path() / "отчёт за год.txt";
   test::WriteFile(att, "строка\x01\xff");
   ms::SetMimeTypesFiles({});
-  const ComposeInput in{"work@example.test", "Алиса", "alice@example.test",
-                        "Привет, как дела?", "  Здравствуйте!\n\nТекст письма.\n\n\n",
+  const ComposeInput in{"work@example.test",
+                        "Алиса",
+                        "alice@example.test",
+                        "Привет, как дела?",
+                        "  Здравствуйте!\n\nТекст письма.\n\n\n",
                         {att.string()}};
   const SendOutcome out = Send(in, true);
   EXPECT_TRUE(out.Sent);
@@ -101,14 +104,13 @@ open(sys.argv[2], 'w', encoding='utf-8').write('\n'.join(out) + '\n')
                          result.string())
                             .c_str()),
             0);
-  const std::vector<std::string> want = {
-      "subject\tПривет, как дела?",
-      "from\tРабота\twork@example.test",
-      "to\tАлиса\talice@example.test",
-      "text\t'  Здравствуйте!\\n\\nТекст письма.\\n'",
-      "file\tотчёт за год.txt\td181d182d180d0bed0bad0b001ff",
-      "date\tTrue",
-      "defects\t0"};
+  const std::vector<std::string> want = {"subject\tПривет, как дела?",
+                                         "from\tРабота\twork@example.test",
+                                         "to\tАлиса\talice@example.test",
+                                         "text\t'  Здравствуйте!\\n\\nТекст письма.\\n'",
+                                         "file\tотчёт за год.txt\td181d182d180d0bed0bad0b001ff",
+                                         "date\tTrue",
+                                         "defects\t0"};
   EXPECT_EQ(Lines(test::ReadFile(result)), want) << got[0].substr(0, 3000);
 }
 
