@@ -14,6 +14,7 @@
 #include "platform/sound.h"
 #include "viewer/CyrCoder.h"
 #include "viewer/blacklist.h"
+#include "viewer/mailstore.h"
 #include "viewer/msgstore.h"
 
 namespace vigilo {
@@ -38,6 +39,10 @@ void PruneCache(const std::string& in_dir, const std::set<std::string>& keep) {
 }
 
 }  // namespace
+
+bool SwitchedOff(const tuser& u) {
+  return u.NonActive || Trim(u.Host).empty();
+}
 
 ms::TmsSecurity SecurityOf(int32_t level) {
   switch (level) {
@@ -178,7 +183,7 @@ void TCheckCycle::UpdateStatus() {
       waiting += u.HeadCount;
       if (u.HeadCount > 0)
         lines.push_back(Trim(u.ConfigNM) + "-" + std::to_string(u.HeadCount) + ";");
-    } else if (!u.NonActive) {
+    } else if (!SwitchedOff(u)) {
       lines.push_back(Trim(u.ConfigNM) + "-нет связи");
     }
   }
@@ -241,7 +246,8 @@ void TCheckCycle::ReadHeaders(int32_t i, int count, const std::vector<std::strin
       size += std::to_string(pop_.GetMessageSize());
       size += " байт";
       s_.AddHead(i, kept, from, subject, size, headers.GetFieldValue("Date"),
-                 headers.GetFieldValue("To"), id, static_cast<uint8_t>(DetectCodePage(subject)));
+                 headers.GetFieldValue("To"), id,
+                 static_cast<uint8_t>(HeaderCodePage(headers, "Subject", subject)));
       ++kept;
       cache.insert(AsciiLower(MessageFileName(Trim(id))));
     }
@@ -263,7 +269,7 @@ void TCheckCycle::StartCheck() {
       std::min(s_.Conf.size(), static_cast<std::size_t>(std::max(0, s_.Users))));
   CheckResult result;
   for (int32_t i = 0; i < users; ++i) {
-    if (!s_.Conf[static_cast<std::size_t>(i)].NonActive) ++result.Active;
+    if (!SwitchedOff(s_.Conf[static_cast<std::size_t>(i)])) ++result.Active;
   }
   result_ = result;
   view_.PlayCheckFrames();
@@ -278,7 +284,7 @@ void TCheckCycle::StartCheck() {
 
   for (int32_t i = 0; i < users; ++i) {
     tuser& u = s_.Conf[static_cast<std::size_t>(i)];
-    if (u.NonActive) {
+    if (SwitchedOff(u)) {
       s_.ClearHeads(i, 0);
       continue;
     }

@@ -29,6 +29,10 @@ class SoundPlayer;
 void SetUpMailComponents(ms::TmsPOPClient& pop, ms::TmsMessage& popMess, ms::TmsSMTPClient& smtp,
                          ms::TmsMessage& smtpMess, uint8_t& busy);
 
+// A configuration the check skips: switched off, or with no server to ask yet (the
+// first start's configuration before the user fills it in).
+bool SwitchedOff(const tuser& u);
+
 // The client setting for a stored security level (0, 1, 2); an unknown level is
 // STARTTLS, so a password never goes out in plain text by mistake.
 ms::TmsSecurity SecurityOf(int32_t level);
@@ -94,6 +98,9 @@ class TCheckCycle {
   const CheckResult& LastResult() const { return result_; }
   // Configuration index (tag) of each per-configuration menu item, in menu order.
   const std::vector<int32_t>& ConfItems() const { return items_; }
+  // Drops the per-configuration items (their numbers no longer hold after a delete);
+  // the next check makes them again.
+  void ForgetConfItems() { items_.clear(); }
 
   // Starts the animated new-mail notice; called at the end of a check that found a
   // changed count with mail waiting, when Visual is 1.

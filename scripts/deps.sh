@@ -13,6 +13,10 @@ VIGILO_TEST_PACKAGES=(
   dovecot-core dovecot-pop3d exim4-daemon-light python3-aiosmtpd openssl
   procps iproute2
 )
+# To take the README's screenshots (scripts/screenshots): a virtual display with a tray.
+VIGILO_SHOT_PACKAGES=(
+  xvfb trayer xdotool imagemagick
+)
 
 # vigilo_install_missing PACKAGE...: installs, quietly, those not yet installed.
 vigilo_install_missing() {

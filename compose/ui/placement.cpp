@@ -1,27 +1,26 @@
 #include "compose/ui/placement.h"
 
-#include "config/inifile.h"
+#include "config/winstate.h"
 
 namespace vigilo {
 
 void LoadPlacement(QWidget& w, const std::string& iniPath, const std::string& section) {
   if (iniPath.empty()) return;
-  const IniFile ini(iniPath);
-  if (!ini.HasSection(section)) return;
-  const int width = ini.ReadInteger(section, "Width", w.width());
-  const int height = ini.ReadInteger(section, "Height", w.height());
-  w.resize(std::max(width, w.minimumWidth()), std::max(height, w.minimumHeight()));
-  w.move(ini.ReadInteger(section, "Left", w.x()), ini.ReadInteger(section, "Top", w.y()));
+  const std::optional<WindowState> st = ReadWindowState(iniPath, section);
+  if (!st) return;
+  w.resize(std::max(st->Width, w.minimumWidth()), std::max(st->Height, w.minimumHeight()));
+  w.move(st->Left, st->Top);
 }
 
 void SavePlacement(const QWidget& w, const std::string& iniPath, const std::string& section) {
   if (iniPath.empty()) return;
-  IniFile ini(iniPath);
-  ini.Write(section, "Left", std::to_string(w.x()));
-  ini.Write(section, "Top", std::to_string(w.y()));
-  ini.Write(section, "Width", std::to_string(w.width()));
-  ini.Write(section, "Height", std::to_string(w.height()));
-  (void)ini.Save();
+  WindowState st;
+  st.Left = w.x();
+  st.Top = w.y();
+  st.Width = w.width();
+  st.Height = w.height();
+  st.State = w.isMaximized() ? 2 : (w.isMinimized() ? 1 : 0);
+  (void)WriteWindowState(iniPath, section, st);
 }
 
 }  // namespace vigilo

@@ -11,9 +11,13 @@
 #include "core/app/wire_about.h"
 #include "core/app/wire_compose.h"
 #include "core/app/wire_dialup.h"
+#include "core/app/wire_lan.h"
+#include "core/app/wire_settings.h"
+#include "core/app/wire_viewer.h"
 #include "core/ui/Mail.h"
 #include "core/ui/datm.h"
 #include "core/ui/visual.h"
+#include "lan/ui/chat_form.h"
 #include "mail/mspump.h"
 #include "platform/process.h"
 #include "platform/sound.h"
@@ -62,12 +66,17 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     // TForm3, Tdm, TForm5 ... TForm9. Windows are added here as they are built.
     std::unique_ptr<TForm1> form1 = CreateAboutWindow(env);
     std::unique_ptr<TVF> vf = CreateNoticeWindow();
+    // A store that does not exist yet is made by TDMU: the first start.
+    const bool first_start = !env.Registry->KeyExists(tusers::kRoot);
     TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
     InstallDialupBoxes();
     Tdm tdm(dmu, env.folders, sound.get(), nullptr, [&vf] { vf->Go(); });
     WireAbout(*form1, tdm);
+    auto viewer = WireViewer(tdm, env.folders);
+    const auto settings_windows = WireSettings(tdm, env.folders, first_start);
     ComposeWindows compose = WireCompose(tdm);
     tdm.TrayIcon1->Show();
+    auto form7 = WireLan(tdm, env.folders, sound.get());
     code = QApplication::exec();
     ms::SetMessagePump(nullptr);
   }

@@ -2,18 +2,19 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QMenu>
 #include <QMessageBox>
-#include <QProcess>
 #include <QStandardPaths>
 #include <filesystem>
 
 #include "base/text.h"
 #include "config/inifile.h"
 #include "core/iconset.h"
+#include "core/shellwords.h"
 #include "core/timing.h"
 #include "platform/errorlog.h"
 #include "platform/folders.h"
@@ -46,6 +47,7 @@ Tdm::Tdm(TDMU& dmu, const Folders& folders, SoundPlayer* sound, QObject* parent,
   TrayIcon1->SetCycleInterval(500);
   TrayIcon1->SetHint("Проверка почты");
   TrayIcon1->SetPopupMenu(PopupMenu1);
+  TrayIcon1->OnClick = [this] { ConfMenu->popup(QCursor::pos()); };
 
   SetUpMailComponents(POPClient, POPMess, SMTPClient, SMTPmess, Busy);
   Check = std::make_unique<TCheckCycle>(Settings(), POPClient, POPMess, SMTPClient, SMTPmess,
@@ -75,54 +77,6 @@ Tdm::~Tdm() {
   if (dm == this) dm = nullptr;
 }
 
-void Tdm::CreateMenus() {
-  const auto item = [](QMenu* menu, const char* caption, const ImageList& list, int picture) {
-    return menu->addAction(list.Icon(picture), QString::fromUtf8(caption));
-  };
-  PopupMenu1 = new QMenu();
-  PopupMenu1->setTitle("Vigilo");
-  N21 = item(PopupMenu1, "О программе", ImageList2, 3);
-  PopupMenu1->addSeparator();  // N22
-  N5 = PopupMenu1->addMenu(ImageList2.Icon(2), "Просмотреть заголовки");
-  N24 = item(PopupMenu1, "Черный список", ImageList2, 6);
-  N1 = item(PopupMenu1, "Адресная книга", ImageList2, 8);
-  PopupMenu1->addSeparator();  // N25
-  N26 = item(PopupMenu1, "Проверить почту", ImageList2, 1);
-  PopupMenu1->setDefaultAction(N26);
-  N27 = item(PopupMenu1, "Запустить почтовую программу", ImageList2, 10);
-  N28 = item(PopupMenu1, "Остановить", ImageList2, 4);
-  PopupMenu1->addSeparator();  // N29
-  n2 = item(PopupMenu1, "Отправить сообщение по почте", ImageList2, 9);
-  N30 = item(PopupMenu1, "Отправить сообщение по сети", ImageList2, 7);
-  PopupMenu1->addSeparator();  // N31
-  N32 = item(PopupMenu1, "Установки", ImageList2, 0);
-  N33 = item(PopupMenu1, "Закрыть", ImageList2, 5);
-
-  PopupMenu2 = new QMenu();
-  PopupMenu2->setTitle("Vg Stop !");
-  N23 = item(PopupMenu2, "О программе", ImageList6, 1);
-  PopupMenu2->addSeparator();  // N34
-  Vigilo2 = item(PopupMenu2, "Запустить Vigilo", ImageList6, 0);
-  PopupMenu2->setDefaultAction(Vigilo2);
-  PopupMenu2->addSeparator();  // N35
-  N36 = item(PopupMenu2, "Отправить сообщение по сети", ImageList6, 4);
-  PopupMenu2->addSeparator();  // N37
-  N38 = item(PopupMenu2, "Установки", ImageList6, 3);
-  N39 = item(PopupMenu2, "Закрыть", ImageList6, 2);
-
-  ConfMenu = new QMenu();
-
-  connect(N26, &QAction::triggered, this, &Tdm::N26Click);
-  connect(N33, &QAction::triggered, this, &Tdm::N33Click);
-  connect(N39, &QAction::triggered, this, &Tdm::N33Click);
-  connect(N21, &QAction::triggered, this, &Tdm::AboutRequested);
-  connect(N23, &QAction::triggered, this, &Tdm::AboutRequested);
-  connect(n2, &QAction::triggered, this, &Tdm::ComposeRequested);
-  connect(N1, &QAction::triggered, this, &Tdm::AddressBookRequested);
-  connect(PopupMenu1, &QMenu::aboutToShow, this,
-          [this] { N27->setVisible(!Trim(Settings().Post).empty()); });
-}
-
 void Tdm::StartTimer1() {
   if (Stopped || Timer1->interval() <= 0) {
     Timer1->stop();
@@ -145,10 +99,10 @@ void Tdm::ApplySettings() {
     return;
   }
   // The picture of "Запустить почтовую программу" is the mail program's own icon.
-  const QStringList words = QProcess::splitCommand(QString::fromStdString(program));
+  const auto words = SplitCommandLine(program);
   QIcon icon;
-  if (!words.isEmpty()) {
-    QString file = words.first();
+  if (words && !words->empty()) {
+    QString file = QString::fromStdString(words->front());
     if (!file.contains('/')) file = QStandardPaths::findExecutable(file);
     if (!file.isEmpty()) {
       icon = QIcon::fromTheme(QFileInfo(file).completeBaseName());
@@ -164,7 +118,7 @@ void Tdm::ApplySettings() {
 }
 
 void Tdm::WhenNotBusy(std::function<void()> action) {
-  if (Busy == 0) {
+  if (Busy == 0 && !Check->Running()) {
     action();
     return;
   }
@@ -174,33 +128,6 @@ void Tdm::WhenNotBusy(std::function<void()> action) {
 
 void Tdm::Timer1Timer() {
   StartCheck();
-}
-
-void Tdm::N26Click() {
-  N5->setEnabled(false);
-  N26->setEnabled(false);
-  Timer1->stop();
-  WhenNotBusy([this] {
-    std::string error;
-    try {
-      StartCheck();
-    } catch (const std::exception& e) {
-      error = e.what();
-    }
-    // Whatever the check did, checking goes on.
-    StartTimer1();
-    N5->setEnabled(true);
-    N26->setEnabled(true);
-    if (!error.empty()) {
-      QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
-                            QString::fromStdString(error));
-    }
-  });
-}
-
-void Tdm::N33Click() {
-  emit ExitRequested();
-  QCoreApplication::quit();
 }
 
 ImageList* Tdm::ListByName(const std::string& name) {

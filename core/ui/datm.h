@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "core/check.h"
 #include "core/checkview.h"
 #include "core/ui/imagelist.h"
+#include "core/ui/menulook.h"
 #include "core/ui/trayicon.h"
 #include "platform/folders.h"
 
@@ -42,9 +44,9 @@ class Tdm : public QObject, public CheckView {
   // Components.
   TTrayIcon* TrayIcon1 = nullptr;
   QTimer* Timer1 = nullptr;
-  QMenu* PopupMenu1 = nullptr;
-  QMenu* PopupMenu2 = nullptr;
-  QMenu* ConfMenu = nullptr;
+  TVgMenu* PopupMenu1 = nullptr;
+  TVgMenu* PopupMenu2 = nullptr;
+  TVgMenu* ConfMenu = nullptr;
   ImageList ImageList1{"ImageList1"};
   ImageList ImageList2{"ImageList2"};
   ImageList ImageList3{"ImageList3"};
@@ -55,7 +57,7 @@ class Tdm : public QObject, public CheckView {
 
   // Items of PopupMenu1.
   QAction* N21 = nullptr;  // "О программе"
-  QMenu* N5 = nullptr;     // "Просмотреть заголовки"
+  TVgMenu* N5 = nullptr;   // "Просмотреть заголовки"
   QAction* N24 = nullptr;  // "Черный список"
   QAction* N1 = nullptr;   // "Адресная книга"
   QAction* N26 = nullptr;  // "Проверить почту" (default)
@@ -133,9 +135,9 @@ class Tdm : public QObject, public CheckView {
   // Exports every image list to the folder "icon" and names the files in ini_path.
   // Returns "" or the first failure, which is also logged.
   [[nodiscard]] std::string SaveIconSet(const std::string& ini_path);
-  // Runs `action` once Busy is 0: at once, or later from the event loop. A check
-  // that holds Busy runs further down the same thread's stack, so waiting in a
-  // nested loop here could never see it end.
+  // Runs `action` once Busy is 0 and no check runs: at once, or later from the event
+  // loop. A check that holds Busy runs further down the same thread's stack, so
+  // waiting in a nested loop here could never see it end.
   void WhenNotBusy(std::function<void()> action);
   // Starts Timer1 unless checking is stopped or the interval says no ticks.
   void StartTimer1();
@@ -143,26 +145,72 @@ class Tdm : public QObject, public CheckView {
   const Folders& folders() const { return folders_; }
   SoundPlayer* Sound() const { return sound_; }
 
+  // Windows reached from the menus. A command whose window is not connected stays
+  // disabled: connecting a receiver to its signal (AboutRequested, ...) enables its
+  // items, and so does SetSettingsWindow for "Установки".
+  //
+  // The settings window, shown modally; returns whether it closed with "Ок" and
+  // whether a configuration was deleted in it (configuration numbers changed).
+  struct SettingsOutcome {
+    bool Accepted = false;
+    bool Deleted = false;
+  };
+  void SetSettingsWindow(std::function<SettingsOutcome()> show);
+  // The password prompt with a caption: the typed text, std::nullopt when cancelled.
+  std::function<std::optional<std::string>(const std::string& caption)> AskPassword;
+  // Pause of each frame of the animation after the settings window.
+  int SettingsFramePauseMs = 60;
+  // True from the settings command until its sequence has ended.
+  bool SettingsRunning() const { return settingsRunning_; }
+
   // Handlers.
   void Timer1Timer();
-  void N26Click();  // Check now
-  void N33Click();  // Exit
+  void N26Click();      // Check now
+  void N27Click();      // Start mail program
+  void N28Click();      // Stop
+  void Vigilo2Click();  // Resume
+  void N32Click();      // Settings
+  void N38Click();      // Settings while stopped
+  void N33Click();      // Exit
+  // Before a tray menu opens: its look from Ponty; PopupMenu1 shows N27 only with a
+  // mail program.
+  void MenuPopup(TVgMenu* menu);
 
  signals:
   // The user chose "Закрыть": the program ends.
   void ExitRequested();
-  // The user chose a configuration's item: show its headers (CurConf is set).
+  // The user chose a configuration's item and passed its password gate: show its
+  // headers (CurConf is set; the viewer closes and shows again when visible).
   void HeadersRequested(int conf);
-  // The user chose "О программе".
-  void AboutRequested();
-  // "Отправить сообщение по почте" and "Адресная книга".
-  void ComposeRequested();
-  void AddressBookRequested();
+  void AboutRequested();        // "О программе": the about window, not modal
+  void BlackListRequested();    // "Черный список": modal; then the viewer's RefillGrid
+  void AddressBookRequested();  // "Адресная книга": modal
+  void ComposeRequested();  // "Отправить сообщение по почте": SendMessage, empty
+  void MessengerRequested();  // "Отправить сообщение по сети": not modal
+  // The settings window is about to open: nothing may keep configuration numbers
+  // (a visible viewer closes), since a delete there renumbers them.
+  void SettingsOpening();
+
+ protected:
+  void connectNotify(const QMetaMethod& signal) override;
 
  private:
   std::string WriteIconSet(const std::string& ini_path);
   void CreateMenus();
+  void UpdateCommandItems();
+  void SetCheckItemsEnabled(bool on);
+  // Open settings: the window, then the ImageList3 animation, then EndSettings.
+  void OpenSettings();
+  void SettingsFrame(int frame);
+  // ApplySettings, then the running or the stopped state shown again.
+  void EndSettings(SettingsOutcome outcome);
   ImageList* ListByName(const std::string& name);
+
+  std::function<SettingsOutcome()> showSettings_;
+  bool settingsRunning_ = false;
+  bool passwordOpen_ = false;  // the password gate of a configuration's headers
+  std::function<void()> afterFrames_;
+  bool checkItemsEnabled_ = true;
 
   TDMU& DMU_;
   Folders folders_;

@@ -8,12 +8,16 @@
 #include <QProgressBar>
 #include <QThread>
 
+#include "base/text.h"
 #include "core/ui/datm.h"
 #include "core/ui/prbar.h"
 
 namespace vigilo {
 
 void Tdm::StartCheck() {
+  // The settings may be edited now (a tick or "Проверить почту" after Resume while
+  // the window is open): no check reads them half-changed.
+  if (settingsRunning_) return;
   try {
     Check->StartCheck();
   } catch (const std::exception& e) {
@@ -34,8 +38,28 @@ void Tdm::ShowError(const std::string& text) {
 }
 
 void Tdm::ConfItemClick(int32_t conf) {
+  if (settingsRunning_ || passwordOpen_) return;  // numbers may change there
   CurConf = conf;
-  emit HeadersRequested(conf);
+  Timer1->stop();
+  WhenNotBusy([this, conf] {
+    if (conf >= 0 && static_cast<std::size_t>(conf) < Settings().Conf.size()) {
+      // Copies: the prompt runs an event loop in which the settings may change.
+      const tuser u = Settings().Conf[static_cast<std::size_t>(conf)];
+      bool granted = !u.ViewMail;
+      if (u.ViewMail) {
+        const std::string name = Trim(u.ConfigNM);
+        passwordOpen_ = true;
+        UpdateCommandItems();  // no settings while the prompt is open
+        const auto typed = AskPassword ? AskPassword("Пароль к " + name) : std::nullopt;
+        passwordOpen_ = false;
+        UpdateCommandItems();
+        granted = typed && *typed == u.UserPwd;
+        if (!granted) ShowError("Пароль не верен. Просмотр почты в " + name + " запрещен.");
+      }
+      if (granted) emit HeadersRequested(conf);
+    }
+    StartTimer1();
+  });
 }
 
 void Tdm::PlayCheckFrames() {

@@ -1,0 +1,266 @@
+// The settings window and the password prompt, driven through their widgets.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <filesystem>
+
+#include "config/thunderbird.h"
+#include "config/ui/parol.h"
+#include "config/ui/settings_wiring.h"
+#include "config/ui/setuser.h"
+#include "core/ui/datm.h"
+#include "tests/config/store_fixture.h"
+#include "tests/core/gui_app.h"
+#include "tests/support/fake_sound.h"
+
+namespace vigilo {
+namespace {
+
+// Runs `act` from the event loop of a modal window once `ready` holds.
+void WhenReady(std::function<bool()> ready, std::function<void()> act) {
+  auto* timer = new QTimer();
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, ready, act] {
+    if (!ready()) return;
+    timer->stop();
+    timer->deleteLater();
+    act();
+  });
+  timer->start();
+}
+
+void Key(QWidget* w, int key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &press);
+}
+
+TEST(PasswordPrompt, EnterAndEscapePressOkTheCloseBoxCancels) {
+  test::GuiApp();
+  TForm5 prompt;
+  WhenReady([&] { return prompt.isVisible(); },
+            [&] {
+              EXPECT_EQ(prompt.windowTitle(), "Пароль к Работа");
+              prompt.pwd->setText("Tайна ");
+              Key(prompt.pwd, Qt::Key_Escape);
+            });
+  EXPECT_EQ(prompt.Ask("Пароль к Работа"), "Tайна ");
+
+  // Each show starts empty: Enter at once gives the empty text.
+  WhenReady([&] { return prompt.isVisible(); },
+            [&] {
+              EXPECT_TRUE(prompt.pwd->text().isEmpty());
+              Key(prompt.pwd, Qt::Key_Return);
+            });
+  EXPECT_EQ(prompt.Ask("Пароль"), "");
+
+  WhenReady([&] { return prompt.isVisible(); },
+            [&] {
+              prompt.pwd->setText("typed");
+              prompt.close();
+            });
+  EXPECT_EQ(prompt.Ask("Пароль"), std::nullopt);
+  EXPECT_EQ(prompt.Entered, "");
+}
+
+// The application exists before the fixture's windows.
+struct WithApp {
+  WithApp() { test::GuiApp(); }
+};
+
+struct SettingsWindow : ::testing::Test, WithApp, test::StoreFixture {
+  void SetUp() override {
+    form.OnError = [this](const std::string& text) { errors.push_back(text); };
+    form.OnAsk = [](const std::string&) { return true; };
+  }
+  std::unique_ptr<tusers> Reload() {
+    other = std::make_unique<RegistryFile>(file, dir.path() / "error.log");
+    return std::make_unique<tusers>(*other, autostart, dir.str(), "/usr/bin/vigilo");
+  }
+  // Opens the window, runs `act` in it, and returns the dialog result.
+  int Run(std::function<void()> act) {
+    WhenReady([this] { return form.isVisible(); }, act);
+    return form.Execute();
+  }
+
+  std::unique_ptr<tusers> s = Start();
+  TForm5 prompt;
+  TForm3 form{*s, prompt, dir.str() + "vg.ini"};
+  std::unique_ptr<RegistryFile> other;
+  std::vector<std::string> errors;
+};
+
+TEST_F(SettingsWindow, SecureMailControlsRoundTripThroughTheStore) {
+  s->delBlack = true;
+  s->Conf[0].SMTPAuth = 1;
+  const int result = Run([this] {
+    EXPECT_TRUE(form.delBlack->isChecked());
+    EXPECT_EQ(form.SMTPAuth->currentIndex(), 1);
+    EXPECT_FALSE(form.SMTPUser->isEnabled());  // only for an own SMTP login
+    EXPECT_FALSE(form.delu->isEnabled());
+    form.host->setText(" pop.example.test ");
+    form.port->setText("995");
+    form.POP3Security->setCurrentIndex(2);
+    form.SMTPSecurity->setCurrentIndex(1);
+    form.SMTPAuth->setCurrentIndex(2);
+    EXPECT_TRUE(form.SMTPUser->isEnabled());
+    form.SMTPUser->setText("sender");
+    form.SMTPPwd->setText("smtp-secret");
+    form.SMTPPlainAuth->setChecked(true);
+    form.TrustCert->setText(QString(64, 'A'));
+    form.delay->setText("120");
+    form.BitBtn2->click();
+  });
+  EXPECT_EQ(result, QDialog::Accepted);
+  EXPECT_TRUE(errors.empty());
+  const std::string text = test::ReadFile(file);
+  EXPECT_NE(text.find("\"POP3Security\"=dword:00000002"), std::string::npos);
+  EXPECT_EQ(text.find("smtp-secret"), std::string::npos);  // stored scrambled
+  auto again = Reload();
+  const tuser& u = again->Conf[0];
+  EXPECT_EQ(u.Host, "pop.example.test");
+  EXPECT_EQ(u.Port, 995);
+  EXPECT_EQ(u.POP3Security, 2);
+  EXPECT_EQ(u.SMTPSecurity, 1);
+  EXPECT_EQ(u.SMTPAuth, 2);
+  EXPECT_EQ(u.SMTPUser, "sender");
+  EXPECT_EQ(u.SMTPPwd, "smtp-secret");
+  EXPECT_TRUE(u.SMTPPlainAuth);
+  EXPECT_EQ(u.TrustCert, std::string(64, 'a'));
+  EXPECT_TRUE(again->delBlack);
+  EXPECT_EQ(again->Delay, 120);
+  EXPECT_FALSE(test::ReadFile(dir.path() / "vg.ini").find("[Setting]") == std::string::npos);
+}
+
+TEST_F(SettingsWindow, BadPortKeepsTheWindowOpenWithTheFieldFocused) {
+  Run([this] {
+    form.port->setText("99999");
+    form.BitBtn2->click();
+    EXPECT_TRUE(form.isVisible());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], TSetUser::kBadPort);
+    EXPECT_EQ(form.focusWidget(), form.port);
+    form.BitBtn3->click();
+  });
+  EXPECT_EQ(Reload()->Conf[0].Port, 110);
+}
+
+TEST_F(SettingsWindow, DialUpChoiceFollowsThePhonebook) {
+  s->Lan = 2;
+  Run([this] {
+    EXPECT_TRUE(form.RadioButton1->isChecked());
+    EXPECT_FALSE(form.RadioButton2->isEnabled());
+    EXPECT_FALSE(form.ComboBox1->isEnabled());
+    EXPECT_FALSE(form.checkifcon->isEnabled());
+    form.BitBtn3->click();
+  });
+  form.RasEntries = [] { return std::vector<std::string>{"Модем", "Работа"}; };
+  Run([this] {
+    EXPECT_TRUE(form.RadioButton2->isChecked());
+    EXPECT_EQ(form.ComboBox1->count(), 2);
+    EXPECT_TRUE(form.ComboBox1->isEnabled());
+    form.RadioButton1->click();
+    EXPECT_FALSE(form.ComboBox1->isEnabled());
+    EXPECT_FALSE(form.checkifcon->isEnabled());
+    form.BitBtn3->click();
+  });
+}
+
+TEST_F(SettingsWindow, GuardedConfigurationUnlocksThroughThePrompt) {
+  s->Conf[0].ViewMail = true;
+  s->Conf[0].UserPwd = "pw";
+  Run([this] {
+    for (QWidget* w : std::initializer_list<QWidget*>{form.ConfigNM, form.host, form.pwd,
+                                                      form.Adress, form.SecureBox}) {
+      EXPECT_FALSE(w->isEnabled());
+    }
+    EXPECT_TRUE(form.EditUser->isEnabled());
+    WhenReady([this] { return prompt.isVisible(); },
+              [this] {
+                prompt.pwd->setText("pw");
+                prompt.BitBtn1->click();
+              });
+    form.EditUser->click();
+    EXPECT_TRUE(form.host->isEnabled());
+    EXPECT_FALSE(form.EditUser->isEnabled());
+    form.BitBtn3->click();
+  });
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(SettingsWindow, AddImportsTheThunderbirdAccountDeleteRemoves) {
+  const auto tb = dir.path() / "tb";
+  test::WriteFile(tb / "profiles.ini", "[Profile0]\nPath=p\nIsRelative=1\nDefault=1\n");
+  test::WriteFile(tb / "p" / "prefs.js",
+                  "user_pref(\"mail.accountmanager.defaultaccount\", \"account1\");\n"
+                  "user_pref(\"mail.account.account1.server\", \"server1\");\n"
+                  "user_pref(\"mail.server.server1.type\", \"pop3\");\n"
+                  "user_pref(\"mail.server.server1.name\", \"Почта\");\n"
+                  "user_pref(\"mail.server.server1.hostname\", \"127.0.0.1\");\n"
+                  "user_pref(\"mail.server.server1.port\", 11110);\n");
+  form.ImportAccount = [tb] { return ReadThunderbirdAccount(tb.string()); };
+  Run([this] {
+    form.addu->click();
+    EXPECT_EQ(form.listconf->count(), 2);
+    EXPECT_EQ(form.listconf->currentText(), "Почта");
+    EXPECT_EQ(form.host->text(), "127.0.0.1");
+    EXPECT_EQ(form.port->text(), "11110");
+    EXPECT_EQ(form.SMTPport->text(), "25");
+    EXPECT_TRUE(form.delu->isEnabled());
+    form.listconf->setCurrentIndex(0);
+    form.delu->click();
+    EXPECT_EQ(form.listconf->count(), 1);
+    EXPECT_EQ(form.host->text(), "127.0.0.1");
+    form.BitBtn3->click();
+  });
+  auto again = Reload();  // the delete saved at once
+  ASSERT_EQ(again->Users, 1);
+  EXPECT_EQ(again->Conf[0].ConfigNM, "Почта");
+}
+
+QImage Image(const QIcon& icon) {
+  return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+TEST_F(SettingsWindow, IconSetExportThenImportChangesNoList) {
+  test::FakeSoundPlayer sound;
+  const Folders folders{dir.str(), dir.str(), dir.str() + "tmp/", true};
+  TDMU dmu(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
+  Tdm tdm(dmu, folders, &sound);
+  ConnectSettingsWindows(tdm, form, prompt, folders);
+  std::vector<std::vector<QImage>> before;
+  const auto lists = {&tdm.ImageList1, &tdm.ImageList2, &tdm.ImageList3, &tdm.ImageList4,
+                      &tdm.ImageList5, &tdm.ImageList6, &tdm.ImageList8};
+  for (ImageList* l : lists) {
+    before.emplace_back();
+    for (const QIcon& i : l->icons)
+      before.back().push_back(Image(i));
+  }
+  Run([this] {
+    form.bIconWorkSave->click();
+    form.bIconWorkLoad->click();
+    form.playf->setText(" /tmp/bell.oga ");
+    form.BitBtn1->click();
+    form.BitBtn3->click();
+  });
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "icon.ini"));
+  std::size_t k = 0;
+  for (ImageList* l : lists) {
+    SCOPED_TRACE(l->Name());
+    ASSERT_EQ(l->icons.size(), before[k].size());
+    for (std::size_t i = 0; i < l->icons.size(); ++i)
+      EXPECT_EQ(Image(l->icons[i]), before[k][i]);
+    ++k;
+  }
+  EXPECT_EQ(sound.Plays(), std::vector<std::string>{"/tmp/bell.oga"});
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "lan/lanmsg.h"
+#include "lan/networks.h"
+#include "tests/lan/lan_client.h"
+#include "tests/lan/load_attack.h"
+#include "tests/support/tempdir.h"
+
+namespace vigilo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::RawClient;
+
+struct Received {
+  std::string From, Msg;
+};
+
+// A listener on a free loopback port that records every frame it hands on.
+class Listener {
+ public:
+  explicit Listener(LanLimits limits = {}) : server(0, limits) {
+    server.OnMSG = [this](const std::string& from, const std::string& msg) {
+      std::lock_guard<std::mutex> lock(mutex);
+      got.push_back({from, msg});
+    };
+    EXPECT_EQ(server.Listen(), "");
+  }
+  int Port() const { return server.BoundPort(); }
+  std::vector<Received> Got() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return got;
+  }
+  bool WaitFor(std::size_t n) {
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (Got().size() < n && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(2ms);
+    return Got().size() >= n;
+  }
+  TLanMsgServ server;
+  std::mutex mutex;
+  std::vector<Received> got;
+};
+
+template <class Pred>
+bool Eventually(Pred pred) {
+  const auto end = std::chrono::steady_clock::now() + 20s;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+TEST(LanListener, AnswersFramesAndHandsThemOn) {
+  Listener l;
+  {
+    RawClient c(l.Port());
+    ASSERT_TRUE(c.Send("0005Alpha0002Hi"));
+    EXPECT_EQ(c.Read(16), "OK              ");
+  }
+  ASSERT_TRUE(l.WaitFor(1));  // the answer goes out before the handler runs
+  {
+    RawClient c(l.Port());
+    ASSERT_TRUE(c.Send("00000000"));
+    EXPECT_EQ(c.Read(16), "OK              ");
+  }
+  ASSERT_TRUE(l.WaitFor(2));
+  EXPECT_EQ(l.Got()[0].From, "Alpha");
+  EXPECT_EQ(l.Got()[0].Msg, "Hi");
+  EXPECT_EQ(l.Got()[1].From, "");
+  EXPECT_EQ(l.Got()[1].Msg, "");
+}
+
+TEST(LanListener, EndsBadOrBrokenFramesWithoutAnswerAndServesOthers) {
+  Listener l;
+  for (const char* bad : {"00a5Alpha0002Hi", " 005Alpha", "-001", "0005Alp"}) {
+    RawClient c(l.Port());
+    ASSERT_TRUE(c.Send(bad));
+    if (std::string(bad) == "0005Alp")
+      c.Close();  // closes before the announced bytes
+    else
+      EXPECT_TRUE(c.ClosedByPeer()) << bad;
+  }
+  RawClient silent(l.Port());
+  silent.Close();  // connects and closes without writing
+  RawClient c(l.Port());
+  ASSERT_TRUE(c.Send("0001B0001b"));
+  EXPECT_EQ(c.Read(16), "OK              ");
+  ASSERT_TRUE(l.WaitFor(1));
+  EXPECT_EQ(l.Got().size(), 1u);
+  EXPECT_EQ(l.Got()[0].From, "B");
+}
+
+TEST(LanSender, CarriesCyrillicAndLongTextsAndServesTwoAtOnce) {
+  Listener l;
+  const std::string longText(9999, 'z');
+  auto send = [&](const std::string& from, const std::string& text) {
+    TLanMsg m;
+    m.Host = "127.0.0.1";
+    m.Port = l.Port();
+    m.TimeOut = 20000;
+    m.FromName = from;
+    bool sentSeen = false;
+    m.OnMessageSent = [&] { sentSeen = true; };
+    m.PostIt(text);
+    EXPECT_TRUE(sentSeen);
+    EXPECT_FALSE(m.Connected());
+  };
+  std::thread a([&] { send("Первый", "Привет,\r\nмир"); });
+  std::thread b([&] { send("second", longText); });
+  a.join();
+  b.join();
+  // A peer that writes UTF-8 is read as UTF-8.
+  RawClient c(l.Port());
+  c.Send(
+      "0004\xD0\xAF\xD0\xAF"
+      "0004\xD0\x96\xD0\x96");
+  EXPECT_EQ(c.Read(16).size(), 16u);
+  ASSERT_TRUE(l.WaitFor(3));
+  std::map<std::string, std::string> byName;
+  for (const auto& r : l.Got())
+    byName[r.From] = r.Msg;
+  EXPECT_EQ(byName["Первый"], "Привет,\r\nмир");
+  EXPECT_EQ(byName["second"], longText);
+  EXPECT_EQ(byName["ЯЯ"], "ЖЖ");
+}
+
+// A plain listening socket on a free loopback port that nobody serves.
+int ListeningSocket(int32_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  EXPECT_EQ(::listen(fd, 4), 0);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
+TEST(LanSender, RefusesTooLongTextsAndFailsWithoutAnAnswer) {
+  Listener l;
+  std::atomic<int> contacts{0};
+  l.server.OnClientContact = [&] { ++contacts; };
+  TLanMsg m;
+  m.Host = "127.0.0.1";
+  m.Port = l.Port();
+  m.FromName = "me";
+  EXPECT_THROW(m.PostIt(std::string(10000, 'x')), ESockError);
+  std::this_thread::sleep_for(50ms);  // a connection would have been counted by now
+  EXPECT_EQ(contacts, 0);
+
+  // A peer that accepts (by its backlog) and never answers.
+  const int silent = ListeningSocket(m.Port);
+  m.TimeOut = 300;
+  EXPECT_THROW(m.PostIt("hello"), ESockError);
+  ::close(silent);
+  // A peer that takes the frame and closes without an answer has not taken the message.
+  const int closer = ListeningSocket(m.Port);
+  std::thread taker([closer] {
+    const int c = ::accept(closer, nullptr, nullptr);
+    char frame[64];
+    ::recv(c, frame, sizeof frame, 0);
+    ::close(c);
+  });
+  m.TimeOut = 20000;
+  EXPECT_THROW(m.PostIt("hello"), ESockError);
+  taker.join();
+  ::close(closer);
+  // Nothing listens there any more: refused; the same sender then reaches a listener.
+  EXPECT_THROW(m.PostIt("hello"), ESockError);
+  m.Port = l.Port();
+  EXPECT_NO_THROW(m.PostIt("after failures"));
+  m.Port = 1;  // nothing listens on port 1 of loopback
+  m.Host = "no-such-host.invalid";
+  m.TimeOut = 20000;
+  EXPECT_THROW(m.PostIt("hello"), ESockError);
+}
+
+TEST(LanListener, DropsSlowPeersAndKeepsWithinItsCaps) {
+  Listener l({/*FrameTimeLimitMs=*/400, /*MaxConnections=*/4, /*MaxPerAddress=*/2});
+  // A slow peer is dropped when its frame does not arrive in time, unanswered.
+  {
+    RawClient slow(l.Port(), "127.0.0.9");
+    slow.Send("00");
+    EXPECT_TRUE(slow.ClosedByPeer());
+  }
+  // A peer that never closes after its answer is dropped after the limit too.
+  {
+    RawClient lingering(l.Port(), "127.0.0.9");
+    lingering.Send("0001a0001b");
+    EXPECT_EQ(lingering.Read(16).size(), 16u);
+    EXPECT_TRUE(lingering.ClosedByPeer());
+  }
+  // A third idle connection from one address takes the place of the oldest.
+  RawClient a1(l.Port(), "127.0.0.2"), a2(l.Port(), "127.0.0.2");
+  ASSERT_TRUE(Eventually([&] { return l.server.ConnectionCount() == 2; }));
+  RawClient a3(l.Port(), "127.0.0.2");
+  EXPECT_TRUE(a1.ClosedByPeer());
+  // Idle peers of other addresses fill the listener; a real sender still gets through.
+  RawClient b1(l.Port(), "127.0.0.3"), b2(l.Port(), "127.0.0.3");
+  ASSERT_TRUE(Eventually([&] { return l.server.ConnectionCount() == 4; }));
+  TLanMsg m;
+  m.Host = "127.0.0.1";
+  m.Port = l.Port();
+  m.TimeOut = 20000;
+  m.FromName = "real";
+  EXPECT_NO_THROW(m.PostIt("through"));
+  ASSERT_TRUE(l.WaitFor(2));
+  EXPECT_EQ(l.Got().back().Msg, "through");
+  EXPECT_LE(l.server.MaxConnectionCount(), 4u);
+}
+
+TEST(LanListener, HandlerRunsOnTheOwnersThreadAndStopNeverWaitsForIt) {
+  // The "GUI thread" is this test: calls are queued and run when the test pumps them.
+  std::mutex mutex;
+  std::deque<std::function<void()>> queue;
+  std::vector<std::string> seen;
+  auto server = std::make_unique<TLanMsgServ>(0);
+  server->Dispatch = [&](std::function<void()> call) {
+    std::lock_guard<std::mutex> lock(mutex);
+    queue.push_back(std::move(call));
+  };
+  const auto self = std::this_thread::get_id();
+  server->OnMSG = [&](const std::string&, const std::string& msg) {
+    EXPECT_EQ(std::this_thread::get_id(), self);
+    seen.push_back(msg);
+  };
+  ASSERT_EQ(server->Listen(), "");
+  RawClient c(server->BoundPort());
+  c.Send("0001a0003one");
+  EXPECT_EQ(c.Read(16).size(), 16u);  // answered before the handler runs
+  const auto queued = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return queue.size();
+  };
+  ASSERT_TRUE(Eventually([&] { return queued() == 1; }));
+  EXPECT_EQ(server->ConnectionCount(), 1u);  // its thread waits for the handler
+  std::function<void()> call = queue.front();
+  queue.pop_front();
+  call();
+  EXPECT_EQ(seen, (std::vector<std::string>{"one"}));
+
+  // A frame whose handler call is still queued when the listener goes away.
+  RawClient d(server->BoundPort());
+  d.Send("0001a0003two");
+  ASSERT_TRUE(Eventually([&] { return queued() == 1; }));
+  server.reset();   // returns although the call never ran
+  queue.front()();  // and the late call does nothing
+  EXPECT_EQ(seen.size(), 1u);
+}
+
+TEST(LanListener, ReportsATakenPort) {
+  Listener first;
+  TLanMsgServ second(first.Port());
+  EXPECT_EQ(second.Listen(),
+            "Port " + std::to_string(first.Port()) + " is in use by another program");
+  EXPECT_FALSE(second.Listening());
+  RawClient c(first.Port());
+  c.Send("0001a0001b");
+  EXPECT_EQ(c.Read(16).size(), 16u);  // the first one is unaffected
+}
+
+TEST(LanListener, RealSenderIsAnsweredUnderLoad) {
+  TLanMsgServ server(0);
+  std::atomic<int> delivered{0};
+  server.OnMSG = [&](const std::string&, const std::string&) { ++delivered; };
+  ASSERT_EQ(server.Listen(), "");
+  test::LoadOptions options;
+  options.Idle = 96;
+  options.Garbage = 600;
+  options.RealSends = 3;
+  const auto report = test::RunLoad(server, options, delivered);
+  std::cout << report.Summary();
+  EXPECT_EQ(report.RealAnswered, report.RealSent);
+  EXPECT_LE(report.MaxConnections, 64u);
+  EXPECT_LE(report.MaxThreads, 64 + 1);  // connections and the accepting thread
+  EXPECT_EQ(server.ConnectionCount(), 0u);
+  EXPECT_FALSE(server.Listening());
+}
+
+TEST(Neighbourhood, AsksTheBrowseProgramOnPath) {
+  test::TempDir dir;
+  const char* oldPath = std::getenv("PATH");
+  const std::string saved = oldPath ? oldPath : "";
+  auto script = [&](const std::string& name, const std::string& body) {
+    test::WriteFile(dir.path() / name, "#!/bin/sh\n" + body);
+    std::filesystem::permissions(dir.path() / name, std::filesystem::perms::owner_all);
+  };
+  ::setenv("PATH", dir.path().c_str(), 1);
+  // Nothing installed.
+  EXPECT_THROW(TNetworkNeighborhood n(*CreateSystemNeighbourhoodSource()), ECannotFindNetwork);
+  // A scripted smbtree: it gets its arguments directly, not through a shell.
+  script("smbtree",
+         "[ \"$1\" = \"-N\" ] || exit 3\n"
+         "printf 'WORKGROUP\\n\\t\\\\\\\\ALPHA  \\t\\tfirst\\n\\t\\t\\\\\\\\ALPHA\\\\share\\tx\\n"
+         "\\t\\\\\\\\BETA\\n\\t\\\\\\\\GAMMA\\nEMPTY\\n'\n");
+  {
+    TNetworkNeighborhood n(*CreateSystemNeighbourhoodSource());
+    ASSERT_EQ(n.Count(), 2);
+    EXPECT_EQ(n.Objects(0), (TNetworkWorkgroup{"ALPHA", "BETA", "GAMMA"}));
+    EXPECT_TRUE(n.Objects(1).empty());
+  }
+  // One that fails, and one that hangs: killed at the time limit.
+  script("smbtree", "exit 1\n");
+  EXPECT_THROW(TNetworkNeighborhood n(*CreateSystemNeighbourhoodSource()), ECannotFindNetwork);
+  script("smbtree", "exec sleep 30\n");
+  ::setenv("PATH", (dir.str() + ":" + saved).c_str(), 1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(TNetworkNeighborhood n(*CreateSystemNeighbourhoodSource(300)), ECannotFindNetwork);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  ::setenv("PATH", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include "lan/chat.h"
+#include "lan/lanmsg.h"
+#include "lan/networks.h"
+#include "tests/lan/chat_fixture.h"
+#include "tests/support/fake_sound.h"
+
+namespace vigilo {
+namespace {
+
+TEST(LanFrame, LengthFieldsAreExactlyFourDigits) {
+  EXPECT_EQ(LanFrame("Alpha", "Hi"), "0005Alpha0002Hi");
+  EXPECT_EQ(LanFrame("", ""), "00000000");
+  EXPECT_EQ(LanLength(12), "0012");
+  EXPECT_EQ(ParseLanLength("9999"), 9999);
+  EXPECT_EQ(ParseLanLength("0000"), 0);
+  for (const char* bad : {"12", "00012", " 012", "+012", "-012", "00a1", "0x10", "１２３４"})
+    EXPECT_EQ(ParseLanLength(bad), -1) << bad;
+}
+
+TEST(LanFrame, TextIsWindows1251AndItsLimitCountsWireBytes) {
+  // "Привет" is 12 bytes of UTF-8 and 6 of Windows-1251.
+  EXPECT_EQ(LanFrame("Ж", "Привет"),
+            "0001\xC6"
+            "0006\xCF\xF0\xE8\xE2\xE5\xF2");
+  // A NUL ends the text before its length is taken.
+  EXPECT_EQ(LanFrame("A", std::string("Hi\0there", 8)), "0001A0002Hi");
+  EXPECT_NO_THROW(LanFrame("A", std::string(9999, 'x')));
+  EXPECT_THROW(LanFrame("A", std::string(10000, 'x')), ESockError);
+  // 5,000 Cyrillic letters are 10,000 bytes of UTF-8 but 5,000 on the wire.
+  std::string cyrillic;
+  for (int i = 0; i < 5000; ++i)
+    cyrillic += "Я";
+  EXPECT_NO_THROW(LanFrame("A", cyrillic));
+  EXPECT_THROW(LanFrame(std::string(10000, 'n'), "x"), ESockError);
+}
+
+TEST(LanFrame, ReceivedBytesReadAsUtf8OnlyWhenTheyAreMultiByteUtf8) {
+  EXPECT_EQ(FromWireText("\xCF\xF0\xE8\xE2\xE5\xF2"), "Привет");
+  EXPECT_EQ(FromWireText("Привет"), "Привет");
+  EXPECT_EQ(FromWireText("plain"), "plain");
+  // Unassigned byte of Windows-1251: a replacement character, never a broken string.
+  EXPECT_EQ(FromWireText("\x98"), "\xEF\xBF\xBD");
+}
+
+TEST(Neighbourhood, ParsesTheBrowseProgramsOutput) {
+  const auto smb = ParseSmbtree(
+      "WORKGROUP\n"
+      "\t\\\\ALPHA          \t\tAlpha's box\n"
+      "\t\t\\\\ALPHA\\print$    \tPrinter Drivers\n"
+      "\t\\\\BETA\n"
+      "OFFICE\r\n");
+  ASSERT_EQ(smb.size(), 2u);
+  EXPECT_EQ(smb[0].Name, "WORKGROUP");
+  EXPECT_EQ(smb[0].Computers, (TNetworkWorkgroup{"ALPHA", "BETA"}));
+  EXPECT_EQ(smb[1].Name, "OFFICE");
+  EXPECT_TRUE(smb[1].Computers.empty());
+
+  const auto avahi = ParseAvahiBrowse(
+      "+;eth0;IPv4;alpha;_ssh._tcp;local\n"
+      "=;eth0;IPv4;alpha;_ssh._tcp;local;alpha.local;10.0.0.2;22;\n"
+      "=;eth0;IPv6;alpha;_ssh._tcp;local;alpha.local;fe80::1;22;\n"
+      "=;eth0;IPv4;beta;_smb._tcp;local;beta.local.;10.0.0.3;445;\n");
+  ASSERT_EQ(avahi.size(), 1u);
+  EXPECT_EQ(avahi[0].Name, "local");
+  EXPECT_EQ(avahi[0].Computers, (TNetworkWorkgroup{"alpha.local", "beta.local"}));
+}
+
+TEST(Neighbourhood, TrimsNamesAndTurnsEveryFailureIntoOneError) {
+  test::FixedNeighbourhood source;
+  source.Groups = {{" WG ", {" a ", std::string("b\0junk", 6), "c"}}, {"EMPTY", {}}};
+  TNetworkNeighborhood network(source);
+  ASSERT_EQ(network.Count(), 2);
+  EXPECT_EQ(network.Strings(0), "WG");
+  EXPECT_EQ(network.Objects(0), (TNetworkWorkgroup{"a", "b", "c"}));
+  EXPECT_TRUE(network.Objects(1).empty());
+  source.Fail = true;
+  try {
+    TNetworkNeighborhood failed(source);
+    FAIL() << "no error";
+  } catch (const ECannotFindNetwork& e) {
+    EXPECT_STREQ(e.what(), "Cannot find network neiborhood");
+  }
+}
+
+class ChatLogic : public ::testing::Test {
+ protected:
+  ChatLogic() : chat(view, network) {
+    chat.Now = [] { return std::string("06.12.2026 20:19:00"); };
+    chat.Sound = &sound;
+    chat.SoundName = [] { return std::string(" bell.oga "); };
+  }
+  test::RecordingView view;
+  test::FixedNeighbourhood network;
+  test::FakeSoundPlayer sound;
+  TChat chat;
+};
+
+TEST_F(ChatLogic, FirstMessageFillsTheEmptyRowAndProbesLeaveNoTrace) {
+  ASSERT_EQ(chat.Rows.size(), 1u);
+  chat.LanMsgServ1MSG("Alpha", " \r\n ");  // a probe
+  EXPECT_EQ(chat.Rows.size(), 1u);
+  EXPECT_EQ(chat.Rows[0].Marker, "");
+  EXPECT_EQ(view.TrayShown, 0);
+  EXPECT_TRUE(sound.Plays().empty());
+
+  chat.LanMsgServ1MSG("Alpha", "one\r\ntwo\r\nthree");
+  ASSERT_EQ(chat.Rows.size(), 1u);
+  EXPECT_EQ(chat.Rows[0].Marker, "2");
+  EXPECT_EQ(chat.Rows[0].Text, "one\ntwo\nthree");
+  EXPECT_EQ(TChat::LineCount(chat.Rows[0].Text), 3);
+  EXPECT_EQ(view.TrayShown, 1);  // hidden window
+  EXPECT_EQ(sound.Plays(), (std::vector<std::string>{"bell.oga"}));
+
+  view.Visible = true;
+  chat.LanMsg1MessageSent("beta", "x");
+  ASSERT_EQ(chat.Rows.size(), 2u);
+  EXPECT_EQ(chat.Rows[1].Marker, "0");
+  EXPECT_EQ(chat.Rows[1].From, "beta");
+  chat.LanMsgServ1MSG("Gamma", "hi");
+  EXPECT_EQ(view.TrayShown, 1);  // shown window: no tray icon
+
+  chat.gridSelectCell(0);
+  EXPECT_EQ(chat.Rows[0].Marker, "1");
+  chat.gridSelectCell(1);
+  EXPECT_EQ(chat.Rows[1].Marker, "0");  // a sent row stays as it is
+}
+
+TEST_F(ChatLogic, ReplyAddsTheSenderToTheRecipientsOnce) {
+  EXPECT_FALSE(chat.N2Enabled(0));  // the empty row
+  chat.LanMsgServ1MSG(" Alpha ", "Hello");
+  chat.AddHostItem("ALPHA");
+  chat.N2Click(0);
+  EXPECT_EQ(view.Host, "Alpha");
+  EXPECT_EQ(chat.HostItems, (std::vector<std::string>{"ALPHA"}));
+  chat.AddHostItem("анна");
+  chat.AddHostItem("АННА");
+  EXPECT_EQ(chat.HostItems.size(), 2u);
+}
+
+TEST_F(ChatLogic, SendingRefusesTooLongTextsAndNeedsANameAndAText) {
+  chat.LocalName = "me";
+  view.Host = "127.0.0.1";
+  view.Msg = std::string(10000, 'x');
+  chat.Button1Click();
+  ASSERT_EQ(view.Messages.size(), 1u);
+  EXPECT_EQ(view.Messages[0], TooLongText(10000));
+  EXPECT_EQ(view.Msg.size(), 10000u);  // kept for shortening
+  // Line breaks become CR LF on the wire: 5,000 lines of "x\n" are 15,000 bytes.
+  std::string lines;
+  for (int i = 0; i < 5000; ++i)
+    lines += "x\n";
+  view.Msg = lines;
+  chat.Button1Click();
+  EXPECT_EQ(view.Messages.back(), TooLongText(15000));
+
+  view.Messages.clear();
+  chat.LocalName = " ";
+  view.Msg = "text";
+  chat.Button1Click();
+  EXPECT_TRUE(view.Messages.empty());
+}
+
+TEST_F(ChatLogic, TreeRebuildEmptiesTheRecipientAndReportsAMissingNetwork) {
+  network.Groups = {{"WG", {"a", "b", "c"}}, {"EMPTY", {}}};
+  chat.HostItems = {"old"};
+  view.Host = "old";
+  chat.loadLanList(false);
+  ASSERT_EQ(chat.Tree.size(), 2u);
+  EXPECT_EQ(chat.Tree[0].Computers.size(), 3u);
+  EXPECT_EQ(chat.Tree[0].Computers[2].Image, kComputerAnswered);
+  EXPECT_TRUE(chat.HostItems.empty());
+  EXPECT_EQ(view.Host, "");
+  network.Fail = true;
+  chat.loadLanList(false);
+  EXPECT_TRUE(chat.Tree.empty());
+  EXPECT_EQ(view.Status, "Cannot find network neiborhood");
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,87 @@
+#pragma once
+// Helpers of the viewer tests: a view that records what the viewer shows, services backed
+// by a real check cycle, and the pieces put together over settings in a fresh folder.
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/core/check_fixture.h"
+#include "viewer/mailviewer.h"
+
+namespace vigilo::test {
+
+class RecordingViewerView : public ViewerView {
+ public:
+  void ShowText(const std::string& t) override { text = t; }
+  void ClearAttachments() override { attachments.clear(); }
+  void AddAttachment(const std::string& name, int64_t size, const std::string& path) override {
+    attachments.push_back(name);
+    paths[name] = path;
+    sizes[name] = size;
+  }
+  void ShowCodePage(TCodePage cp) override { page = cp; }
+  void CloseWindow() override { closed = true; }
+  void Inform(const std::string& t) override { informed.push_back(t); }
+  bool Ask(const std::string& t) override {
+    asked.push_back(t);
+    return answer;
+  }
+  void ShowDownloadProgress(int max) override { progressMax = max; }
+  void SetDownloadProgress(int, const std::string& label2) override { progressLabel = label2; }
+
+  std::string text;
+  std::vector<std::string> attachments;
+  std::map<std::string, std::string> paths;
+  std::map<std::string, int64_t> sizes;
+  TCodePage page = TCodePage::CP1251;
+  bool closed = false;
+  std::vector<std::string> informed, asked;
+  bool answer = true;
+  int progressMax = -1;
+  std::string progressLabel;
+};
+
+// Server operations through a real check cycle; external programs are recorded.
+class RigServices : public ViewerServices {
+ public:
+  explicit RigServices(TCheckCycle& check) : check_(check) {}
+  bool EnsureConnection() override { return check_.EnsureConnection(); }
+  bool PopLogin(int32_t conf) override { return check_.PopLogin(conf); }
+  void FinishConnection() override { check_.FinishConnection(); }
+  void WriteErrorLog(const std::string& e, int32_t conf) override { check_.WriteErrorLog(e, conf); }
+  bool StartProgram(const std::string& program, const std::vector<std::string>& args) override {
+    started.push_back({program, args});
+    return true;
+  }
+  bool OpenDocument(const std::string& p) override {
+    opened.push_back(p);
+    return true;
+  }
+  struct Start {
+    std::string program;
+    std::vector<std::string> args;
+  };
+  std::vector<Start> started;
+  std::vector<std::string> opened;
+
+ private:
+  TCheckCycle& check_;
+};
+
+struct ViewerRig : CheckRig {
+  TempDir temp;
+  RecordingViewerView shown;
+  RigServices services{check};
+  TMailViewer viewer{s, pop, services, shown, temp.str()};
+};
+
+// A header record as the check stores it.
+inline void AddHead(tusers& s, int32_t conf, const std::string& id, const std::string& from,
+                    const std::string& subject, const std::string& size, const std::string& date,
+                    TCodePage cp = TCodePage::CP1251) {
+  const int32_t k = s.Conf[static_cast<std::size_t>(conf)].HeadCount;
+  s.AddHead(conf, k, from, subject, size, date, "to@example.test", id, static_cast<uint8_t>(cp));
+}
+
+}  // namespace vigilo::test

@@ -1,0 +1,160 @@
+// The viewer's store: header order, the code-page file, attachment copies, links in the text.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "tests/viewer/viewer_fixture.h"
+#include "viewer/linkscan.h"
+#include "viewer/mailstore.h"
+#include "viewer/msgstore.h"
+
+namespace vigilo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::AddHead;
+
+std::vector<std::string> Ids(const tuser& u) {
+  std::vector<std::string> ids;
+  for (int32_t i = 0; i < u.HeadCount; ++i)
+    ids.push_back(u.Heads[static_cast<std::size_t>(i)].MessageID);
+  return ids;
+}
+
+TEST(SortHeads, SizeIsNumericDateIsParsedTextIsByteOrderAndIndexTravels) {
+  test::TempDir dir;
+  test::Settings st(dir);
+  st.Add("W", "w", "p", 110);
+  tusers& s = st.s;
+  AddHead(s, 0, "a", "Яна", "s", " 1200 байт", "Mon, 7 Dec 2026 10:00:00 +0000");
+  AddHead(s, 0, "b", "anna", "s", " 900 байт", "Sun, 6 Dec 2026 10:00:00 +0000");
+  AddHead(s, 0, "c", "Boris", "s", " 30000 байт", "Sat, 5 Dec 2026 23:59:00 +0000");
+  tuser& u = s.Conf[0];
+
+  SortHeads(u, SortKeyOfColumn(2), true);
+  EXPECT_EQ(Ids(u), (std::vector<std::string>{"b", "a", "c"}));  // 900 before 1200
+  EXPECT_EQ(u.Heads[0].Index, 1);
+  SortHeads(u, SortKeyOfColumn(3), true);
+  EXPECT_EQ(Ids(u), (std::vector<std::string>{"c", "b", "a"}));
+  SortHeads(u, SortKeyOfColumn(3), false);
+  EXPECT_EQ(Ids(u), (std::vector<std::string>{"a", "b", "c"}));
+  SortHeads(u, SortKeyOfColumn(0), true);  // bytes: "B" < "a" < Cyrillic
+  EXPECT_EQ(Ids(u), (std::vector<std::string>{"c", "b", "a"}));
+}
+
+TEST(SortHeads, ExchangeOrderOfEqualKeysAndUnreadableDates) {
+  test::TempDir dir;
+  test::Settings st(dir);
+  st.Add("W", "w", "p", 110);
+  tusers& s = st.s;
+  // Equal keys keep the order the exchange gives: the record at position 0 changes
+  // place with the smaller key found from the end, not with the equal ones.
+  AddHead(s, 0, "x1", "f", "s", " 5 байт", "garbage");
+  AddHead(s, 0, "x2", "f", "s", " 5 байт", "");
+  AddHead(s, 0, "x3", "f", "s", " 1 байт", "Sun, 6 Dec 2026 10:00:00 +0000");
+  AddHead(s, 0, "x4", "f", "s", " 5 байт", "also garbage");
+  tuser& u = s.Conf[0];
+  SortHeads(u, 3, true);
+  EXPECT_EQ(Ids(u), (std::vector<std::string>{"x3", "x2", "x1", "x4"}));
+  SortHeads(u, 5, true);  // unreadable dates are 0 and come first
+  EXPECT_EQ(u.Heads[3].MessageID, "x3");
+  EXPECT_GT(HeadDate("Sun, 6 Dec 2026 10:00:00 +0000"), 46000.0);
+  EXPECT_EQ(HeadDate("not a date"), 0.0);
+}
+
+TEST(CodePagesFile, PairsInListOrderAndChoicesComeBackCaseInsensitively) {
+  test::TempDir dir;
+  test::Settings st(dir);
+  st.Add("W", "w", "p", 110);
+  tusers& s = st.s;
+  AddHead(s, 0, "One@x", "f", "s", " 1 байт", "", TCodePage::KOI8R);
+  AddHead(s, 0, "two@x", "f", "s", " 1 байт", "", TCodePage::UTF8);
+  ASSERT_EQ(SaveCodePages(s.ProgramFolder(), s.Conf[0]), "");
+  EXPECT_EQ(test::ReadFile(fs::path(s.Conf[0].InDir) / "info.txt"),
+            "One@x\r\nkoi8r\r\ntwo@x\r\nutf8\r\n");
+
+  // The next check stores fresh records; the file gives the choices back.
+  s.ClearHeads(0, 0);
+  AddHead(s, 0, "new@x", "f", "s", " 1 байт", "", TCodePage::ISO8859);
+  AddHead(s, 0, "ONE@X", "f", "s", " 1 байт", "", TCodePage::CP1251);
+  AddHead(s, 0, "two@x", "f", "s", " 1 байт", "", TCodePage::CP1251);
+  test::WriteFile(fs::path(s.Conf[0].InDir) / "info.txt",
+                  "one@x\r\nkoi8r\r\ntwo@x\r\nKOI8R\r\n");  // an edited, unknown name
+  LoadCodePages(s.Conf[0]);
+  EXPECT_EQ(s.Conf[0].Heads[0].CodePage, static_cast<uint8_t>(TCodePage::ISO8859));
+  EXPECT_EQ(s.Conf[0].Heads[1].CodePage, static_cast<uint8_t>(TCodePage::KOI8R));
+  EXPECT_EQ(s.Conf[0].Heads[2].CodePage, static_cast<uint8_t>(TCodePage::CP1251));
+}
+
+TEST(AttachmentCopies, HostileNamesStayInsideTheFolderAndNeverFollowALink) {
+  test::TempDir dir;
+  const fs::path folder = dir.path() / "tmp";
+  fs::create_directory(folder);
+  test::WriteFile(dir.path() / "victim", "keep");
+  fs::create_symlink(dir.path() / "victim", folder / "planted.txt");
+  std::string cyrillicLong;
+  while (cyrillicLong.size() < 10000)
+    cyrillicLong += "Ж";
+  const std::vector<std::string> names = {"../../x",    "/etc/passwd", ".bashrc",
+                                          "-rf",        "..",          ".",
+                                          "",           "a\rb\nc",     std::string("nul\0x", 5),
+                                          "dir\\..\\y", cyrillicLong,  "planted.txt"};
+  for (const std::string& name : names) {
+    std::string written;
+    ASSERT_EQ(WriteAttachmentCopy(folder.string() + "/", name, "data", &written), "") << name;
+    EXPECT_LE(written.size(), 255u);
+    EXPECT_TRUE(IsValidUtf8(written) || !IsValidUtf8(name)) << name;
+    EXPECT_NE(written[0], '.');
+    EXPECT_NE(written[0], '-');
+    EXPECT_EQ(written.find('/'), std::string::npos);
+    const fs::path p = folder / written;
+    EXPECT_FALSE(fs::is_symlink(p)) << name;
+    EXPECT_EQ(test::ReadFile(p), "data");
+    struct stat st {};
+    ASSERT_EQ(::stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+  }
+  EXPECT_EQ(test::ReadFile(dir.path() / "victim"), "keep");
+  // Nothing but the folder and the victim beside it.
+  int outside = 0;
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    outside += e.path() != folder && e.path() != dir.path() / "victim";
+  EXPECT_EQ(outside, 0);
+  EXPECT_EQ(SafeAttachmentName(cyrillicLong).size(), 254u);  // 127 whole letters
+}
+
+TEST(HeaderCodePage, DeclaredPageWinsWhenAllEncodedWordsAgree) {
+  const std::vector<std::string> koi = {"From: a@x", "Subject: =?KOI8-R?B?8NLJ18XU?=",
+                                        " =?koi8-r?Q?=F7=C1=CE?=", "", "Subject: =?utf-8?B?eA==?="};
+  // Two short words that a guess would read as another page.
+  EXPECT_EQ(HeaderCodePage(koi, "subject", "\xF0\xD2\xC9\xD7\xC5\xD4"), TCodePage::KOI8R);
+  const std::vector<std::string> mixed = {"Subject: =?koi8-r?B?8A==?= =?iso-8859-1?Q?x?="};
+  EXPECT_EQ(HeaderCodePage(mixed, "Subject", "abc"), TCodePage::CP1251);  // guessed
+  const std::vector<std::string> none = {"Subject: Report =?broken"};
+  EXPECT_EQ(HeaderCodePage(none, "Subject", "Report"), TCodePage::CP1251);
+}
+
+std::string Link(const std::u16string& line, std::size_t caret, LinkKind* kind = nullptr) {
+  const LinkAtCaret l = FindLinkAtCaret(line, caret);
+  if (kind) *kind = l.kind;
+  return std::string(l.text.begin(), l.text.end());  // ASCII in these cases
+}
+
+TEST(LinkAtCaret, WebAndMailAddressesAroundTheCaret) {
+  const std::u16string line = u"See http://example.test/a?b=1. Or write to ivan@mail.test, ok";
+  LinkKind kind;
+  EXPECT_EQ(Link(line, 12, &kind), "http://example.test/a?b=1");  // no final "."
+  EXPECT_EQ(kind, LinkKind::Web);
+  EXPECT_EQ(Link(line, 44, &kind), "ivan@mail.test");  // caret inside the name part
+  EXPECT_EQ(kind, LinkKind::Mail);
+  EXPECT_EQ(Link(line, 52), "ivan@mail.test");  // caret after the "@"
+  EXPECT_EQ(Link(line, 2), "");                 // a plain word
+  EXPECT_EQ(Link(u"www.example.test is here", 5), "www.example.test");
+  EXPECT_EQ(Link(u"boss@corp.test: call me", 0), "boss@corp.test");  // caret at the start
+  EXPECT_EQ(Link(u"http://x.test", 0), "");  // found at position 0 counts as none
+}
+
+}  // namespace
+}  // namespace vigilo
