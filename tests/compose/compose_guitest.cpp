@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <cstdlib>
 #include <filesystem>
 
 #include "compose/ui/form8.h"
@@ -114,6 +115,29 @@ TEST_F(ComposeGui, AddressBookButtons) {
   EXPECT_EQ(form9.result(), QDialog::Accepted);
   EXPECT_EQ(form9.SelectedAddress(), "c@x");
   EXPECT_EQ(test::ReadFile(dir.path() / "adrBook.txt"), "b@x\r\nc@x\r\nАнна <a@x>\r\n");
+}
+
+}  // namespace
+}  // namespace vigilo
+
+namespace vigilo {
+namespace {
+
+// The README's picture (scripts/screenshot-compose): only when a file is named.
+TEST_F(ComposeGui, Screenshot) {
+  const char* out = std::getenv("VIGILO_COMPOSE_SCREENSHOT");
+  if (!out) GTEST_SKIP() << "VIGILO_COMPOSE_SCREENSHOT names no file";
+  test::WriteFile(dir.path() / "Отчёт за ноябрь.pdf", std::string(48213, 'x'));
+  test::WriteFile(dir.path() / "фото.jpg", std::string(1520344, 'x'));
+  form8.SendMessage(0, "Анна Петрова <anna@example.test>", "Отчёт за ноябрь");
+  form8.AddAttachment((dir.path() / "Отчёт за ноябрь.pdf").string());
+  form8.AddAttachment((dir.path() / "фото.jpg").string());
+  form8.messg->setPlainText(
+      "Добрый день, Анна!\n\nОтчёт за ноябрь и фотографии со стенда во вложении.\n\n"
+      "С уважением,\nОтдел продаж");
+  form8.resize(600, 460);
+  QApplication::processEvents();
+  ASSERT_TRUE(form8.grab().save(QString::fromUtf8(out)));
 }
 
 }  // namespace
