@@ -38,6 +38,10 @@ bool SwitchedOff(const tuser& u);
 // STARTTLS, so a password never goes out in plain text by mistake.
 ms::TmsSecurity SecurityOf(int32_t level);
 
+// The secure-mail values of configuration u on an SMTP client: TLS or STARTTLS, the
+// trusted certificate and SMTP AUTH. Without them the session is the classic one.
+void ConfigureSmtp(ms::TmsSMTPClient& smtp, const tuser& u);
+
 // "12k/40k": received and max octets in whole KiB (the download progress label).
 std::string TransferProgressText(int64_t received, int64_t max);
 
