@@ -10,13 +10,13 @@
 #include "base/text.h"
 #include "base/utf8.h"
 #include "core/mailhint.h"
-#include "core/servermatch.h"
 #include "mail/msmsgcls.h"
 #include "platform/errorlog.h"
 #include "platform/sound.h"
 #include "viewer/CyrCoder.h"
 #include "viewer/blacklist.h"
 #include "viewer/msgstore.h"
+#include "viewer/servermatch.h"
 
 namespace vigilo {
 namespace {

@@ -14,11 +14,11 @@
 
 #include "config/myuser.h"
 #include "core/checkview.h"
-#include "core/servermatch.h"
 #include "dialup/msRasCmp.h"
 #include "mail/msmsg.h"
 #include "mail/mspop.h"
 #include "mail/mssmtp.h"
+#include "viewer/servermatch.h"
 
 namespace vigilo {
 
@@ -37,6 +37,10 @@ bool SwitchedOff(const tuser& u);
 // The client setting for a stored security level (0, 1, 2); an unknown level is
 // STARTTLS, so a password never goes out in plain text by mistake.
 ms::TmsSecurity SecurityOf(int32_t level);
+
+// The secure-mail values of configuration u on an SMTP client: TLS or STARTTLS, the
+// trusted certificate and SMTP AUTH. Without them the session is the classic one.
+void ConfigureSmtp(ms::TmsSMTPClient& smtp, const tuser& u);
 
 // "12k/40k": received and max octets in whole KiB (the download progress label).
 std::string TransferProgressText(int64_t received, int64_t max);

@@ -57,6 +57,23 @@ class QueueLock {
 
 }  // namespace
 
+void ConfigureSmtp(ms::TmsSMTPClient& smtp, const tuser& u) {
+  smtp.Security = SecurityOf(u.SMTPSecurity);
+  smtp.Tls = ms::TmsTlsOptions{};
+  smtp.Tls.TrustCert = u.TrustCert;
+  smtp.AuthUser.clear();
+  smtp.AuthPassword.clear();
+  smtp.AuthMechanism.clear();
+  if (u.SMTPAuth == 1) {
+    smtp.AuthUser = u.UserName;
+    smtp.AuthPassword = u.UserPwd;
+  } else if (u.SMTPAuth == 2) {
+    smtp.AuthUser = Trim(u.SMTPUser);
+    smtp.AuthPassword = u.SMTPPwd;
+  }
+  smtp.AllowPlainAuth = u.SMTPPlainAuth;
+}
+
 bool IsQueuedMessageName(const std::string& name) {
   // Names starting with a dot are files being written; the suffixes are the states
   // a file takes once the queue has claimed it.
@@ -99,20 +116,7 @@ void TCheckCycle::SendQueue(int32_t conf) {
   const int32_t port = u.SMTPPort;
   // Without the secure-mail settings the session is the classic one (HELO, plain).
   const bool secure = u.SMTPSecurity != 0 || u.SMTPAuth != 0;
-  smtp_.Security = SecurityOf(u.SMTPSecurity);
-  smtp_.Tls = ms::TmsTlsOptions{};
-  smtp_.Tls.TrustCert = u.TrustCert;
-  smtp_.AuthUser.clear();
-  smtp_.AuthPassword.clear();
-  smtp_.AuthMechanism.clear();
-  if (u.SMTPAuth == 1) {
-    smtp_.AuthUser = u.UserName;
-    smtp_.AuthPassword = u.UserPwd;
-  } else if (u.SMTPAuth == 2) {
-    smtp_.AuthUser = Trim(u.SMTPUser);
-    smtp_.AuthPassword = u.SMTPPwd;
-  }
-  smtp_.AllowPlainAuth = u.SMTPPlainAuth;
+  ConfigureSmtp(smtp_, u);
   try {
     smtp_.SetHost(host);
     smtp_.Port = static_cast<uint16_t>(port);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "core/servermatch.h"
+#include "viewer/servermatch.h"
 
 namespace vigilo {
 

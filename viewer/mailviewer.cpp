@@ -11,6 +11,7 @@
 #include "viewer/blacklist.h"
 #include "viewer/mailstore.h"
 #include "viewer/msgstore.h"
+#include "viewer/servermatch.h"
 
 namespace vigilo {
 namespace {
@@ -173,27 +174,6 @@ void TMailViewer::Download(std::function<void(bool)> done) {
   });
 }
 
-std::string TMailViewer::KeyOfFetched() const {
-  // The key a check stores for the message (TOP reply on hand): a message without a
-  // usable Message-ID is known by its header block, first body line and size.
-  const ms::TmsMessage& m = *pop_.MailMessage;
-  const std::string id = m.Headers.GetFieldValue("Message-ID");
-  const std::string body = m.Body.empty() ? std::string() : m.Body.front();
-  const int64_t size = Trim(ExtractBracketed(id)).empty() ? pop_.GetMessageSize() : -1;
-  return Trim(ShortStr(ms::ReplaceControls(MessageKey(id, m.Headers, body, size), ' ')));
-}
-
-int TMailViewer::LocateMessage(const std::string& key, int skip) {
-  const int count = pop_.MessageCount();
-  for (int i = 0; i < count; ++i) {
-    if (i == skip) continue;
-    pop_.SetCurrentMessage(i);
-    pop_.RetrieveHeaders();
-    if (KeyOfFetched() == key) return i;
-  }
-  return -1;
-}
-
 bool TMailViewer::DoDownload(const std::string& key) {
   // The list may have been refilled by a check while the download waited.
   int record = -1;
@@ -205,8 +185,9 @@ bool TMailViewer::DoDownload(const std::string& key) {
   }
   if (record < 0) return false;
   const tuser& u = Conf();
-  const int index = u.Heads[static_cast<std::size_t>(record)].Index;
-  const std::string file = HeadFilePath(u, u.Heads[static_cast<std::size_t>(record)]);
+  const tmailhead head = u.Heads[static_cast<std::size_t>(record)];
+  const int index = head.Index;
+  const std::string file = HeadFilePath(u, head);
   if (const std::string e = EnsureInDir(s_.ProgramFolder(), u); !e.empty()) {
     services_.WriteErrorLog(e, conf_);
     return false;
@@ -241,19 +222,21 @@ bool TMailViewer::DoDownload(const std::string& key) {
   std::string bytes;
   bool found = false;
   try {
-    // The number the message had at the check, unless the mailbox changed since.
-    if (index >= 0 && index < pop_.MessageCount()) {
-      fetch(index);
-      found = KeyOfFetched() == key;
+    // The number the message had at the check, unless the mailbox changed since:
+    // then the message is looked for by its unique id or its exact key, as a
+    // deletion mark is, and nothing is fetched when it is gone or ambiguous.
+    int at = -1;
+    if (index >= 0 && index < pop_.MessageCount() && ReadRecordKey(pop_, index) == key) {
+      at = index;
+    } else {
+      const ServerMatch m = vigilo::LocateMessage(pop_, head, u.Heads);
+      if (m.Kind == MatchKind::Found) at = m.Index;
     }
-    if (!found) {
-      const int at = LocateMessage(key, index);
-      if (at >= 0) {
-        fetch(at);
-        found = KeyOfFetched() == key;
-      }
+    if (at >= 0) {
+      fetch(at);
+      bytes = pop_.MailMessage->SaveToString();
+      found = true;
     }
-    if (found) bytes = pop_.MailMessage->SaveToString();
     pop_.Quit();
   } catch (...) {
     pop_.Disconnect();

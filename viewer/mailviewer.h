@@ -207,8 +207,6 @@ class TMailViewer {
   void DeleteNow(std::vector<tmailhead> chosen);
   void ResetAfterDeletion();
   // Finds the message whose key is `key` in the open session; its index or -1.
-  int LocateMessage(const std::string& key, int index);
-  std::string KeyOfFetched() const;
   TCodePage BodyPage(const tmailhead& h, const std::string& body) const;
   void ShowAttachments(const tmailhead& h, TCodePage cp);
   tmailhead* CurrentHead();

@@ -9,6 +9,7 @@
 
 #include "config/dmuser.h"
 #include "core/app/wire_about.h"
+#include "core/app/wire_compose.h"
 #include "core/app/wire_dialup.h"
 #include "core/app/wire_lan.h"
 #include "core/app/wire_settings.h"
@@ -20,6 +21,7 @@
 #include "mail/mspump.h"
 #include "platform/process.h"
 #include "platform/sound.h"
+#include "viewer/ui/form2.h"
 
 namespace vigilo {
 
@@ -73,6 +75,7 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     WireAbout(*form1, tdm);
     auto viewer = WireViewer(tdm, env.folders);
     const auto settings_windows = WireSettings(tdm, env.folders, first_start);
+    ComposeWindows compose = WireCompose(tdm, &viewer->Form().Viewer());
     tdm.TrayIcon1->Show();
     auto form7 = WireLan(tdm, env.folders, sound.get());
     code = QApplication::exec();

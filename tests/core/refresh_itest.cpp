@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "core/refresh.h"
-#include "core/servermatch.h"
 #include "mail/mspop.h"
 #include "tests/core/check_fixture.h"
 #include "tests/support/dovecot.h"
 #include "tests/support/scripted_server.h"
 #include "viewer/mailstore.h"
 #include "viewer/mailviewer.h"
+#include "viewer/servermatch.h"
 
 namespace vigilo {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/servermatch.h"
+#include "viewer/servermatch.h"
 
 #include <algorithm>
 

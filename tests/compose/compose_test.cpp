@@ -1,0 +1,160 @@
+// Composing without widgets: recipient splitting, the body, the checks before a send,
+// the queue file and the address book's rules.
+
+#include "compose/compose.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "compose/addrbook.h"
+#include "tests/support/tempdir.h"
+
+namespace vigilo {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Compose, RecipientSplitting) {
+  struct Case {
+    std::string text, name, address;
+  };
+  for (const Case& c : std::vector<Case>{
+           {" Иван Петров <ivan@example.test> ", "Иван Петров", "ivan@example.test"},
+           {"bob@example.test", "", "bob@example.test"},
+           {"  bob@example.test  ", "", "bob@example.test"},
+           {"<x@y>", "", "x@y"},
+           {"Name <unclosed", "Name", ""},
+           {"", "", ""},
+       }) {
+    EXPECT_EQ(ExtractDisplayName(c.text), c.name) << c.text;
+    EXPECT_EQ(ExtractBracketed(c.text), c.address) << c.text;
+  }
+}
+
+TEST(Compose, BodyKeepsIndentationAndInnerBlankLines) {
+  EXPECT_EQ(BodyLines("\n  indented\r\n\n\tnext  \n\n  \n"),
+            (std::vector<std::string>{"", "  indented", "", "\tnext"}));
+  EXPECT_TRUE(BodyLines(" \n\n").empty());
+}
+
+TEST(Compose, ChecksBeforeSendingInOrder) {
+  ComposeInput in{" ", "", " ", "", "", {}};
+  bool ask = false;
+  EXPECT_EQ(CheckComposeInput(in, ask), kNoSender);
+  in.From = "me@example.test";
+  EXPECT_EQ(CheckComposeInput(in, ask), kNoRecipient);
+  in.To = "you@example.test";
+  in.Text = " \n ";
+  EXPECT_EQ(CheckComposeInput(in, ask), kEmptyMessage);
+  in.Attachments = {"/some/file"};  // an attachment alone is a message
+  EXPECT_EQ(CheckComposeInput(in, ask), "");
+  EXPECT_TRUE(ask);
+  in.Subject = "s";
+  EXPECT_EQ(CheckComposeInput(in, ask), "");
+  EXPECT_FALSE(ask);
+}
+
+TEST(Compose, QueueFileIsNamedByTheMessageIdentifier) {
+  test::TempDir dir;
+  tuser u;
+  u.ConfigNM = " Работа ";
+  u.SMTPHost = " smtp.example.test ";
+  u.OutDir = dir.str() + "out/uwork";
+  const std::string att = dir.str() + "вложение.txt";
+  test::WriteFile(att, "data");
+  const ComposeInput in{"me@example.test", "Вы", "you@example.test", "Тема", "Текст", {att}};
+  const std::time_t now = 1765000000;
+  const std::string id = MakeMessageId(u.SMTPHost, now, 4000000000u);
+  EXPECT_TRUE(std::regex_match(id, std::regex("[0-9]{1,9}\\$[0-9]{14}@smtp\\.example\\.test")))
+      << id;
+  ms::TmsMessage m;
+  ASSERT_EQ(BuildComposedMessage(m, in, u, id, now), "");
+  ASSERT_EQ(WriteQueueFile(m, u.OutDir, id), "");
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(u.OutDir))
+    names.push_back(e.path().filename());
+  ASSERT_EQ(names, std::vector<std::string>{id});  // no temporary file left behind
+
+  ms::TmsMessage back;
+  back.LoadFromFile(u.OutDir + "/" + id);
+  EXPECT_EQ(back.Headers.GetFieldValue("Message-ID"), "<" + id + ">");
+  EXPECT_TRUE(std::regex_match(back.Headers.GetFieldValue("Date"),
+                               std::regex("[A-Z][a-z]{2}, [0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} "
+                                          "[0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{4}")))
+      << back.Headers.GetFieldValue("Date");
+  EXPECT_EQ(back.Sender.Name, "Работа");
+  ASSERT_EQ(back.Attachments.Count(), 1);
+
+  // An attachment that vanished after it was chosen stops the send with its name.
+  fs::remove(att);
+  const std::string why = BuildComposedMessage(m, in, u, id, now);
+  EXPECT_NE(why.find(att), std::string::npos) << why;
+}
+
+TEST(Compose, QueueWriteFailureIsReported) {
+  test::TempDir dir;
+  test::WriteFile(dir.path() / "file", "x");  // a file where the folder should be
+  ms::TmsMessage m;
+  m.Recipients.AddItem(ms::TmsMailAddress{"", "you@example.test"});
+  m.Body = {"x"};
+  EXPECT_NE(WriteQueueFile(m, dir.str() + "file/out", "1"), "");
+}
+
+TEST(AddressBook, AddEditDeleteRules) {
+  test::TempDir dir;
+  TAddressBook book(dir.str() + "adrBook.txt");
+  EXPECT_FALSE(book.Add("   "));  // an empty address is not added
+  EXPECT_TRUE(book.Add("Борис <b@x>"));
+  EXPECT_TRUE(book.Add("  alice@x  "));
+  EXPECT_TRUE(book.Add("Вера <v@x>"));
+  EXPECT_EQ(book.Entries(), (std::vector<std::string>{"alice@x", "Борис <b@x>", "Вера <v@x>"}));
+  // Another letter case selects the existing entry.
+  EXPECT_FALSE(book.Add("ВЕРА <V@X>"));
+  EXPECT_EQ(book.Selected(), 2);
+  EXPECT_EQ(book.Entries().size(), 3u);
+
+  // Without a selection "Изм" and "Удал" do nothing.
+  book.Select(-1);
+  EXPECT_EQ(book.TakeForEdit(), "");
+  book.Delete();
+  EXPECT_EQ(book.Entries().size(), 3u);
+  // Deleting the first entry selects the new first; the last selects the one before.
+  book.Select(0);
+  book.Delete();
+  EXPECT_EQ(book.Selected(), 0);
+  book.Select(1);
+  EXPECT_EQ(book.TakeForEdit(), "Вера <v@x>");
+  EXPECT_EQ(book.Selected(), 0);
+  EXPECT_EQ(book.Entries(), std::vector<std::string>{"Борис <b@x>"});
+}
+
+TEST(AddressBook, PickSavesAndAddAddressAppendsOnce) {
+  test::TempDir dir;
+  const std::string file = dir.str() + "adrBook.txt";
+  TAddressBook book(file);
+  book.Add("b@x");
+  book.Add("a@x");
+  std::string error;
+  book.Select(-1);
+  EXPECT_FALSE(book.Pick(error));  // nothing selected: nothing written
+  EXPECT_FALSE(fs::exists(file));
+  book.Select(1);
+  ASSERT_TRUE(book.Pick(error));
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(book.SelectedAddress(), "b@x");
+  EXPECT_EQ(test::ReadFile(file), "a@x\r\nb@x\r\n");
+
+  ASSERT_EQ(TAddressBook::AddAddress(file, "Жанна <z@x>"), "");
+  ASSERT_EQ(TAddressBook::AddAddress(file, "жанна <Z@x>"), "");
+  ASSERT_EQ(TAddressBook::AddAddress(file, ""), "");
+  EXPECT_EQ(test::ReadFile(file), "a@x\r\nb@x\r\nЖанна <z@x>\r\n");
+  // A fresh showing reloads the file.
+  TAddressBook again(file);
+  again.Load();
+  EXPECT_EQ(again.Entries().size(), 3u);
+}
+
+}  // namespace
+}  // namespace vigilo
