@@ -80,12 +80,16 @@ TForm3::TForm3(tusers& settings, TForm5& prompt, std::string vg_ini, QWidget* pa
   setWindowTitle("Установки");
   setModal(true);
   Build();
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget*) {
+  focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget*) {
     if (!filling_ && isVisible() &&
         std::find(confControls_.begin(), confControls_.end(), old) != confControls_.end()) {
       StoreQuietly();
     }
   });
+}
+
+TForm3::~TForm3() {
+  disconnect(focusWatch_);
 }
 
 void TForm3::Build() {

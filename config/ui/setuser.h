@@ -29,6 +29,8 @@ class TForm3 : public QDialog, private SetUserView {
  public:
   // vg_ini is the window-state file; the prompt asks for passwords.
   TForm3(tusers& settings, TForm5& prompt, std::string vg_ini, QWidget* parent = nullptr);
+  // Stops watching the focus before the controls go: their destruction moves it.
+  ~TForm3() override;
 
   // Shows the window modally on the settings; the dialog result.
   int Execute();
@@ -137,6 +139,7 @@ class TForm3 : public QDialog, private SetUserView {
   TForm5& prompt_;
   std::string vgIni_;
   bool filling_ = false;
+  QMetaObject::Connection focusWatch_;
   std::vector<QWidget*> confControls_;  // stored when they lose the focus
 };
 
