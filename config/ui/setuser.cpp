@@ -1,5 +1,7 @@
 #include "config/ui/setuser.h"
 
+#include "core/ui/qtext.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,13 +31,6 @@ const char* const TForm3::kSoundFilter =
 const char* const TForm3::kProgramFilter = "Исполняемые файлы (*)";
 
 namespace {
-
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
-std::string S(const QString& s) {
-  return s.toStdString();
-}
 
 // Caption and hint as the accessible name and description.
 template <typename W>

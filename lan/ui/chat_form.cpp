@@ -1,5 +1,7 @@
 #include "lan/ui/chat_form.h"
 
+#include "core/ui/qtext.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -24,13 +26,6 @@
 namespace vigilo {
 
 namespace {
-
-QString Q(const std::string& s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-std::string S(const QString& s) {
-  return s.toUtf8().toStdString();
-}
 
 constexpr int kDefaultRowHeight = 17;
 constexpr char kSection[] = "SendPopup";

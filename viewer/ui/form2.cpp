@@ -1,5 +1,7 @@
 #include "viewer/ui/form2.h"
 
+#include "core/ui/qtext.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -45,14 +47,6 @@
 
 namespace vigilo {
 namespace {
-
-QString Q(const std::string& s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string S(const QString& s) {
-  return s.toUtf8().toStdString();
-}
 
 // Draws the model's colours and bold type; the grid's own selection colours stay off,
 // the current row is the model's navy row.
