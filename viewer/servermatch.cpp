@@ -60,14 +60,19 @@ std::string ReadRecordKey(ms::TmsPOPClient& pop, int index) {
   return RecordKey(message, KeyNeedsSize(message) ? pop.GetMessageSize() : -1);
 }
 
+namespace {
+void ReadHeadsAndKeys(ms::TmsPOPClient& pop, int count, std::vector<ServerMessage>& server,
+                      std::vector<ServerHead>& heads, const std::function<void(int)>& progress);
+}  // namespace
+
 ServerMatch LocateMessage(ms::TmsPOPClient& pop, const tmailhead& record,
                           const std::vector<tmailhead>& records) {
   const int count = std::min(pop.MessageCount(), kMaxCheckedMessages);
   std::vector<ServerMessage> server;
   const bool ids = ReadUniqueIds(pop, count, server);
   if (!(ids && !record.UniqueID.empty())) {
-    for (int i = 0; i < count; ++i)
-      server[static_cast<std::size_t>(i)].Key = ReadRecordKey(pop, i);
+    std::vector<ServerHead> heads;
+    ReadHeadsAndKeys(pop, count, server, heads, nullptr);
   }
   return FindServerIndex(record, server, records);
 }
@@ -99,11 +104,10 @@ void FillHead(ServerHead& f, const ms::TmsMessage& message) {
   f.To = RecordText(headers.GetFieldValue("To"));
 }
 
-}  // namespace
-
-void ReadServerHeads(ms::TmsPOPClient& pop, int count, std::vector<ServerMessage>& server,
-                     std::vector<ServerHead>& heads, const std::function<void(int)>& progress) {
-  ReadUniqueIds(pop, count, server);
+// TOP n 1 (and LIST n when the key needs the size) of the first `count` messages:
+// their records' fields into heads, their keys into server (sized to count).
+void ReadHeadsAndKeys(ms::TmsPOPClient& pop, int count, std::vector<ServerMessage>& server,
+                      std::vector<ServerHead>& heads, const std::function<void(int)>& progress) {
   heads.assign(static_cast<std::size_t>(std::max(0, count)), ServerHead{});
   std::vector<ms::TmsPOPStep> steps;
   for (int j = 0; j < count; ++j)
@@ -137,6 +141,14 @@ void ReadServerHeads(ms::TmsPOPClient& pop, int count, std::vector<ServerMessage
     heads[j].Sized = true;
     server[j].Key = FinishedKey(waiting[k].second, size);
   });
+}
+
+}  // namespace
+
+void ReadServerHeads(ms::TmsPOPClient& pop, int count, std::vector<ServerMessage>& server,
+                     std::vector<ServerHead>& heads, const std::function<void(int)>& progress) {
+  ReadUniqueIds(pop, count, server);
+  ReadHeadsAndKeys(pop, count, server, heads, progress);
 }
 
 std::set<std::string> StoreServerHeads(tusers& s, int32_t conf, ms::TmsPOPClient& pop,

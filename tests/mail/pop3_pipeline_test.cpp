@@ -128,25 +128,6 @@ TEST(Pop3Pipeline, SameCommandsAndRepliesWithOrWithoutPipelining) {
                                       "2:-1|Subject: three|X-A: b|body=-", "3:-1", "4:-1"}));
 }
 
-// Runs shorter than what pays for the question never ask CAPA: a small mailbox gets
-// the conversation it always got.
-TEST(Pop3Pipeline, ShortRunsDoNotAskCapabilities) {
-  Steps script = Login("");
-  script.insert(script.end(), {Expect("LIST 1"), Send("+OK 1 10\r\n"), Expect("DELE 2"),
-                               Send("+OK\r\n"), Expect("LIST 3"), Send("+OK 3 30\r\n")});
-  ScriptedServer server(script);
-  ms::TmsPOPClient pop;
-  pop.SetHost("127.0.0.1:" + std::to_string(server.Port()));
-  pop.UserName = "ann";
-  pop.Password = "secret";
-  pop.Login();
-  std::vector<int64_t> sizes;
-  pop.RunSteps({{ms::TmsPOPStep::Size, 0}, {ms::TmsPOPStep::Delete, 1}, {ms::TmsPOPStep::Size, 2}},
-               [&](std::size_t, int64_t size) { sizes.push_back(size); });
-  EXPECT_TRUE(server.Finished()) << server.Failure();
-  EXPECT_EQ(sizes, (std::vector<int64_t>{10, -1, 30}));
-}
-
 // An error reply in the middle of a batch ends the run there with the server's text;
 // the replies after it are never taken for answers, and no QUIT is sent.
 TEST(Pop3Pipeline, ErrorMidBatchEndsTheRun) {
