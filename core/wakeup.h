@@ -47,13 +47,14 @@ class WakeupChecks {
   using Scheduler = std::function<void(int ms)>;
 
   struct Timing {
-    int SettleMs = 1000;         // a burst of events within this gives one check
-    int NetworkWaitMs = 30000;   // a wake-up waits this long for a network known down
-    int RetryMs = 250;           // how often a blocked check looks again
+    int SettleMs = 1000;        // a burst of events within this gives one check
+    int NetworkWaitMs = 30000;  // a wake-up waits this long for a network known down
+    int RetryMs = 250;          // how often a blocked check looks again
   };
 
   WakeupChecks(Tray& tray, Scheduler schedule, Timing timing);
-  WakeupChecks(Tray& tray, Scheduler schedule) : WakeupChecks(tray, std::move(schedule), Timing{}) {}
+  WakeupChecks(Tray& tray, Scheduler schedule)
+      : WakeupChecks(tray, std::move(schedule), Timing{}) {}
 
   // logind's PrepareForSleep: true before the computer sleeps, false after it woke.
   void PrepareForSleep(bool sleeping);

@@ -16,7 +16,8 @@ WakeupListener::WakeupListener(const QDBusConnection& bus, WakeupChecks::Tray& t
                                WakeupChecks::Timing timing, QObject* parent)
     : QObject(parent),
       bus_(bus),
-      checks_(tray, [this](int ms) { timer_.start(ms); }, timing) {
+      checks_(
+          tray, [this](int ms) { timer_.start(ms); }, timing) {
   timer_.setSingleShot(true);
   connect(&timer_, &QTimer::timeout, this, [this] { checks_.Due(); });
   if (!bus_.isConnected()) return;
@@ -33,8 +34,7 @@ WakeupListener::~WakeupListener() {
   if (!bus_.isConnected()) return;
   bus_.disconnect(kLogin, kLoginPath, kLoginManager, "PrepareForSleep", this,
                   SLOT(PrepareForSleep(bool)));
-  bus_.disconnect(kNetwork, kNetworkPath, kNetwork, "StateChanged", this,
-                  SLOT(StateChanged(uint)));
+  bus_.disconnect(kNetwork, kNetworkPath, kNetwork, "StateChanged", this, SLOT(StateChanged(uint)));
 }
 
 void WakeupListener::PrepareForSleep(bool sleeping) {
