@@ -141,10 +141,10 @@ unsigned EnvNumber(const char* name, unsigned fallback) {
 
 struct Tally {
   int checks = 0, immediate = 0, chosen = 0, deletions = 0;
-  int wrong = 0;    // gone without being chosen (nor named by a chosen key)
-  int missed = 0;   // chosen, present and nameable, yet kept
-  int kept = 0;     // chosen but kept: its key named several messages
-  int standIns = 0; // without unique ids: gone in place of a chosen one with the same key
+  int wrong = 0;     // gone without being chosen (nor named by a chosen key)
+  int missed = 0;    // chosen, present and nameable, yet kept
+  int kept = 0;      // chosen but kept: its key named several messages
+  int standIns = 0;  // without unique ids: gone in place of a chosen one with the same key
 };
 
 TEST(RandomDeletions, TheMessagesGoneAreExactlyThoseTheUserChose) {
@@ -280,8 +280,8 @@ TEST(RandomDeletions, TheMessagesGoneAreExactlyThoseTheUserChose) {
       }
       for (const std::string& e : expected)
         t.missed += gone.count(e) ? 0 : 1;
-      EXPECT_EQ(gone, expected) << "seed " << seed << " sequence " << sequence << " round "
-                                << round << (now ? " at once" : " by the check")
+      EXPECT_EQ(gone, expected) << "seed " << seed << " sequence " << sequence << " round " << round
+                                << (now ? " at once" : " by the check")
                                 << (withIds ? " with" : " without") << " unique ids";
       ASSERT_EQ(u.HeadCount, static_cast<int32_t>(after.size()));
       if (now) {
@@ -289,10 +289,11 @@ TEST(RandomDeletions, TheMessagesGoneAreExactlyThoseTheUserChose) {
       }
     }
   }
-  std::printf("seed %u: %u sequences, %d checks, %d immediate deletions, %d chosen, %d deleted, "
-              "%d wrong deletions, %d missed, %d kept for a shared key, %d same-key stand-ins;",
-              seed, sequences, t.checks, t.immediate, t.chosen, t.deletions, t.wrong, t.missed,
-              t.kept, t.standIns);
+  std::printf(
+      "seed %u: %u sequences, %d checks, %d immediate deletions, %d chosen, %d deleted, "
+      "%d wrong deletions, %d missed, %d kept for a shared key, %d same-key stand-ins;",
+      seed, sequences, t.checks, t.immediate, t.chosen, t.deletions, t.wrong, t.missed, t.kept,
+      t.standIns);
   for (const auto& [name, count] : changed)
     std::printf(" %s %d,", name.c_str(), count);
   std::printf(" changes by another client\n");

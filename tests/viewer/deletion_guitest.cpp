@@ -84,8 +84,8 @@ struct DeletionRig : AppFirst, test::CheckRig {
     const QModelIndex index = form.Model().index(static_cast<int>(at - grid.begin()), 1);
     const QPointF point = form.sgd->visualRect(index).center();
     QWidget* viewport = form.sgd->viewport();
-    QMouseEvent press(QEvent::MouseButtonPress, point, viewport->mapToGlobal(point),
-                      Qt::LeftButton, Qt::LeftButton, Qt::ControlModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, point, viewport->mapToGlobal(point), Qt::LeftButton,
+                      Qt::LeftButton, Qt::ControlModifier);
     QCoreApplication::sendEvent(viewport, &press);
   }
 };
