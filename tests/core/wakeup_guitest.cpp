@@ -127,8 +127,7 @@ TEST_F(WakeupBusTest, NoBusChangesNothingAndSaysNothing) {
     void RunCheck() override { ADD_FAILURE(); }
   } tray;
   const QString nowhere = "unix:path=" + QString::fromStdString(dir.path() / "nowhere");
-  EXPECT_FALSE(
-      WakeupListener(QDBusConnection::connectToBus(nowhere, "nowhere"), tray).Listening());
+  EXPECT_FALSE(WakeupListener(QDBusConnection::connectToBus(nowhere, "nowhere"), tray).Listening());
   qInstallMessageHandler(previous);
   EXPECT_TRUE(said.isEmpty()) << said.join('\n').toStdString();
 }
