@@ -58,8 +58,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vigilo developers <vigilo@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "tray mail-watch utility for POP3 mailboxes
-Vigilo lives in the desktop tray and checks several POP3 mailboxes at a fixed
+# The long description; CPack puts the summary above it.
+set(CPACK_PACKAGE_DESCRIPTION "Vigilo lives in the desktop tray and checks several POP3 mailboxes at a fixed
 interval, reading only the headers of waiting mail. From its windows mail is
 read and deleted on the server, Russian mail shown in any Cyrillic code page,
 mail sent by SMTP and pop-up messages exchanged on the local network.")

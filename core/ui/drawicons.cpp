@@ -1,7 +1,7 @@
 // The program's own pictures, drawn on a 16 x 16 grid and rendered at 16 and 32 pixels.
 
-#include <QPainter>
 #include <QImage>
+#include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <cmath>

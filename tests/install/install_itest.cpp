@@ -27,7 +27,8 @@ struct Output {
 
 std::string Quote(const std::string& s) {
   std::string q = "'";
-  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (const char c : s)
+    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
 }
 
@@ -36,7 +37,8 @@ Output Shell(const std::string& command) {
   FILE* p = popen((command + " 2>&1").c_str(), "r");
   if (!p) return out;
   char buf[4096];
-  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.text.append(buf, n);
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+    out.text.append(buf, n);
   const int status = pclose(p);
   out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return out;
@@ -53,7 +55,8 @@ std::pair<unsigned, unsigned> PngSize(const fs::path& file) {
     return {0, 0};
   const auto be32 = [&b](std::size_t at) {
     std::uint32_t v = 0;
-    for (std::size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+    for (std::size_t i = 0; i < 4; ++i)
+      v = v << 8 | static_cast<unsigned char>(b[at + i]);
     return v;
   };
   return {be32(16), be32(20)};
@@ -63,7 +66,8 @@ std::vector<int> IconSizes() {
   std::vector<int> sizes;
   std::istringstream in(VIGILO_ICON_SIZES_TEXT);
   std::string item;
-  while (std::getline(in, item, ',')) sizes.push_back(std::stoi(item));
+  while (std::getline(in, item, ','))
+    sizes.push_back(std::stoi(item));
   return sizes;
 }
 
@@ -73,7 +77,7 @@ TEST(Install, TreeHoldsProgramLauncherIconsManualAndCopyright) {
   TempDir dir;
   const fs::path root = dir.path() / "root";
   const Output install = Shell("DESTDIR=" + Quote(root.string()) + " " + Quote(VIGILO_CMAKE) +
-                             " --install " + Quote(VIGILO_BUILD_DIR) + " --prefix /usr");
+                               " --install " + Quote(VIGILO_BUILD_DIR) + " --prefix /usr");
   ASSERT_EQ(install.status, 0) << install.text;
   const fs::path usr = root / "usr";
 
@@ -81,8 +85,8 @@ TEST(Install, TreeHoldsProgramLauncherIconsManualAndCopyright) {
 
   const fs::path desktop = usr / "share/applications/vigilo.desktop";
   const std::string entry = ReadFile(desktop);
-  for (const char* line : {"\nExec=vigilo\n", "\nIcon=vigilo\n", "\nName=Vigilo\n", "\nName[ru]=",
-                           "\nCategories=Network;Email;\n"}) {
+  for (const char* line : {"\nExec=vigilo\n", "\nIcon=vigilo\n", "\nName=Vigilo\n",
+                           "\nName[ru]=", "\nCategories=Network;Email;\n"}) {
     EXPECT_NE(entry.find(line), std::string::npos) << line;
   }
   if (Have("desktop-file-validate")) {
@@ -119,8 +123,8 @@ TEST(Install, DebianPackageDeclaresItsLibrariesAndItsProgramStarts) {
   if (!Have("dpkg-deb") || !Have("dpkg-shlibdeps")) GTEST_SKIP() << "needs dpkg-dev";
   TempDir dir;
   const Output pack = Shell(Quote(VIGILO_CPACK) + " -G DEB --config " +
-                          Quote(std::string(VIGILO_BUILD_DIR) + "/CPackConfig.cmake") + " -B " +
-                          Quote(dir.str() + "out"));
+                            Quote(std::string(VIGILO_BUILD_DIR) + "/CPackConfig.cmake") + " -B " +
+                            Quote(dir.str() + "out"));
   ASSERT_EQ(pack.status, 0) << pack.text;
   fs::path deb;
   for (const auto& e : fs::directory_iterator(dir.path() / "out")) {

@@ -16,7 +16,8 @@ using test::TempDir;
 
 int CountOf(const std::string& text, const std::string& part) {
   int n = 0;
-  for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
+  for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
+    ++n;
   return n;
 }
 
