@@ -53,7 +53,12 @@ std::string DecodeBase64Text(const std::string& text) {
   return out;
 }
 
-void DecodeBase64Append(const std::string& text, std::string& out) {
+namespace {
+
+// Decodes base64 text into Out. With LinesApart every line (ended by CR or LF)
+// is a text of its own: a group left open at its end gives its whole bytes
+// there, as at the end of the text.
+void DecodeBase64Into(std::string_view text, std::string& out, bool linesApart) {
   // The output is sized once for the longest result and cut to what was written.
   const std::size_t base = out.size();
   out.resize(base + text.size() / 4 * 3 + 3);
@@ -67,6 +72,17 @@ void DecodeBase64Append(const std::string& text, std::string& out) {
   auto fail = [&] {
     out.resize(static_cast<std::size_t>(dst - out.data()));
     throw EmsError("Invalid Character");
+  };
+  // An unpadded last group still gives its whole bytes.
+  auto finish = [&] {
+    if (have == 2) {
+      *dst++ = static_cast<char>((group >> 4) & 0xFF);
+    } else if (have == 3) {
+      *dst++ = static_cast<char>((group >> 10) & 0xFF);
+      *dst++ = static_cast<char>((group >> 2) & 0xFF);
+    }
+    group = 0;
+    have = pad = 0;
   };
   while (p < end) {
     if (have == 0) {
@@ -85,8 +101,12 @@ void DecodeBase64Append(const std::string& text, std::string& out) {
       }
       if (p >= end) break;
     }
-    int v = kBase64Table[*p++];
-    if (v == -3) continue;
+    const unsigned char ch = *p++;
+    int v = kBase64Table[ch];
+    if (v == -3) {
+      if (linesApart && (ch == '\r' || ch == '\n')) finish();
+      continue;
+    }
     if (v == -1) fail();
     if (v == -2) {
       // Padding may only end a group, after at least two characters.
@@ -105,14 +125,18 @@ void DecodeBase64Append(const std::string& text, std::string& out) {
       have = pad = 0;
     }
   }
-  // An unpadded last group still gives its whole bytes.
-  if (have == 2) {
-    *dst++ = static_cast<char>((group >> 4) & 0xFF);
-  } else if (have == 3) {
-    *dst++ = static_cast<char>((group >> 10) & 0xFF);
-    *dst++ = static_cast<char>((group >> 2) & 0xFF);
-  }
+  finish();
   out.resize(base + static_cast<std::size_t>(dst - begin));
+}
+
+}  // namespace
+
+void DecodeBase64Append(const std::string& text, std::string& out) {
+  DecodeBase64Into(text, out, false);
+}
+
+void DecodeBase64LinesAppend(std::string_view text, std::string& out) {
+  DecodeBase64Into(text, out, true);
 }
 
 std::string EncodeBase64Text(const std::string& bytes) {

@@ -22,6 +22,9 @@ std::string DecodeHeaderWords(const std::string& text, TmsHeaderCharSets& charse
 std::string DecodeBase64Text(const std::string& text);
 // The same, appending the bytes to Out.
 void DecodeBase64Append(const std::string& text, std::string& out);
+// Base64 lines (ended by CR LF, a lone CR or a lone LF), each decoded on its
+// own as DecodeBase64Append decodes it, appended to Out.
+void DecodeBase64LinesAppend(std::string_view text, std::string& out);
 // Quoted-printable text lines to bytes. A line ending in "=" is a soft break;
 // every other line ends with CR LF (unless it ends with the byte 26), except
 // that the last line gets none when FinalLineBreak is false.

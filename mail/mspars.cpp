@@ -12,14 +12,14 @@ namespace ms {
 
 namespace {
 
-std::string RightTrimBlanks(const std::string& s) {
+std::string_view RightTrimBlanks(std::string_view s) {
   std::size_t e = s.size();
   while (e > 0 && (s[e - 1] == ' ' || s[e - 1] == '\t'))
     --e;
   return s.substr(0, e);
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
+bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
@@ -47,19 +47,24 @@ void AppendEncodedLine(const std::string& line, bool uue, std::string& data) {
   }
 }
 
-// Lines of a body part to bytes. The line end before a delimiter belongs to
-// the delimiter, so the last line gets none.
-std::string JoinPartLines(const TmsStrings& lines) {
-  std::string r;
-  std::size_t total = 0;
-  for (const auto& l : lines)
-    total += l.size() + 2;
-  r.reserve(total);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) r += "\r\n";
-    r += lines[i];
+// Appends the lines of Text (ended by CR LF, a lone CR or a lone LF) to Out,
+// each followed by CR LF; the last one only when FinalLineBreak is set (the
+// line end before a delimiter belongs to the delimiter). A line end at the
+// very end of the text adds no empty line.
+void AppendLines(std::string_view text, std::string& out, bool finalLineBreak) {
+  out.reserve(out.size() + text.size() + 2);
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    std::size_t e = i;
+    while (e < n && text[e] != '\r' && text[e] != '\n')
+      ++e;
+    out.append(text, i, e - i);
+    i = e;
+    if (i < n && text[i] == '\r') ++i;
+    if (i < n && text[i] == '\n' && (i == e || i == e + 1)) ++i;
+    if (i < n || finalLineBreak) out += "\r\n";
   }
-  return r;
 }
 
 // Names an attachment without applying the type rule of SetFileName.
@@ -102,6 +107,10 @@ TmsCustomDecoder::~TmsCustomDecoder() = default;
 
 void TmsCustomDecoder::ApplyHeaders() {
   target_.ParseHeaders(main_headers_);
+}
+
+std::string_view TmsCustomDecoder::RestOf(std::size_t start) const {
+  return std::string_view(source_.Data()).substr(std::min(start, source_.Data().size()));
 }
 
 void TmsCustomDecoder::ReadHeaders(TmsHeaders& headers) {
@@ -195,8 +204,7 @@ void TmsCustomDecoder::DecodeTextBody() {
     }
     if (qp) {
       std::string bytes;
-      QuotedPrintableDecodeText(
-          std::string_view(source_.Data()).substr(std::min(start, source_.Data().size())), bytes);
+      QuotedPrintableDecodeText(RestOf(start), bytes);
       for (auto& l : SplitLines(bytes))
         target_.Body.push_back(std::move(l));
     } else {
@@ -205,11 +213,8 @@ void TmsCustomDecoder::DecodeTextBody() {
     }
   } else {
     std::string bytes;
-    std::size_t count = 0;
-    while (source_.ReadLine(line)) {
-      if (!line.empty()) DecodeBase64Append(line, bytes);
-      if (++count % 4096 == 0) PumpMessages();
-    }
+    DecodeBase64LinesAppend(RestOf(source_.Position()), bytes);
+    source_.Seek(source_.Data().size());
     for (auto& l : SplitLines(bytes))
       target_.Body.push_back(std::move(l));
   }
@@ -272,34 +277,40 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
     if (name.empty()) name = "att." + std::to_string(target_.Attachments.Count());
     SetNameKeepingType(item, name);
   }
-  std::string line;
   if (item.EncodingKind == ekBase64) {
+    // The data ends at a line of a single dot, or at the end.
+    const std::size_t start = source_.Position();
+    std::size_t end = source_.Data().size();
+    std::string_view line;
     std::size_t count = 0;
-    while (source_.ReadLine(line) && line != ".") {
-      AppendEncodedLine(line, uue, item.Data);
+    for (;;) {
+      const std::size_t before = source_.Position();
+      if (!source_.NextLine(line)) break;
+      if (line == ".") {
+        end = before;
+        break;
+      }
+      if (uue) AppendEncodedLine(std::string(line), true, item.Data);
       if (++count % 4096 == 0) PumpMessages();
     }
+    if (!uue) DecodeBase64LinesAppend(RestOf(start).substr(0, end - start), item.Data);
   } else if (item.EncodingKind == ekSevenBit) {
-    while (source_.ReadLine(line)) {
-      item.Data += line;
-      item.Data += "\r\n";
-    }
+    AppendLines(RestOf(source_.Position()), item.Data, true);
+    source_.Seek(source_.Data().size());
   } else {
-    QuotedPrintableDecodeText(std::string_view(source_.Data())
-                                  .substr(std::min(source_.Position(), source_.Data().size())),
-                              item.Data);
+    QuotedPrintableDecodeText(RestOf(source_.Position()), item.Data);
     source_.Seek(source_.Data().size());
   }
   target_.Attachments.AddItem(std::move(item));
 }
 
-TmsCustomDecoder::Stop TmsCustomDecoder::MatchDelimiter(const std::string& line) const {
+TmsCustomDecoder::Stop TmsCustomDecoder::MatchDelimiter(std::string_view line) const {
   if (line.size() < 2 || line[0] != '-' || line[1] != '-') return Stop{};
   // The innermost multipart first: an inner boundary may begin with an outer one.
   for (std::size_t k = boundaries_.size(); k-- > 0;) {
     const std::string& d = boundaries_[k];
     if (!StartsWith(line, d)) continue;
-    const std::string rest = RightTrimBlanks(line.substr(d.size()));
+    const std::string_view rest = RightTrimBlanks(line.substr(d.size()));
     if (rest.empty()) return Stop{static_cast<int>(k), false};
     if (StartsWith(rest, "--")) return Stop{static_cast<int>(k), true};
   }
@@ -454,46 +465,44 @@ int TmsCustomDecoder::AddLeaf(bool inAlternative, bool directlyInAlternative, bo
   return leaves_.back().may_be_body ? static_cast<int>(leaves_.size()) - 1 : -1;
 }
 
-void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
-  TmsAttItem& item = leaf.item;
-  std::string line;
+std::size_t TmsCustomDecoder::ScanPart(Stop& stop) {
+  std::string_view line;
   std::size_t count = 0;
   stop = Stop{};
+  for (;;) {
+    const std::size_t before = source_.Position();
+    if (!source_.NextLine(line)) return source_.Data().size();
+    if ((stop = MatchDelimiter(line)).level >= 0) return before;
+    if (++count % 4096 == 0) PumpMessages();
+  }
+}
+
+void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
+  TmsAttItem& item = leaf.item;
+  stop = Stop{};
   try {
-    if (item.EncodingKind == ekBase64) {
+    if (uue) {
+      std::string line;
+      std::size_t count = 0;
       while (source_.ReadLine(line)) {
         if ((stop = MatchDelimiter(line)).level >= 0) break;
-        AppendEncodedLine(line, uue, item.Data);
+        AppendEncodedLine(line, true, item.Data);
         if (++count % 4096 == 0) PumpMessages();
       }
       return;
     }
-    if (item.EncodingKind == ekQuotedPrintable) {
-      // Decoded straight from the source once the part's end is known.
-      const std::size_t start = source_.Position();
-      std::size_t end = source_.Data().size();
-      for (;;) {
-        const std::size_t before = source_.Position();
-        if (!source_.ReadLine(line)) break;
-        if ((stop = MatchDelimiter(line)).level >= 0) {
-          end = before;
-          break;
-        }
-        if (++count % 4096 == 0) PumpMessages();
-      }
-      const std::string_view text(source_.Data().data() + start, end - start);
+    // The part is decoded straight from the source once its end is known.
+    const std::size_t start = source_.Position();
+    const std::size_t end = ScanPart(stop);
+    const std::string_view text(source_.Data().data() + start, end - start);
+    if (item.EncodingKind == ekBase64) {
+      DecodeBase64LinesAppend(text, item.Data);
+    } else if (item.EncodingKind == ekQuotedPrintable) {
       // The line end before a delimiter belongs to the delimiter.
       QuotedPrintableDecodeText(text, item.Data, stop.level < 0);
-      return;
+    } else {
+      AppendLines(text, item.Data, stop.level < 0);
     }
-    TmsStrings lines;
-    while (source_.ReadLine(line)) {
-      if ((stop = MatchDelimiter(line)).level >= 0) break;
-      lines.push_back(line);
-      if (++count % 4096 == 0) PumpMessages();
-    }
-    // The line end before a delimiter belongs to the delimiter.
-    item.Data = stop.level >= 0 ? JoinPartLines(lines) : JoinLines(lines);
   } catch (const EMessageParserError&) {
     throw;
   } catch (const std::exception&) {
