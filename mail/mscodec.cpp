@@ -149,15 +149,24 @@ namespace {
 
 // Base64 of n bytes into dst, which has room for (n + 2) / 3 * 4 characters;
 // returns the end of what was written.
+// The two characters of every 12 bits.
+constexpr std::array<char, 8192> MakeBase64Pairs() {
+  std::array<char, 8192> t{};
+  for (std::size_t i = 0; i < 4096; ++i) {
+    t[2 * i] = kBase64Chars[i >> 6];
+    t[2 * i + 1] = kBase64Chars[i & 63];
+  }
+  return t;
+}
+constexpr auto kBase64Pairs = MakeBase64Pairs();
+
 char* EncodeBase64Raw(const unsigned char* src, std::size_t n, char* dst) {
   std::size_t i = 0;
   for (; i + 3 <= n; i += 3) {
     const unsigned v = (static_cast<unsigned>(src[i]) << 16) |
                        (static_cast<unsigned>(src[i + 1]) << 8) | src[i + 2];
-    dst[0] = kBase64Chars[(v >> 18) & 63];
-    dst[1] = kBase64Chars[(v >> 12) & 63];
-    dst[2] = kBase64Chars[(v >> 6) & 63];
-    dst[3] = kBase64Chars[v & 63];
+    std::memcpy(dst, &kBase64Pairs[(v >> 12) * 2], 2);
+    std::memcpy(dst + 2, &kBase64Pairs[(v & 0xFFF) * 2], 2);
     dst += 4;
   }
   if (n - i == 1) {
@@ -309,33 +318,33 @@ void QuotedPrintableDecodeText(std::string_view text, std::string& out, bool fin
 
 namespace {
 
-bool NeedsQuoting(unsigned char c) {
-  return c < 32 || c == '=' || c >= 127;
+// Bytes written as "=XX": controls, "=" and bytes from 127 up.
+constexpr std::array<bool, 256> MakeQuotingTable() {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[static_cast<std::size_t>(c)] = c < 32 || c == '=' || c >= 127;
+  return t;
 }
+constexpr auto kNeedsQuoting = MakeQuotingTable();
 
-void AppendQuoted(std::string& line, unsigned char c) {
-  line += '=';
-  line += kHex[c >> 4];
-  line += kHex[c & 15];
-}
-
-// Cuts one paragraph (without its line end) into quoted-printable lines. When
-// SoftEnd is set the paragraph did not end with a line break and its last line
-// gets a soft break as well.
-void EncodeParagraph(std::string_view p, bool softEnd, TmsStrings& lines) {
+// Cuts one paragraph (without its line end) into quoted-printable lines, each
+// appended to Out with CR LF. When SoftEnd is set the paragraph did not end
+// with a line break and its last line gets a soft break as well.
+void EncodeParagraph(std::string_view p, bool softEnd, std::string& out) {
   constexpr std::size_t kMaxRaw = 65;      // characters of text per line
   constexpr std::size_t kMaxEncoded = 73;  // encoded characters before "=" (or "=20")
   std::size_t s = 0, n = p.size();
   if (n == 0) {
-    lines.push_back(softEnd ? "=" : "");
+    out += softEnd ? "=\r\n" : "\r\n";
     return;
   }
+  char line[kMaxRaw * 3 + 8];
   while (s < n) {
     std::size_t e = s, enc = 0;
     bool lf_break = false;
     while (e < n && e - s < kMaxRaw) {
-      unsigned char c = static_cast<unsigned char>(p[e]);
-      std::size_t w = NeedsQuoting(c) ? 3 : 1;
+      const auto c = static_cast<unsigned char>(p[e]);
+      const std::size_t w = kNeedsQuoting[c] ? 3 : 1;
       if (enc + w > kMaxEncoded) break;
       enc += w;
       ++e;
@@ -344,7 +353,7 @@ void EncodeParagraph(std::string_view p, bool softEnd, TmsStrings& lines) {
         break;
       }
     }
-    bool last_piece = e >= n;
+    const bool last_piece = e >= n;
     if (!last_piece && !lf_break) {
       // End before the last blank within the limit; the blank begins the next piece.
       std::size_t b = e;
@@ -352,37 +361,53 @@ void EncodeParagraph(std::string_view p, bool softEnd, TmsStrings& lines) {
         --b;
       if (b > s) e = b;
     }
-    std::string line;
-    line.reserve(enc + 4);
+    char* d = line;
     for (std::size_t i = s; i < e; ++i) {
-      unsigned char c = static_cast<unsigned char>(p[i]);
-      bool trailing_blank = last_piece && !softEnd && i + 1 == e && (c == ' ');
-      if (NeedsQuoting(c) || trailing_blank)
-        AppendQuoted(line, c);
-      else
-        line += static_cast<char>(c);
+      const auto c = static_cast<unsigned char>(p[i]);
+      const bool trailing_blank = last_piece && !softEnd && i + 1 == e && c == ' ';
+      if (kNeedsQuoting[c] || trailing_blank) {
+        d[0] = '=';
+        d[1] = kHex[c >> 4];
+        d[2] = kHex[c & 15];
+        d += 3;
+      } else {
+        *d++ = static_cast<char>(c);
+      }
     }
-    if (!last_piece || softEnd) line += '=';
-    lines.push_back(std::move(line));
+    if (!last_piece || softEnd) *d++ = '=';
+    *d++ = '\r';
+    *d++ = '\n';
+    out.append(line, static_cast<std::size_t>(d - line));
     s = e;
   }
 }
 
 }  // namespace
 
-void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines) {
+void QuotedPrintableEncodeBlock(std::string_view bytes, std::string& out) {
   // Only CR LF ends a paragraph; a lone CR or LF is written as =0D or =0A so
   // that decoding gives back exactly the same bytes.
   std::size_t s = 0, n = bytes.size(), count = 0;
   while (s < n) {
     std::size_t e = bytes.find("\r\n", s);
-    if (e == std::string::npos) {
-      EncodeParagraph(std::string_view(bytes).substr(s), true, lines);
+    if (e == std::string_view::npos) {
+      EncodeParagraph(bytes.substr(s), true, out);
       break;
     }
-    EncodeParagraph(std::string_view(bytes).substr(s, e - s), false, lines);
+    EncodeParagraph(bytes.substr(s, e - s), false, out);
     s = e + 2;
     if (++count % 4096 == 0) PumpMessages();
+  }
+}
+
+void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines) {
+  std::string block;
+  QuotedPrintableEncodeBlock(bytes, block);
+  // Encoded lines hold no CR or LF of their own: every CR LF ends one.
+  for (std::size_t s = 0; s < block.size();) {
+    const std::size_t e = block.find("\r\n", s);
+    lines.emplace_back(block, s, e - s);
+    s = e + 2;
   }
 }
 

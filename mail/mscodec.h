@@ -48,6 +48,9 @@ void EncodeBase64Lines(const std::string& bytes, TmsStrings& lines);
 // at most 65 characters with soft breaks. When the bytes do not end with a line
 // end the last line gets a soft break too, so that decoding gives them back exactly.
 void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines);
+// The same lines appended to Out, each followed by CR LF. Bytes cut right after
+// a CR LF encode piece by piece to the same lines as in one piece.
+void QuotedPrintableEncodeBlock(std::string_view bytes, std::string& out);
 // ISO-2022-JP text (beginning with ESC) as one "B" encoded word; other text unchanged.
 std::string EncodeHeaderWord(const std::string& text);
 // Text with bytes above 127 (or any text when Always is set) as a run of "B"

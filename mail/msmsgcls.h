@@ -193,5 +193,8 @@ std::string ExtractFileName(const std::string& path);
 TmsStrings SplitLines(const std::string& text);
 // Joins lines, each followed by CR LF.
 std::string JoinLines(const TmsStrings& lines);
+// Appends the lines of Text (split as SplitLines splits them) to Out, each
+// followed by CR LF; the last one only when FinalLineBreak is set.
+void AppendCrLfLines(std::string_view text, std::string& out, bool finalLineBreak = true);
 
 }  // namespace ms

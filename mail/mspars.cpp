@@ -47,24 +47,44 @@ void AppendEncodedLine(const std::string& line, bool uue, std::string& data) {
   }
 }
 
-// Appends the lines of Text (ended by CR LF, a lone CR or a lone LF) to Out,
-// each followed by CR LF; the last one only when FinalLineBreak is set (the
-// line end before a delimiter belongs to the delimiter). A line end at the
-// very end of the text adds no empty line.
-void AppendLines(std::string_view text, std::string& out, bool finalLineBreak) {
-  out.reserve(out.size() + text.size() + 2);
-  std::size_t i = 0;
-  const std::size_t n = text.size();
+// Moves the whole lines at the front of Bytes to Lines, split as SplitLines
+// splits them; what may still go on (the last line, a CR that an LF may
+// follow) stays.
+void TakeWholeLines(std::string& bytes, TmsStrings& lines) {
+  const std::size_t n = bytes.size();
+  std::size_t i = 0, taken = 0;
   while (i < n) {
     std::size_t e = i;
-    while (e < n && text[e] != '\r' && text[e] != '\n')
+    while (e < n && bytes[e] != '\r' && bytes[e] != '\n')
       ++e;
-    out.append(text, i, e - i);
-    i = e;
-    if (i < n && text[i] == '\r') ++i;
-    if (i < n && text[i] == '\n' && (i == e || i == e + 1)) ++i;
-    if (i < n || finalLineBreak) out += "\r\n";
+    if (e >= n || (bytes[e] == '\r' && e + 1 >= n)) break;
+    lines.emplace_back(bytes, i, e - i);
+    i = e + 1;
+    if (bytes[e] == '\r' && bytes[i] == '\n') ++i;
+    taken = i;
   }
+  bytes.erase(0, taken);
+}
+
+// Quoted-printable text to lines of bytes, as SplitLines splits the decoded
+// text, decoded in pieces so that the decoded text is never held whole.
+void QuotedPrintableDecodeLines(std::string_view text, TmsStrings& lines) {
+  constexpr std::size_t kPiece = 256 * 1024;
+  std::string bytes;
+  while (!text.empty()) {
+    // A piece ends after an LF, so that it holds whole lines.
+    std::size_t cut = text.size();
+    if (cut > kPiece) {
+      const std::size_t lf = text.find('\n', kPiece);
+      if (lf != std::string_view::npos) cut = lf + 1;
+    }
+    QuotedPrintableDecodeText(text.substr(0, cut), bytes);
+    text.remove_prefix(cut);
+    TakeWholeLines(bytes, lines);
+    PumpMessages();
+  }
+  for (auto& l : SplitLines(bytes))
+    lines.push_back(std::move(l));
 }
 
 // Names an attachment without applying the type rule of SetFileName.
@@ -184,12 +204,14 @@ void TmsCustomDecoder::DecodeTextBody() {
     TmsStrings lines;
     bool uu = false;
     const std::size_t start = source_.Position();
-    while (source_.ReadLine(line)) {
-      if (IsUUBegin(line)) {
+    std::string_view view;
+    while (source_.NextLine(view)) {
+      if (view.size() >= 9 && (view[0] == 'b' || view[0] == 'B') &&
+          IsUUBegin(std::string(view))) {
         uu = true;
         break;
       }
-      if (!qp) lines.push_back(line);  // quoted-printable is decoded from the source
+      if (!qp) lines.emplace_back(view);  // quoted-printable is decoded from the source
     }
     if (uu) {
       // A uuencoded file inside a text body: read the message again as plain text.
@@ -203,10 +225,7 @@ void TmsCustomDecoder::DecodeTextBody() {
       return;
     }
     if (qp) {
-      std::string bytes;
-      QuotedPrintableDecodeText(RestOf(start), bytes);
-      for (auto& l : SplitLines(bytes))
-        target_.Body.push_back(std::move(l));
+      QuotedPrintableDecodeLines(RestOf(start), target_.Body);
     } else {
       for (auto& l : lines)
         target_.Body.push_back(std::move(l));
@@ -295,7 +314,7 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
     }
     if (!uue) DecodeBase64LinesAppend(RestOf(start).substr(0, end - start), item.Data);
   } else if (item.EncodingKind == ekSevenBit) {
-    AppendLines(RestOf(source_.Position()), item.Data, true);
+    AppendCrLfLines(RestOf(source_.Position()), item.Data, true);
     source_.Seek(source_.Data().size());
   } else {
     QuotedPrintableDecodeText(RestOf(source_.Position()), item.Data);
@@ -501,7 +520,7 @@ void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
       // The line end before a delimiter belongs to the delimiter.
       QuotedPrintableDecodeText(text, item.Data, stop.level < 0);
     } else {
-      AppendLines(text, item.Data, stop.level < 0);
+      AppendCrLfLines(text, item.Data, stop.level < 0);
     }
   } catch (const EMessageParserError&) {
     throw;

@@ -223,6 +223,23 @@ TmsStrings SplitLines(const std::string& text) {
   return lines;
 }
 
+void AppendCrLfLines(std::string_view text, std::string& out, bool finalLineBreak) {
+  out.reserve(out.size() + text.size() + 2);
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    std::size_t e = i;
+    while (e < n && text[e] != '\r' && text[e] != '\n')
+      ++e;
+    out.append(text, i, e - i);
+    // CR LF counts as one line end; a lone CR or LF ends the line too.
+    i = e;
+    if (i < n && text[i] == '\r') ++i;
+    if (i < n && text[i] == '\n' && (i == e || i == e + 1)) ++i;
+    if (i < n || finalLineBreak) out += "\r\n";
+  }
+}
+
 std::string JoinLines(const TmsStrings& lines) {
   std::size_t total = 0;
   for (const auto& l : lines)
