@@ -294,22 +294,54 @@ void QuotedPrintableDecodeText(std::string_view text, std::string& out, bool fin
   const std::size_t base = out.size();
   out.resize(base + text.size() + ends + 2);
   char* dst = out.data() + base;
-  const char* p = text.data();
-  const char* const end = p + text.size();
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* const end = p + text.size();
   std::size_t count = 0;
+  // One pass per line: bytes are decoded as they are met, and what the line's
+  // end shows (blanks as padding, a soft break) is taken back from the output.
+  enum { kNone, kEquals, kCtrlZ, kOther };
   while (p < end) {
+    char* kept = dst;  // the output without the line's trailing blanks
+    int last = kNone;  // what the last byte that is not a blank was
+    while (p < end && *p != '\r' && *p != '\n') {
+      const unsigned char c = *p;
+      if (c == '=') {
+        int hi = -1, lo = -1;
+        if (end - p >= 3) {
+          hi = kHexTable[p[1]];
+          lo = kHexTable[p[2]];
+        }
+        if (hi >= 0 && lo >= 0) {
+          *dst++ = static_cast<char>(hi * 16 + lo);
+          p += 3;
+          last = kOther;
+        } else {
+          *dst++ = '=';
+          ++p;
+          last = kEquals;
+        }
+        kept = dst;
+        continue;
+      }
+      *dst++ = static_cast<char>(c);
+      ++p;
+      if (c != ' ' && c != '\t') {
+        kept = dst;
+        last = c == 26 ? kCtrlZ : kOther;
+      }
+    }
+    dst = kept;
+    const bool soft = last == kEquals;
+    if (soft) --dst;
     // The line ends at CR LF, a lone CR or a lone LF, as TLineStream reads it.
-    const char* nl =
-        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-    const char* stop = nl ? nl : end;
-    const char* cr =
-        static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stop - p)));
-    const char* e = cr ? cr : stop;
-    const char* next = e;
+    const unsigned char* next = p;
     if (next < end && *next == '\r') ++next;
-    if (next < end && *next == '\n' && (next == e || next == e + 1)) ++next;
-    const bool last = next >= end;
-    dst = DecodeQpLine(p, static_cast<std::size_t>(e - p), finalLineBreak || !last, dst);
+    if (next < end && *next == '\n' && (next == p || next == p + 1)) ++next;
+    const bool last_line = next >= end;
+    if (!soft && (finalLineBreak || !last_line) && last != kCtrlZ) {
+      *dst++ = '\r';
+      *dst++ = '\n';
+    }
     p = next;
     if (++count % 4096 == 0) PumpMessages();
   }
