@@ -287,12 +287,27 @@ void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool final
   out.resize(static_cast<std::size_t>(dst - out.data()));
 }
 
+namespace {
+
+// How the single-pass decoder treats each byte.
+enum : unsigned char { kQpPlain, kQpBlank, kQpEquals, kQpLineEnd, kQpCtrlZ };
+constexpr std::array<unsigned char, 256> MakeQpClassTable() {
+  std::array<unsigned char, 256> t{};
+  t[' '] = t['\t'] = kQpBlank;
+  t['='] = kQpEquals;
+  t['\r'] = t['\n'] = kQpLineEnd;
+  t[26] = kQpCtrlZ;
+  return t;
+}
+constexpr auto kQpClass = MakeQpClassTable();
+
+}  // namespace
+
 void QuotedPrintableDecodeText(std::string_view text, std::string& out, bool finalLineBreak) {
-  // Each line gains at most CR LF where its line end may have been one byte.
-  const std::size_t ends = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n') +
-                                                    std::count(text.begin(), text.end(), '\r'));
+  // Sized for text with CR LF line ends; grown when a stretch of lone CRs or
+  // LFs (each of which becomes CR LF) needs more.
   const std::size_t base = out.size();
-  out.resize(base + text.size() + ends + 2);
+  out.resize(base + text.size() + text.size() / 16 + 64);
   char* dst = out.data() + base;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
   const unsigned char* const end = p + text.size();
@@ -301,49 +316,62 @@ void QuotedPrintableDecodeText(std::string_view text, std::string& out, bool fin
   // end shows (blanks as padding, a soft break) is taken back from the output.
   enum { kNone, kEquals, kCtrlZ, kOther };
   while (p < end) {
-    char* kept = dst;  // the output without the line's trailing blanks
-    int last = kNone;  // what the last byte that is not a blank was
-    while (p < end && *p != '\r' && *p != '\n') {
-      const unsigned char c = *p;
-      if (c == '=') {
-        int hi = -1, lo = -1;
-        if (end - p >= 3) {
-          hi = kHexTable[p[1]];
-          lo = kHexTable[p[2]];
-        }
-        if (hi >= 0 && lo >= 0) {
-          *dst++ = static_cast<char>(hi * 16 + lo);
-          p += 3;
+    // The stretch up to the next LF gives at most two bytes for each of its own.
+    const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    const unsigned char* const stretch = lf ? static_cast<const unsigned char*>(lf) + 1 : end;
+    const std::size_t need = 2 * static_cast<std::size_t>(stretch - p) + 2;
+    if (static_cast<std::size_t>(out.data() + out.size() - dst) < need) {
+      const std::size_t at = static_cast<std::size_t>(dst - out.data());
+      out.resize(std::max(at + need, out.size() + out.size() / 2));
+      dst = out.data() + at;
+    }
+    while (p < stretch) {
+      char* kept = dst;  // the output without the line's trailing blanks
+      int last = kNone;  // what the last byte that is not a blank was
+      for (; p < end; ++p) {
+        const unsigned char c = *p;
+        const unsigned char k = kQpClass[c];
+        if (k == kQpPlain) {
+          *dst++ = static_cast<char>(c);
+          kept = dst;
           last = kOther;
+        } else if (k == kQpBlank) {
+          *dst++ = static_cast<char>(c);
+        } else if (k == kQpEquals) {
+          const int hi = end - p >= 3 ? kHexTable[p[1]] : -1;
+          const int lo = end - p >= 3 ? kHexTable[p[2]] : -1;
+          if (hi >= 0 && lo >= 0) {
+            *dst++ = static_cast<char>(hi * 16 + lo);
+            p += 2;
+            last = kOther;
+          } else {
+            *dst++ = '=';
+            last = kEquals;
+          }
+          kept = dst;
+        } else if (k == kQpCtrlZ) {
+          *dst++ = static_cast<char>(c);
+          kept = dst;
+          last = kCtrlZ;
         } else {
-          *dst++ = '=';
-          ++p;
-          last = kEquals;
+          break;
         }
-        kept = dst;
-        continue;
       }
-      *dst++ = static_cast<char>(c);
-      ++p;
-      if (c != ' ' && c != '\t') {
-        kept = dst;
-        last = c == 26 ? kCtrlZ : kOther;
+      dst = kept;
+      const bool soft = last == kEquals;
+      if (soft) --dst;
+      // The line ends at CR LF, a lone CR or a lone LF, as TLineStream reads it.
+      const unsigned char* next = p;
+      if (next < end && *next == '\r') ++next;
+      if (next < end && *next == '\n' && (next == p || next == p + 1)) ++next;
+      const bool last_line = next >= end;
+      if (!soft && (finalLineBreak || !last_line) && last != kCtrlZ) {
+        *dst++ = '\r';
+        *dst++ = '\n';
       }
+      p = next;
+      if (++count % 4096 == 0) PumpMessages();
     }
-    dst = kept;
-    const bool soft = last == kEquals;
-    if (soft) --dst;
-    // The line ends at CR LF, a lone CR or a lone LF, as TLineStream reads it.
-    const unsigned char* next = p;
-    if (next < end && *next == '\r') ++next;
-    if (next < end && *next == '\n' && (next == p || next == p + 1)) ++next;
-    const bool last_line = next >= end;
-    if (!soft && (finalLineBreak || !last_line) && last != kCtrlZ) {
-      *dst++ = '\r';
-      *dst++ = '\n';
-    }
-    p = next;
-    if (++count % 4096 == 0) PumpMessages();
   }
   out.resize(static_cast<std::size_t>(dst - out.data()));
 }
