@@ -51,8 +51,8 @@ class Inputs {
   }
   std::string Write(const std::string& name, const std::string& bytes) {
     const std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary).write(bytes.data(),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return path;
   }
   fs::path dir_;
@@ -73,8 +73,7 @@ double PeakTimes(const char* lib, const char* work, const std::string& arg) {
   unsigned long long growth = 0, message = 0;
   const int got = std::fscanf(p, "%llu %llu", &growth, &message);
   pclose(p);
-  return got == 2 && message > 0 ? static_cast<double>(growth) / static_cast<double>(message)
-                                 : -1;
+  return got == 2 && message > 0 ? static_cast<double>(growth) / static_cast<double>(message) : -1;
 }
 
 // Vigilo's decoded files and body against GMime's decoded parts: 1 when every
@@ -191,8 +190,7 @@ void BM_EncodeAttachment_Vigilo(benchmark::State& state) {
     benchmark::DoNotOptimize(raw.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bench::kAttachmentBytes));
-  state.counters["peak_x"] =
-      PeakTimes("vigilo", "encode", std::to_string(bench::kAttachmentBytes));
+  state.counters["peak_x"] = PeakTimes("vigilo", "encode", std::to_string(bench::kAttachmentBytes));
 }
 
 void BM_EncodeAttachment_GMime(benchmark::State& state) {

@@ -44,8 +44,7 @@ class GMimeDecoded {
     if (s) Parse(s);
   }
   void ParseBytes(const std::string& bytes) {
-    Parse(g_mime_stream_mem_new_with_buffer(bytes.data(),
-                                            bytes.size()));
+    Parse(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
   }
 
   std::size_t Count() const { return parts_.size(); }

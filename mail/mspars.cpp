@@ -206,8 +206,7 @@ void TmsCustomDecoder::DecodeTextBody() {
     const std::size_t start = source_.Position();
     std::string_view view;
     while (source_.NextLine(view)) {
-      if (view.size() >= 9 && (view[0] == 'b' || view[0] == 'B') &&
-          IsUUBegin(std::string(view))) {
+      if (view.size() >= 9 && (view[0] == 'b' || view[0] == 'B') && IsUUBegin(std::string(view))) {
         uu = true;
         break;
       }
