@@ -189,6 +189,8 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute 
 // The file-name part of a path (after the last '/' or '\').
 std::string ExtractFileName(const std::string& path);
 
+// The first CR or LF in [P, End), or End.
+const char* FindLineEnd(const char* p, const char* end);
 // Splits bytes into lines at CR LF, CR or LF; a line end at the very end adds no empty line.
 TmsStrings SplitLines(const std::string& text);
 // Joins lines, each followed by CR LF.

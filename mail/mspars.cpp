@@ -54,9 +54,8 @@ void TakeWholeLines(std::string& bytes, TmsStrings& lines) {
   const std::size_t n = bytes.size();
   std::size_t i = 0, taken = 0;
   while (i < n) {
-    std::size_t e = i;
-    while (e < n && bytes[e] != '\r' && bytes[e] != '\n')
-      ++e;
+    const std::size_t e =
+        static_cast<std::size_t>(FindLineEnd(bytes.data() + i, bytes.data() + n) - bytes.data());
     if (e >= n || (bytes[e] == '\r' && e + 1 >= n)) break;
     lines.emplace_back(bytes, i, e - i);
     i = e + 1;

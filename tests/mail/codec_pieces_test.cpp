@@ -133,3 +133,22 @@ TEST(CodecPieces, QuotedPrintableBodyKeepsLineEndsSplitAcrossSoftBreaks) {
   const TmsMessage m = mailtest::Decode(raw);
   EXPECT_EQ(m.Body, SplitLines(expected));
 }
+
+TEST(CodecPieces, LineEndsFoundAtEveryOffset) {
+  // Tabs, Ctrl-Z and bytes above 127 around the line end, at every place of the
+  // eight-byte steps, and texts without one.
+  for (const char end : {'\r', '\n'}) {
+    for (std::size_t len = 0; len < 40; ++len) {
+      std::string text(len, 'x');
+      for (std::size_t i = 0; i < len; ++i)
+        text[i] = "x\t\x1a\xff\x0e\x0c"[i % 6];
+      EXPECT_EQ(FindLineEnd(text.data(), text.data() + len), text.data() + len);
+      for (std::size_t at = 0; at < len; ++at) {
+        std::string t = text;
+        t[at] = end;
+        if (at + 1 < len) t[at + 1] = end == '\r' ? '\n' : '\r';
+        EXPECT_EQ(FindLineEnd(t.data(), t.data() + len) - t.data(), static_cast<long>(at));
+      }
+    }
+  }
+}
