@@ -53,7 +53,12 @@ std::string DecodeBase64Text(const std::string& text) {
   return out;
 }
 
-void DecodeBase64Append(const std::string& text, std::string& out) {
+namespace {
+
+// Decodes base64 text into Out. With LinesApart every line (ended by CR or LF)
+// is a text of its own: a group left open at its end gives its whole bytes
+// there, as at the end of the text.
+void DecodeBase64Into(std::string_view text, std::string& out, bool linesApart) {
   // The output is sized once for the longest result and cut to what was written.
   const std::size_t base = out.size();
   out.resize(base + text.size() / 4 * 3 + 3);
@@ -67,6 +72,17 @@ void DecodeBase64Append(const std::string& text, std::string& out) {
   auto fail = [&] {
     out.resize(static_cast<std::size_t>(dst - out.data()));
     throw EmsError("Invalid Character");
+  };
+  // An unpadded last group still gives its whole bytes.
+  auto finish = [&] {
+    if (have == 2) {
+      *dst++ = static_cast<char>((group >> 4) & 0xFF);
+    } else if (have == 3) {
+      *dst++ = static_cast<char>((group >> 10) & 0xFF);
+      *dst++ = static_cast<char>((group >> 2) & 0xFF);
+    }
+    group = 0;
+    have = pad = 0;
   };
   while (p < end) {
     if (have == 0) {
@@ -85,8 +101,12 @@ void DecodeBase64Append(const std::string& text, std::string& out) {
       }
       if (p >= end) break;
     }
-    int v = kBase64Table[*p++];
-    if (v == -3) continue;
+    const unsigned char ch = *p++;
+    int v = kBase64Table[ch];
+    if (v == -3) {
+      if (linesApart && (ch == '\r' || ch == '\n')) finish();
+      continue;
+    }
     if (v == -1) fail();
     if (v == -2) {
       // Padding may only end a group, after at least two characters.
@@ -105,14 +125,18 @@ void DecodeBase64Append(const std::string& text, std::string& out) {
       have = pad = 0;
     }
   }
-  // An unpadded last group still gives its whole bytes.
-  if (have == 2) {
-    *dst++ = static_cast<char>((group >> 4) & 0xFF);
-  } else if (have == 3) {
-    *dst++ = static_cast<char>((group >> 10) & 0xFF);
-    *dst++ = static_cast<char>((group >> 2) & 0xFF);
-  }
+  finish();
   out.resize(base + static_cast<std::size_t>(dst - begin));
+}
+
+}  // namespace
+
+void DecodeBase64Append(const std::string& text, std::string& out) {
+  DecodeBase64Into(text, out, false);
+}
+
+void DecodeBase64LinesAppend(std::string_view text, std::string& out) {
+  DecodeBase64Into(text, out, true);
 }
 
 std::string EncodeBase64Text(const std::string& bytes) {
@@ -125,15 +149,24 @@ namespace {
 
 // Base64 of n bytes into dst, which has room for (n + 2) / 3 * 4 characters;
 // returns the end of what was written.
+// The two characters of every 12 bits.
+constexpr std::array<char, 8192> MakeBase64Pairs() {
+  std::array<char, 8192> t{};
+  for (std::size_t i = 0; i < 4096; ++i) {
+    t[2 * i] = kBase64Chars[i >> 6];
+    t[2 * i + 1] = kBase64Chars[i & 63];
+  }
+  return t;
+}
+constexpr auto kBase64Pairs = MakeBase64Pairs();
+
 char* EncodeBase64Raw(const unsigned char* src, std::size_t n, char* dst) {
   std::size_t i = 0;
   for (; i + 3 <= n; i += 3) {
     const unsigned v = (static_cast<unsigned>(src[i]) << 16) |
                        (static_cast<unsigned>(src[i + 1]) << 8) | src[i + 2];
-    dst[0] = kBase64Chars[(v >> 18) & 63];
-    dst[1] = kBase64Chars[(v >> 12) & 63];
-    dst[2] = kBase64Chars[(v >> 6) & 63];
-    dst[3] = kBase64Chars[v & 63];
+    std::memcpy(dst, &kBase64Pairs[(v >> 12) * 2], 2);
+    std::memcpy(dst + 2, &kBase64Pairs[(v & 0xFFF) * 2], 2);
     dst += 4;
   }
   if (n - i == 1) {
@@ -254,64 +287,124 @@ void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool final
   out.resize(static_cast<std::size_t>(dst - out.data()));
 }
 
+namespace {
+
+// How the single-pass decoder treats each byte.
+enum : unsigned char { kQpPlain, kQpBlank, kQpEquals, kQpLineEnd, kQpCtrlZ };
+constexpr std::array<unsigned char, 256> MakeQpClassTable() {
+  std::array<unsigned char, 256> t{};
+  t[' '] = t['\t'] = kQpBlank;
+  t['='] = kQpEquals;
+  t['\r'] = t['\n'] = kQpLineEnd;
+  t[26] = kQpCtrlZ;
+  return t;
+}
+constexpr auto kQpClass = MakeQpClassTable();
+
+}  // namespace
+
 void QuotedPrintableDecodeText(std::string_view text, std::string& out, bool finalLineBreak) {
-  // Each line gains at most CR LF where its line end may have been one byte.
-  const std::size_t ends = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n') +
-                                                    std::count(text.begin(), text.end(), '\r'));
+  // Sized for text with CR LF line ends; grown when a stretch of lone CRs or
+  // LFs (each of which becomes CR LF) needs more.
   const std::size_t base = out.size();
-  out.resize(base + text.size() + ends + 2);
+  out.resize(base + text.size() + text.size() / 16 + 64);
   char* dst = out.data() + base;
-  const char* p = text.data();
-  const char* const end = p + text.size();
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* const end = p + text.size();
   std::size_t count = 0;
+  // One pass per line: bytes are decoded as they are met, and what the line's
+  // end shows (blanks as padding, a soft break) is taken back from the output.
+  enum { kNone, kEquals, kCtrlZ, kOther };
   while (p < end) {
-    // The line ends at CR LF, a lone CR or a lone LF, as TLineStream reads it.
-    const char* nl =
-        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-    const char* stop = nl ? nl : end;
-    const char* cr =
-        static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stop - p)));
-    const char* e = cr ? cr : stop;
-    const char* next = e;
-    if (next < end && *next == '\r') ++next;
-    if (next < end && *next == '\n' && (next == e || next == e + 1)) ++next;
-    const bool last = next >= end;
-    dst = DecodeQpLine(p, static_cast<std::size_t>(e - p), finalLineBreak || !last, dst);
-    p = next;
-    if (++count % 4096 == 0) PumpMessages();
+    // The stretch up to the next LF gives at most two bytes for each of its own.
+    const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    const unsigned char* const stretch = lf ? static_cast<const unsigned char*>(lf) + 1 : end;
+    const std::size_t need = 2 * static_cast<std::size_t>(stretch - p) + 2;
+    if (static_cast<std::size_t>(out.data() + out.size() - dst) < need) {
+      const std::size_t at = static_cast<std::size_t>(dst - out.data());
+      out.resize(std::max(at + need, out.size() + out.size() / 2));
+      dst = out.data() + at;
+    }
+    while (p < stretch) {
+      char* kept = dst;  // the output without the line's trailing blanks
+      int last = kNone;  // what the last byte that is not a blank was
+      for (; p < end; ++p) {
+        const unsigned char c = *p;
+        const unsigned char k = kQpClass[c];
+        if (k == kQpPlain) {
+          *dst++ = static_cast<char>(c);
+          kept = dst;
+          last = kOther;
+        } else if (k == kQpBlank) {
+          *dst++ = static_cast<char>(c);
+        } else if (k == kQpEquals) {
+          const int hi = end - p >= 3 ? kHexTable[p[1]] : -1;
+          const int lo = end - p >= 3 ? kHexTable[p[2]] : -1;
+          if (hi >= 0 && lo >= 0) {
+            *dst++ = static_cast<char>(hi * 16 + lo);
+            p += 2;
+            last = kOther;
+          } else {
+            *dst++ = '=';
+            last = kEquals;
+          }
+          kept = dst;
+        } else if (k == kQpCtrlZ) {
+          *dst++ = static_cast<char>(c);
+          kept = dst;
+          last = kCtrlZ;
+        } else {
+          break;
+        }
+      }
+      dst = kept;
+      const bool soft = last == kEquals;
+      if (soft) --dst;
+      // The line ends at CR LF, a lone CR or a lone LF, as TLineStream reads it.
+      const unsigned char* next = p;
+      if (next < end && *next == '\r') ++next;
+      if (next < end && *next == '\n' && (next == p || next == p + 1)) ++next;
+      const bool last_line = next >= end;
+      if (!soft && (finalLineBreak || !last_line) && last != kCtrlZ) {
+        *dst++ = '\r';
+        *dst++ = '\n';
+      }
+      p = next;
+      if (++count % 4096 == 0) PumpMessages();
+    }
   }
   out.resize(static_cast<std::size_t>(dst - out.data()));
 }
 
 namespace {
 
-bool NeedsQuoting(unsigned char c) {
-  return c < 32 || c == '=' || c >= 127;
+// Bytes written as "=XX": controls, "=" and bytes from 127 up.
+constexpr std::array<bool, 256> MakeQuotingTable() {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[static_cast<std::size_t>(c)] = c < 32 || c == '=' || c >= 127;
+  return t;
 }
+constexpr auto kNeedsQuoting = MakeQuotingTable();
 
-void AppendQuoted(std::string& line, unsigned char c) {
-  line += '=';
-  line += kHex[c >> 4];
-  line += kHex[c & 15];
-}
-
-// Cuts one paragraph (without its line end) into quoted-printable lines. When
-// SoftEnd is set the paragraph did not end with a line break and its last line
-// gets a soft break as well.
-void EncodeParagraph(std::string_view p, bool softEnd, TmsStrings& lines) {
+// Cuts one paragraph (without its line end) into quoted-printable lines, each
+// appended to Out with CR LF. When SoftEnd is set the paragraph did not end
+// with a line break and its last line gets a soft break as well.
+void EncodeParagraph(std::string_view p, bool softEnd, std::string& out) {
   constexpr std::size_t kMaxRaw = 65;      // characters of text per line
   constexpr std::size_t kMaxEncoded = 73;  // encoded characters before "=" (or "=20")
   std::size_t s = 0, n = p.size();
   if (n == 0) {
-    lines.push_back(softEnd ? "=" : "");
+    out += softEnd ? "=\r\n" : "\r\n";
     return;
   }
+  char line[kMaxRaw * 3 + 8];
   while (s < n) {
     std::size_t e = s, enc = 0;
     bool lf_break = false;
     while (e < n && e - s < kMaxRaw) {
-      unsigned char c = static_cast<unsigned char>(p[e]);
-      std::size_t w = NeedsQuoting(c) ? 3 : 1;
+      const auto c = static_cast<unsigned char>(p[e]);
+      const std::size_t w = kNeedsQuoting[c] ? 3 : 1;
       if (enc + w > kMaxEncoded) break;
       enc += w;
       ++e;
@@ -320,7 +413,7 @@ void EncodeParagraph(std::string_view p, bool softEnd, TmsStrings& lines) {
         break;
       }
     }
-    bool last_piece = e >= n;
+    const bool last_piece = e >= n;
     if (!last_piece && !lf_break) {
       // End before the last blank within the limit; the blank begins the next piece.
       std::size_t b = e;
@@ -328,37 +421,53 @@ void EncodeParagraph(std::string_view p, bool softEnd, TmsStrings& lines) {
         --b;
       if (b > s) e = b;
     }
-    std::string line;
-    line.reserve(enc + 4);
+    char* d = line;
     for (std::size_t i = s; i < e; ++i) {
-      unsigned char c = static_cast<unsigned char>(p[i]);
-      bool trailing_blank = last_piece && !softEnd && i + 1 == e && (c == ' ');
-      if (NeedsQuoting(c) || trailing_blank)
-        AppendQuoted(line, c);
-      else
-        line += static_cast<char>(c);
+      const auto c = static_cast<unsigned char>(p[i]);
+      const bool trailing_blank = last_piece && !softEnd && i + 1 == e && c == ' ';
+      if (kNeedsQuoting[c] || trailing_blank) {
+        d[0] = '=';
+        d[1] = kHex[c >> 4];
+        d[2] = kHex[c & 15];
+        d += 3;
+      } else {
+        *d++ = static_cast<char>(c);
+      }
     }
-    if (!last_piece || softEnd) line += '=';
-    lines.push_back(std::move(line));
+    if (!last_piece || softEnd) *d++ = '=';
+    *d++ = '\r';
+    *d++ = '\n';
+    out.append(line, static_cast<std::size_t>(d - line));
     s = e;
   }
 }
 
 }  // namespace
 
-void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines) {
+void QuotedPrintableEncodeBlock(std::string_view bytes, std::string& out) {
   // Only CR LF ends a paragraph; a lone CR or LF is written as =0D or =0A so
   // that decoding gives back exactly the same bytes.
   std::size_t s = 0, n = bytes.size(), count = 0;
   while (s < n) {
     std::size_t e = bytes.find("\r\n", s);
-    if (e == std::string::npos) {
-      EncodeParagraph(std::string_view(bytes).substr(s), true, lines);
+    if (e == std::string_view::npos) {
+      EncodeParagraph(bytes.substr(s), true, out);
       break;
     }
-    EncodeParagraph(std::string_view(bytes).substr(s, e - s), false, lines);
+    EncodeParagraph(bytes.substr(s, e - s), false, out);
     s = e + 2;
     if (++count % 4096 == 0) PumpMessages();
+  }
+}
+
+void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines) {
+  std::string block;
+  QuotedPrintableEncodeBlock(bytes, block);
+  // Encoded lines hold no CR or LF of their own: every CR LF ends one.
+  for (std::size_t s = 0; s < block.size();) {
+    const std::size_t e = block.find("\r\n", s);
+    lines.emplace_back(block, s, e - s);
+    s = e + 2;
   }
 }
 

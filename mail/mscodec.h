@@ -22,6 +22,9 @@ std::string DecodeHeaderWords(const std::string& text, TmsHeaderCharSets& charse
 std::string DecodeBase64Text(const std::string& text);
 // The same, appending the bytes to Out.
 void DecodeBase64Append(const std::string& text, std::string& out);
+// Base64 lines (ended by CR LF, a lone CR or a lone LF), each decoded on its
+// own as DecodeBase64Append decodes it, appended to Out.
+void DecodeBase64LinesAppend(std::string_view text, std::string& out);
 // Quoted-printable text lines to bytes. A line ending in "=" is a soft break;
 // every other line ends with CR LF (unless it ends with the byte 26), except
 // that the last line gets none when FinalLineBreak is false.
@@ -45,6 +48,9 @@ void EncodeBase64Lines(const std::string& bytes, TmsStrings& lines);
 // at most 65 characters with soft breaks. When the bytes do not end with a line
 // end the last line gets a soft break too, so that decoding gives them back exactly.
 void QuotedPrintableEncode(const std::string& bytes, TmsStrings& lines);
+// The same lines appended to Out, each followed by CR LF. Bytes cut right after
+// a CR LF encode piece by piece to the same lines as in one piece.
+void QuotedPrintableEncodeBlock(std::string_view bytes, std::string& out);
 // ISO-2022-JP text (beginning with ESC) as one "B" encoded word; other text unchanged.
 std::string EncodeHeaderWord(const std::string& text);
 // Text with bytes above 127 (or any text when Always is set) as a run of "B"

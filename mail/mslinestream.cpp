@@ -5,10 +5,17 @@
 namespace ms {
 
 bool TLineStream::ReadLine(std::string& line) {
+  std::string_view view;
+  const bool got = NextLine(view);
+  line.assign(view);
+  return got;
+}
+
+bool TLineStream::NextLine(std::string_view& line) {
   const std::size_t n = data_.size();
   if (pos_ >= n) {
     eof_ = true;
-    line.clear();
+    line = {};
     return false;
   }
   const char* base = data_.data();
@@ -20,7 +27,7 @@ bool TLineStream::ReadLine(std::string& line) {
   }
   const void* cr = std::memchr(base + pos_, '\r', next_lf_ - pos_);
   std::size_t e = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) : next_lf_;
-  line.assign(base + pos_, e - pos_);
+  line = std::string_view(base + pos_, e - pos_);
   if (e < n && data_[e] == '\r') {
     ++e;
     if (e < n && data_[e] == '\n') ++e;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace ms {
 
@@ -19,6 +20,8 @@ class TLineStream {
   }
   // The next line without its line end; false (and Eof) when the data is exhausted.
   bool ReadLine(std::string& line);
+  // The same, as a view into Data (valid until the data is assigned again).
+  bool NextLine(std::string_view& line);
   bool Eof() const { return eof_; }
   // True when every line has been read.
   bool AtEnd() const { return pos_ >= data_.size(); }

@@ -184,11 +184,26 @@ TmsCustomEncoder::TmsCustomEncoder(TmsCustomMessage& message, std::ostream& out)
   if (charset_ == csUSASCII && eight_bit) charset_ = csUTF8;
 }
 
-TmsCustomEncoder::~TmsCustomEncoder() = default;
+TmsCustomEncoder::~TmsCustomEncoder() {
+  try {
+    Flush();
+  } catch (...) {  // a stream that throws has already failed
+  }
+}
 
-void TmsCustomEncoder::WriteLine(const std::string& text) {
-  out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out_.write("\r\n", 2);
+namespace {
+constexpr std::size_t kFlushBytes = 64 * 1024;
+}  // namespace
+
+void TmsCustomEncoder::Flush() {
+  out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+  pending_.clear();
+}
+
+void TmsCustomEncoder::WriteLine(std::string_view text) {
+  pending_.append(text);
+  pending_ += "\r\n";
+  if (pending_.size() >= kFlushBytes) Flush();
 }
 
 std::string TmsCustomEncoder::CleanHeader(const std::string& value) {
@@ -298,9 +313,11 @@ void TmsArticleEncoder::WriteHeaders() {
 // ------------------------------------------------------------------ bodies
 
 void TmsCustomEncoder::Encode() {
+  pending_.reserve(kFlushBytes + 4096);
   WriteHeaders();
   if (message_.Encoding == meUU) {
     EncodeUU();
+    Flush();
     return;
   }
   const std::string ct = message_.ContentType();
@@ -317,6 +334,7 @@ void TmsCustomEncoder::Encode() {
   } else {
     EncodeSingleAttachment();
   }
+  Flush();
 }
 
 void TmsCustomEncoder::TextPartHeaders() {
@@ -331,10 +349,35 @@ void TmsCustomEncoder::TextBodyLines() {
       WriteLine(line);
     return;
   }
-  TmsStrings lines;
-  QuotedPrintableEncode(JoinLines(message_.Body), lines);
-  for (const std::string& line : lines)
-    WriteLine(line);
+  WriteBodyQuotedPrintable();
+}
+
+void TmsCustomEncoder::WriteBodyQuotedPrintable() {
+  // The lines joined by CR LF, encoded a piece at a time: a piece ends right
+  // after a CR LF, so the encoded lines are those of the whole text.
+  std::string piece;
+  for (const std::string& line : message_.Body) {
+    piece += line;
+    piece += "\r\n";
+    if (piece.size() >= kFlushBytes) {
+      WriteQuotedPrintable(piece);
+      piece.clear();
+    }
+  }
+  WriteQuotedPrintable(piece);
+}
+
+void TmsCustomEncoder::WriteQuotedPrintable(std::string_view bytes) {
+  while (!bytes.empty()) {
+    std::size_t cut = bytes.size();
+    if (cut > kFlushBytes) {
+      const std::size_t e = bytes.find("\r\n", kFlushBytes);
+      if (e != std::string_view::npos) cut = e + 2;
+    }
+    QuotedPrintableEncodeBlock(bytes.substr(0, cut), pending_);
+    bytes.remove_prefix(cut);
+    Flush();
+  }
 }
 
 void TmsCustomEncoder::EncodeText() {
@@ -352,10 +395,7 @@ void TmsCustomEncoder::EncodeHtmlRtf(const std::string& type) {
   WriteLine(line);
   WriteLine("Content-Transfer-Encoding: quoted-printable");
   WriteLine("");
-  TmsStrings lines;
-  QuotedPrintableEncode(JoinLines(message_.Body), lines);
-  for (const std::string& l : lines)
-    WriteLine(l);
+  WriteBodyQuotedPrintable();
 }
 
 std::string TmsCustomEncoder::FileNameText(const TmsAttItem& item) const {
@@ -383,29 +423,36 @@ void TmsCustomEncoder::EncodeSingleAttachment() {
 }
 
 void TmsCustomEncoder::WriteAttachmentData(const TmsAttItem& item, std::uint8_t kind) {
-  TmsStrings lines;
   switch (kind) {
     case ekBase64: {
-      // Blocks of 57 bytes give lines of 76 characters; 4096 lines are written at once.
-      constexpr std::size_t kChunk = 57 * 4096;
-      std::string text;
+      // Blocks of 57 bytes give lines of 76 characters; 1024 lines are written at once.
+      constexpr std::size_t kChunk = 57 * 1024;
       for (std::size_t i = 0; i < item.Data.size(); i += kChunk) {
-        text.clear();
-        EncodeBase64Block(item.Data.data() + i, std::min(kChunk, item.Data.size() - i), text);
-        out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-        PumpMessages();
+        EncodeBase64Block(item.Data.data() + i, std::min(kChunk, item.Data.size() - i), pending_);
+        Flush();
+        if ((i / kChunk) % 4 == 3) PumpMessages();
       }
       return;
     }
     case ekQuotedPrintable:
-      QuotedPrintableEncode(item.Data, lines);
-      break;
-    default:
-      lines = SplitLines(item.Data);
-      break;
+      WriteQuotedPrintable(item.Data);
+      return;
+    default: {
+      // Lines as they are, a piece at a time (a piece ends after an LF).
+      std::string_view rest = item.Data;
+      while (!rest.empty()) {
+        std::size_t cut = rest.size();
+        if (cut > kFlushBytes) {
+          const std::size_t lf = rest.find('\n', kFlushBytes);
+          if (lf != std::string_view::npos) cut = lf + 1;
+        }
+        AppendCrLfLines(rest.substr(0, cut), pending_);
+        rest.remove_prefix(cut);
+        Flush();
+      }
+      return;
+    }
   }
-  for (const std::string& line : lines)
-    WriteLine(line);
 }
 
 std::string TmsCustomEncoder::NewBoundary(const std::string& prefix) const {

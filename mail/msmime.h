@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "mail/msmsg.h"
 
@@ -22,7 +23,9 @@ class TmsCustomEncoder {
   // The header block up to (not including) the Content-Type lines.
   virtual void WriteHeaders();
   // Writes the text followed by CR LF.
-  void WriteLine(const std::string& text);
+  void WriteLine(std::string_view text);
+  // Hands what was written so far to the stream (done after every 64 KiB).
+  void Flush();
   // A header value with CR, LF and NUL replaced by blanks.
   static std::string CleanHeader(const std::string& value);
   // Header text: encoded words when it holds bytes above 127.
@@ -37,12 +40,17 @@ class TmsCustomEncoder {
 
   TmsCustomMessage& message_;
   std::ostream& out_;
+  std::string pending_;  // written, not yet handed to the stream
   bool long_lines_ = false;
   TmsCharSet charset_ = csUSASCII;  // the charset the text is labelled with
 
  private:
   void TextPartHeaders();
   void TextBodyLines();
+  // The body lines, each followed by CR LF, in quoted-printable.
+  void WriteBodyQuotedPrintable();
+  // Bytes in quoted-printable.
+  void WriteQuotedPrintable(std::string_view bytes);
   void EncodeText();
   void EncodeHtmlRtf(const std::string& type);
   void EncodeSingleAttachment();

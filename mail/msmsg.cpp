@@ -1,7 +1,8 @@
 #include "mail/msmsg.h"
 
 #include <fstream>
-#include <sstream>
+#include <ostream>
+#include <streambuf>
 
 #include "mail/msexcept.h"
 #include "mail/msmime.h"
@@ -11,23 +12,77 @@ namespace ms {
 
 namespace {
 
-// The stream from its current position to its end.
+// The stream from its current position to its end: in one piece of the size
+// it has when that is known (a file), then whatever may follow in blocks.
 std::string ReadAll(std::istream& in) {
+  std::string bytes;
   const std::istream::pos_type start = in.tellg();
   if (start != std::istream::pos_type(-1) && in.seekg(0, std::ios::end)) {
     const std::istream::pos_type stop = in.tellg();
     in.seekg(start);
-    if (stop != std::istream::pos_type(-1) && stop >= start) {
-      std::string bytes(static_cast<std::size_t>(stop - start), '\0');
+    if (stop != std::istream::pos_type(-1) && stop > start) {
+      bytes.resize(static_cast<std::size_t>(stop - start));
       in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
       bytes.resize(static_cast<std::size_t>(in.gcount()));
-      return bytes;
     }
   }
+  if (in.bad()) return bytes;
   in.clear();
-  std::ostringstream all;
-  all << in.rdbuf();
-  return std::move(all).str();
+  char block[65536];
+  while (in.read(block, sizeof block) || in.gcount() > 0)
+    bytes.append(block, static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
+// A stream buffer appending what is written to a string.
+class StringSink : public std::streambuf {
+ public:
+  explicit StringSink(std::string& bytes) : bytes_(bytes) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) bytes_ += traits_type::to_char_type(c);
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    bytes_.append(s, static_cast<std::size_t>(n));
+    return n;
+  }
+
+ private:
+  std::string& bytes_;
+};
+
+// Bytes of text once every byte that quoted-printable writes as "=XX" is
+// counted three times.
+std::size_t QuotedSize(const std::string& text) {
+  std::size_t n = text.size();
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 32 || u == '=' || u >= 127) n += 2;
+  }
+  return n + n / 64 * 3;
+}
+
+// About the size of the encoded message, so that its bytes are seldom moved.
+std::size_t EncodedSizeGuess(const TmsCustomMessage& m) {
+  std::size_t n = 4096;
+  for (const std::string& h : m.Headers)
+    n += h.size() + 2;
+  for (const std::string& line : m.Body)
+    n += QuotedSize(line) + 2;
+  for (int i = 0; i < m.Attachments.Count(); ++i) {
+    const TmsAttItem& a = m.Attachments.Items(i);
+    const std::size_t size = a.Data.size();
+    if (a.EncodingKind == ekBase64)
+      n += (size + 2) / 3 * 4 + (size + 56) / 57 * 2;
+    else if (a.EncodingKind == ekQuotedPrintable)
+      n += QuotedSize(a.Data);
+    else
+      n += size + size / 32;
+    n += 1024;
+  }
+  return n;
 }
 
 bool NameBeginsWith(const TmsAttItem& item, const std::string& prefix) {
@@ -111,10 +166,7 @@ void TmsCustomMessage::LoadFromFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EmsError("Cannot open file " + path);
   // The whole file or an error: a message cut short by a failing read is never used.
-  std::string bytes;
-  char block[65536];
-  while (in.read(block, sizeof block) || in.gcount() > 0)
-    bytes.append(block, static_cast<std::size_t>(in.gcount()));
+  std::string bytes = ReadAll(in);
   if (in.bad()) throw EmsError("Cannot read file " + path);
   DecodeRaw(std::move(bytes));
 }
@@ -132,9 +184,12 @@ void TmsCustomMessage::SaveToFile(const std::string& path) {
 }
 
 std::string TmsCustomMessage::SaveToString() {
-  std::ostringstream out;
+  std::string bytes;
+  bytes.reserve(EncodedSizeGuess(*this));
+  StringSink sink(bytes);
+  std::ostream out(&sink);
   SaveToStream(out);
-  return std::move(out).str();
+  return bytes;
 }
 
 void TmsCustomMessage::SaveAttachment(int index, const std::string& folder) const {

@@ -189,9 +189,14 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute 
 // The file-name part of a path (after the last '/' or '\').
 std::string ExtractFileName(const std::string& path);
 
+// The first CR or LF in [P, End), or End.
+const char* FindLineEnd(const char* p, const char* end);
 // Splits bytes into lines at CR LF, CR or LF; a line end at the very end adds no empty line.
 TmsStrings SplitLines(const std::string& text);
 // Joins lines, each followed by CR LF.
 std::string JoinLines(const TmsStrings& lines);
+// Appends the lines of Text (split as SplitLines splits them) to Out, each
+// followed by CR LF; the last one only when FinalLineBreak is set.
+void AppendCrLfLines(std::string_view text, std::string& out, bool finalLineBreak = true);
 
 }  // namespace ms

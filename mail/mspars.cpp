@@ -12,14 +12,14 @@ namespace ms {
 
 namespace {
 
-std::string RightTrimBlanks(const std::string& s) {
+std::string_view RightTrimBlanks(std::string_view s) {
   std::size_t e = s.size();
   while (e > 0 && (s[e - 1] == ' ' || s[e - 1] == '\t'))
     --e;
   return s.substr(0, e);
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
+bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
@@ -47,19 +47,43 @@ void AppendEncodedLine(const std::string& line, bool uue, std::string& data) {
   }
 }
 
-// Lines of a body part to bytes. The line end before a delimiter belongs to
-// the delimiter, so the last line gets none.
-std::string JoinPartLines(const TmsStrings& lines) {
-  std::string r;
-  std::size_t total = 0;
-  for (const auto& l : lines)
-    total += l.size() + 2;
-  r.reserve(total);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) r += "\r\n";
-    r += lines[i];
+// Moves the whole lines at the front of Bytes to Lines, split as SplitLines
+// splits them; what may still go on (the last line, a CR that an LF may
+// follow) stays.
+void TakeWholeLines(std::string& bytes, TmsStrings& lines) {
+  const std::size_t n = bytes.size();
+  std::size_t i = 0, taken = 0;
+  while (i < n) {
+    const std::size_t e =
+        static_cast<std::size_t>(FindLineEnd(bytes.data() + i, bytes.data() + n) - bytes.data());
+    if (e >= n || (bytes[e] == '\r' && e + 1 >= n)) break;
+    lines.emplace_back(bytes, i, e - i);
+    i = e + 1;
+    if (bytes[e] == '\r' && bytes[i] == '\n') ++i;
+    taken = i;
   }
-  return r;
+  bytes.erase(0, taken);
+}
+
+// Quoted-printable text to lines of bytes, as SplitLines splits the decoded
+// text, decoded in pieces so that the decoded text is never held whole.
+void QuotedPrintableDecodeLines(std::string_view text, TmsStrings& lines) {
+  constexpr std::size_t kPiece = 256 * 1024;
+  std::string bytes;
+  while (!text.empty()) {
+    // A piece ends after an LF, so that it holds whole lines.
+    std::size_t cut = text.size();
+    if (cut > kPiece) {
+      const std::size_t lf = text.find('\n', kPiece);
+      if (lf != std::string_view::npos) cut = lf + 1;
+    }
+    QuotedPrintableDecodeText(text.substr(0, cut), bytes);
+    text.remove_prefix(cut);
+    TakeWholeLines(bytes, lines);
+    PumpMessages();
+  }
+  for (auto& l : SplitLines(bytes))
+    lines.push_back(std::move(l));
 }
 
 // Names an attachment without applying the type rule of SetFileName.
@@ -102,6 +126,10 @@ TmsCustomDecoder::~TmsCustomDecoder() = default;
 
 void TmsCustomDecoder::ApplyHeaders() {
   target_.ParseHeaders(main_headers_);
+}
+
+std::string_view TmsCustomDecoder::RestOf(std::size_t start) const {
+  return std::string_view(source_.Data()).substr(std::min(start, source_.Data().size()));
 }
 
 void TmsCustomDecoder::ReadHeaders(TmsHeaders& headers) {
@@ -175,12 +203,13 @@ void TmsCustomDecoder::DecodeTextBody() {
     TmsStrings lines;
     bool uu = false;
     const std::size_t start = source_.Position();
-    while (source_.ReadLine(line)) {
-      if (IsUUBegin(line)) {
+    std::string_view view;
+    while (source_.NextLine(view)) {
+      if (view.size() >= 9 && (view[0] == 'b' || view[0] == 'B') && IsUUBegin(std::string(view))) {
         uu = true;
         break;
       }
-      if (!qp) lines.push_back(line);  // quoted-printable is decoded from the source
+      if (!qp) lines.emplace_back(view);  // quoted-printable is decoded from the source
     }
     if (uu) {
       // A uuencoded file inside a text body: read the message again as plain text.
@@ -194,22 +223,15 @@ void TmsCustomDecoder::DecodeTextBody() {
       return;
     }
     if (qp) {
-      std::string bytes;
-      QuotedPrintableDecodeText(
-          std::string_view(source_.Data()).substr(std::min(start, source_.Data().size())), bytes);
-      for (auto& l : SplitLines(bytes))
-        target_.Body.push_back(std::move(l));
+      QuotedPrintableDecodeLines(RestOf(start), target_.Body);
     } else {
       for (auto& l : lines)
         target_.Body.push_back(std::move(l));
     }
   } else {
     std::string bytes;
-    std::size_t count = 0;
-    while (source_.ReadLine(line)) {
-      if (!line.empty()) DecodeBase64Append(line, bytes);
-      if (++count % 4096 == 0) PumpMessages();
-    }
+    DecodeBase64LinesAppend(RestOf(source_.Position()), bytes);
+    source_.Seek(source_.Data().size());
     for (auto& l : SplitLines(bytes))
       target_.Body.push_back(std::move(l));
   }
@@ -272,34 +294,40 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
     if (name.empty()) name = "att." + std::to_string(target_.Attachments.Count());
     SetNameKeepingType(item, name);
   }
-  std::string line;
   if (item.EncodingKind == ekBase64) {
+    // The data ends at a line of a single dot, or at the end.
+    const std::size_t start = source_.Position();
+    std::size_t end = source_.Data().size();
+    std::string_view line;
     std::size_t count = 0;
-    while (source_.ReadLine(line) && line != ".") {
-      AppendEncodedLine(line, uue, item.Data);
+    for (;;) {
+      const std::size_t before = source_.Position();
+      if (!source_.NextLine(line)) break;
+      if (line == ".") {
+        end = before;
+        break;
+      }
+      if (uue) AppendEncodedLine(std::string(line), true, item.Data);
       if (++count % 4096 == 0) PumpMessages();
     }
+    if (!uue) DecodeBase64LinesAppend(RestOf(start).substr(0, end - start), item.Data);
   } else if (item.EncodingKind == ekSevenBit) {
-    while (source_.ReadLine(line)) {
-      item.Data += line;
-      item.Data += "\r\n";
-    }
+    AppendCrLfLines(RestOf(source_.Position()), item.Data, true);
+    source_.Seek(source_.Data().size());
   } else {
-    QuotedPrintableDecodeText(std::string_view(source_.Data())
-                                  .substr(std::min(source_.Position(), source_.Data().size())),
-                              item.Data);
+    QuotedPrintableDecodeText(RestOf(source_.Position()), item.Data);
     source_.Seek(source_.Data().size());
   }
   target_.Attachments.AddItem(std::move(item));
 }
 
-TmsCustomDecoder::Stop TmsCustomDecoder::MatchDelimiter(const std::string& line) const {
+TmsCustomDecoder::Stop TmsCustomDecoder::MatchDelimiter(std::string_view line) const {
   if (line.size() < 2 || line[0] != '-' || line[1] != '-') return Stop{};
   // The innermost multipart first: an inner boundary may begin with an outer one.
   for (std::size_t k = boundaries_.size(); k-- > 0;) {
     const std::string& d = boundaries_[k];
     if (!StartsWith(line, d)) continue;
-    const std::string rest = RightTrimBlanks(line.substr(d.size()));
+    const std::string_view rest = RightTrimBlanks(line.substr(d.size()));
     if (rest.empty()) return Stop{static_cast<int>(k), false};
     if (StartsWith(rest, "--")) return Stop{static_cast<int>(k), true};
   }
@@ -454,46 +482,44 @@ int TmsCustomDecoder::AddLeaf(bool inAlternative, bool directlyInAlternative, bo
   return leaves_.back().may_be_body ? static_cast<int>(leaves_.size()) - 1 : -1;
 }
 
-void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
-  TmsAttItem& item = leaf.item;
-  std::string line;
+std::size_t TmsCustomDecoder::ScanPart(Stop& stop) {
+  std::string_view line;
   std::size_t count = 0;
   stop = Stop{};
+  for (;;) {
+    const std::size_t before = source_.Position();
+    if (!source_.NextLine(line)) return source_.Data().size();
+    if ((stop = MatchDelimiter(line)).level >= 0) return before;
+    if (++count % 4096 == 0) PumpMessages();
+  }
+}
+
+void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
+  TmsAttItem& item = leaf.item;
+  stop = Stop{};
   try {
-    if (item.EncodingKind == ekBase64) {
+    if (uue) {
+      std::string line;
+      std::size_t count = 0;
       while (source_.ReadLine(line)) {
         if ((stop = MatchDelimiter(line)).level >= 0) break;
-        AppendEncodedLine(line, uue, item.Data);
+        AppendEncodedLine(line, true, item.Data);
         if (++count % 4096 == 0) PumpMessages();
       }
       return;
     }
-    if (item.EncodingKind == ekQuotedPrintable) {
-      // Decoded straight from the source once the part's end is known.
-      const std::size_t start = source_.Position();
-      std::size_t end = source_.Data().size();
-      for (;;) {
-        const std::size_t before = source_.Position();
-        if (!source_.ReadLine(line)) break;
-        if ((stop = MatchDelimiter(line)).level >= 0) {
-          end = before;
-          break;
-        }
-        if (++count % 4096 == 0) PumpMessages();
-      }
-      const std::string_view text(source_.Data().data() + start, end - start);
+    // The part is decoded straight from the source once its end is known.
+    const std::size_t start = source_.Position();
+    const std::size_t end = ScanPart(stop);
+    const std::string_view text(source_.Data().data() + start, end - start);
+    if (item.EncodingKind == ekBase64) {
+      DecodeBase64LinesAppend(text, item.Data);
+    } else if (item.EncodingKind == ekQuotedPrintable) {
       // The line end before a delimiter belongs to the delimiter.
       QuotedPrintableDecodeText(text, item.Data, stop.level < 0);
-      return;
+    } else {
+      AppendCrLfLines(text, item.Data, stop.level < 0);
     }
-    TmsStrings lines;
-    while (source_.ReadLine(line)) {
-      if ((stop = MatchDelimiter(line)).level >= 0) break;
-      lines.push_back(line);
-      if (++count % 4096 == 0) PumpMessages();
-    }
-    // The line end before a delimiter belongs to the delimiter.
-    item.Data = stop.level >= 0 ? JoinPartLines(lines) : JoinLines(lines);
   } catch (const EMessageParserError&) {
     throw;
   } catch (const std::exception&) {

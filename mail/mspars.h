@@ -2,6 +2,7 @@
 // MIME decoding: one raw Internet message into a message object.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mail/mslinestream.h"
@@ -49,6 +50,8 @@ class TmsCustomDecoder {
   };
 
   void ReadHeaders(TmsHeaders& headers);
+  // The source from offset Start to its end.
+  std::string_view RestOf(std::size_t start) const;
   void DecodeMime();
   void DecodeTextBody();
   void DecodePlain();
@@ -66,7 +69,10 @@ class TmsCustomDecoder {
   void ReadLeafData(Leaf& leaf, bool uue, Stop& stop);
   // Reads part headers; a delimiter inside them ends the part at once.
   bool ReadPartHeaders(Stop& stop);
-  Stop MatchDelimiter(const std::string& line) const;
+  Stop MatchDelimiter(std::string_view line) const;
+  // Reads the lines of a part up to a delimiter of an open multipart (or the
+  // end); returns where the delimiter line begins (or the end of the data).
+  std::size_t ScanPart(Stop& stop);
   // Skips lines up to a delimiter of an open multipart (or the end).
   Stop SkipToDelimiter();
   void TakeLeaves(int body);

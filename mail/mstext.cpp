@@ -1,5 +1,7 @@
 #include <cctype>
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <utility>
 #include <vector>
@@ -203,13 +205,29 @@ std::string ExtractFileName(const std::string& path) {
   return p == std::string::npos ? path : path.substr(p + 1);
 }
 
+const char* FindLineEnd(const char* p, const char* end) {
+  // Eight bytes at a time while none of them is below 14 (CR is 13, LF 10).
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  for (;;) {
+    while (end - p >= 8) {
+      std::uint64_t x;
+      std::memcpy(&x, p, 8);
+      if (((x - kOnes * 14) & ~x & kHighs) != 0) break;
+      p += 8;
+    }
+    const char* const stop = end - p >= 8 ? p + 8 : end;
+    for (; p < stop; ++p)
+      if (*p == '\r' || *p == '\n') return p;
+    if (p >= end) return end;
+  }
+}
+
 TmsStrings SplitLines(const std::string& text) {
   TmsStrings lines;
+  const char* const base = text.data();
   std::size_t i = 0, n = text.size();
   while (i < n) {
-    std::size_t e = i;
-    while (e < n && text[e] != '\r' && text[e] != '\n')
-      ++e;
+    std::size_t e = static_cast<std::size_t>(FindLineEnd(base + i, base + n) - base);
     lines.emplace_back(text, i, e - i);
     // CR LF counts as one line end; a lone CR or LF ends the line too.
     if (e < n && text[e] == '\r') {
@@ -221,6 +239,22 @@ TmsStrings SplitLines(const std::string& text) {
     i = e;
   }
   return lines;
+}
+
+void AppendCrLfLines(std::string_view text, std::string& out, bool finalLineBreak) {
+  out.reserve(out.size() + text.size() + 2);
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const std::size_t e =
+        static_cast<std::size_t>(FindLineEnd(text.data() + i, text.data() + n) - text.data());
+    out.append(text, i, e - i);
+    // CR LF counts as one line end; a lone CR or LF ends the line too.
+    i = e;
+    if (i < n && text[i] == '\r') ++i;
+    if (i < n && text[i] == '\n' && (i == e || i == e + 1)) ++i;
+    if (i < n || finalLineBreak) out += "\r\n";
+  }
 }
 
 std::string JoinLines(const TmsStrings& lines) {
