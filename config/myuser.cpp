@@ -74,6 +74,7 @@ void tusers::Load() {
   for (const auto& s : GlobalSettings()) {  // nothing read yet: zero, not the defaults
     std::visit([this](auto member) { this->*member = {}; }, s.member);
   }
+  UseKeyring = true;  // stored only once the user turns it off
   AutoRun = false;
   Black.clear();
   stored_keys_.clear();
@@ -386,7 +387,8 @@ void tusers::PlacePasswords() {
 
 bool tusers::Place(const std::string& id, const std::string& label, const std::string& pwd) {
   std::string error = keyring_->Store(id, label, pwd);
-  if (error.empty()) {
+  const bool stored = error.empty();
+  if (stored) {
     const Keyring::Lookup back = keyring_->Find(id);
     if (back.status != Keyring::Status::Found || back.secret != pwd)
       error = back.error.empty() ? "it did not give the password back as stored" : back.error;
@@ -396,6 +398,8 @@ bool tusers::Place(const std::string& id, const std::string& label, const std::s
     if (!backup_->Flush()) error = "its backup copy cannot be written";
   }
   if (error.empty()) return true;
+  // The registry keeps the password: an item it will not refer to goes again.
+  if (stored) static_cast<void>(keyring_->Remove(id));
   Log("a password stays in the registry instead of the keyring: " + error);
   return false;
 }
