@@ -46,11 +46,11 @@ struct Setting {
   SettingKind kind;
   std::variant<std::string Record::*, int32_t Record::*, bool Record::*> member;
   SettingRule rule = SettingRule::Default;
-  int32_t number = 0;          // default of an Integer or Flag
-  const char* text = "";       // default of a Text
-  int32_t bound = 0;           // Optional numbers: the highest valid value
-  int group = 0;               // WriteBack values of one group (not 0) are reset together
-  std::string Record::*key{};  // Password: the member holding the scrambling key
+  int32_t number = 0;              // default of an Integer or Flag
+  const char* text = "";           // default of a Text
+  int32_t bound = 0;               // Optional numbers: the highest valid value
+  int group = 0;                   // WriteBack values of one group (not 0) are reset together
+  std::string Record::*key{};      // Password: the member holding the scrambling key
   std::string Record::*keyring{};  // Password: the member holding its keyring item id, if any
   SettingFallback (*fallback)(const Record&) = nullptr;  // Optional numbers out of bound
   const char* saved_as = nullptr;                        // name written by Save, when it differs

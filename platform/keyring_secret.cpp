@@ -17,7 +17,14 @@ const SecretSchema kSchema = {
     "org.brenna.Vigilo.Password",
     SECRET_SCHEMA_NONE,
     {{"id", SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr};
 
 // One call to the service on a thread of its own, so that the caller can stop
 // waiting. The thread owns what it uses: one that never ends is left behind.
@@ -41,8 +48,8 @@ std::string TakeError(GError* error, const char* fallback) {
 // restarted since the last call needs a new session.
 SecretService* Open(GCancellable* cancel, std::string* error) {
   GError* e = nullptr;
-  SecretService* s =
-      secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, cancel, &e);
+  SecretService* s = secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr,
+                                              SECRET_SERVICE_OPEN_SESSION, cancel, &e);
   if (!s) *error = TakeError(e, "no Secret Service");
   return s;
 }
@@ -79,7 +86,8 @@ void DoStore(const std::string& id, const std::string& label, const std::string&
   SecretService* s = Open(cancel, &r.error);
   if (!s) return;
   GHashTable* a = Attributes(id);
-  SecretValue* v = secret_value_new(secret.data(), static_cast<gssize>(secret.size()), "text/plain");
+  SecretValue* v =
+      secret_value_new(secret.data(), static_cast<gssize>(secret.size()), "text/plain");
   GError* e = nullptr;
   if (secret_service_store_sync(s, &kSchema, a, SECRET_COLLECTION_DEFAULT, label.c_str(), v, cancel,
                                 &e)) {

@@ -42,8 +42,7 @@ class KeyringIT : public ::testing::Test {
     if (!daemon.Ready()) GTEST_SKIP() << "no private keyring can run here: " << daemon.Error();
     daemon.Use();
     keyring = CreateSecretServiceKeyring(std::chrono::seconds(30));
-    server = std::make_unique<test::DovecotServer>(
-        std::vector<test::MailUser>{{"work", kPwd}});
+    server = std::make_unique<test::DovecotServer>(std::vector<test::MailUser>{{"work", kPwd}});
     // A store of before the keyring: the passwords scrambled in registry.reg.
     test::Settings st(home);
     tuser& u = st.Add("Work", "work", kPwd, server->Pop3Port());
@@ -84,10 +83,10 @@ class KeyringIT : public ::testing::Test {
   // Runs `vigilo --check` on the home: true when the mailbox logged in.
   ::testing::AssertionResult ChecksIn() {
     const std::string x = xdg.str();
-    const std::string command =
-        "cd " + x + " && env -u VIGILO_HOME XDG_CONFIG_HOME=" + x + "config XDG_DATA_HOME=" + x +
-        "data XDG_RUNTIME_DIR=" + x + "run " VIGILO_BINARY " --check --home " + home.str() + " >" +
-        x + "stdout 2>" + x + "stderr";
+    const std::string command = "cd " + x + " && env -u VIGILO_HOME XDG_CONFIG_HOME=" + x +
+                                "config XDG_DATA_HOME=" + x + "data XDG_RUNTIME_DIR=" + x +
+                                "run " VIGILO_BINARY " --check --home " + home.str() + " >" + x +
+                                "stdout 2>" + x + "stderr";
     const int status = std::system(command.c_str());
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (code == 0 || code == 1) return ::testing::AssertionSuccess();
