@@ -398,8 +398,9 @@ bool tusers::Place(const std::string& id, const std::string& label, const std::s
     if (!backup_->Flush()) error = "its backup copy cannot be written";
   }
   if (error.empty()) return true;
-  // The registry keeps the password: an item it will not refer to goes again.
-  if (stored) static_cast<void>(keyring_->Remove(id));
+  // The registry keeps the password. A new item goes again at once; one the registry
+  // refers to now goes only once the registry no longer does (ForgetUnused).
+  if (stored && !referenced_.count(id)) static_cast<void>(keyring_->Remove(id));
   Log("a password stays in the registry instead of the keyring: " + error);
   return false;
 }
