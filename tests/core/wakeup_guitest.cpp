@@ -29,10 +29,18 @@ bool SpinUntil(const std::function<bool()>& done) {
   return done();
 }
 
-// A connection named `name` to the bus at `path`, waiting for the daemon to listen.
+// A connection named `name` to the bus at `path`, waiting for the daemon to accept it:
+// the socket file appears before the daemon listens on it.
 QDBusConnection Connect(const std::filesystem::path& path, const QString& name) {
-  SpinUntil([&] { return std::filesystem::exists(path); });
-  return QDBusConnection::connectToBus("unix:path=" + QString::fromStdString(path), name);
+  QDBusConnection bus(name);
+  SpinUntil([&] {
+    if (!std::filesystem::exists(path)) return false;
+    bus = QDBusConnection::connectToBus("unix:path=" + QString::fromStdString(path), name);
+    if (bus.isConnected()) return true;
+    QDBusConnection::disconnectFromBus(name);
+    return false;
+  });
+  return bus;
 }
 
 void Emit(QDBusConnection& bus, const char* path, const char* iface, const char* signal,
@@ -118,7 +126,8 @@ TEST_F(WakeupBusTest, NoBusChangesNothingAndSaysNothing) {
     bool DialsOwnLine() const override { return false; }
     void RunCheck() override { ADD_FAILURE(); }
   } tray;
-  EXPECT_FALSE(WakeupListener(Connect(dir.path(), "nowhere"), tray).Listening());
+  const QString nowhere = "unix:path=" + QString::fromStdString(dir.path() / "nowhere");
+  EXPECT_FALSE(WakeupListener(QDBusConnection::connectToBus(nowhere, "nowhere"), tray).Listening());
   qInstallMessageHandler(previous);
   EXPECT_TRUE(said.isEmpty()) << said.join('\n').toStdString();
 }
