@@ -5,9 +5,9 @@ namespace vigilo {
 TDMU* DMU = nullptr;
 
 TDMU::TDMU(RegistryStore& reg, Autostart& autorun, std::string program_folder,
-           std::string program_file)
+           std::string program_file, Keyring* keyring, RegistryStore* backup)
     : Settings(std::make_unique<tusers>(reg, autorun, std::move(program_folder),
-                                        std::move(program_file))) {
+                                        std::move(program_file), keyring, backup)) {
   if (!DMU) DMU = this;
 }
 

@@ -11,8 +11,8 @@ namespace vigilo {
 
 class TDMU {
  public:
-  TDMU(RegistryStore& reg, Autostart& autorun, std::string program_folder,
-       std::string program_file);
+  TDMU(RegistryStore& reg, Autostart& autorun, std::string program_folder, std::string program_file,
+       Keyring* keyring = nullptr, RegistryStore* backup = nullptr);
   ~TDMU();
   TDMU(const TDMU&) = delete;
   TDMU& operator=(const TDMU&) = delete;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -38,11 +39,13 @@ std::string ShortStr(std::string_view s) {
 }
 
 tusers::tusers(RegistryStore& reg, Autostart& autorun, std::string program_folder,
-               std::string program_file)
+               std::string program_file, Keyring* keyring, RegistryStore* backup)
     : reg_(reg),
       autorun_(autorun),
       program_folder_(std::move(program_folder)),
-      program_file_(std::move(program_file)) {
+      program_file_(std::move(program_file)),
+      keyring_(keyring),
+      backup_(backup) {
   Load();
 }
 
@@ -71,9 +74,13 @@ void tusers::Load() {
   for (const auto& s : GlobalSettings()) {  // nothing read yet: zero, not the defaults
     std::visit([this](auto member) { this->*member = {}; }, s.member);
   }
+  UseKeyring = true;  // stored only once the user turns it off
   AutoRun = false;
   Black.clear();
   stored_keys_.clear();
+  placed_.clear();
+  unresolved_.clear();
+  referenced_.clear();
 
   const std::string root = kRoot;
   if (!reg_.KeyExists(root)) return FirstStart(false, "");
@@ -140,6 +147,7 @@ bool tusers::LoadConf(int32_t number, tuser& u, std::string& why) {
                      "configuration " + std::to_string(number) + ": ",
                      [this](const std::string& m) { Log(m); });
   if (!why.empty()) return false;
+  ResolvePasswords(u, "configuration " + std::to_string(number) + ": ");
   u.Connected = u.Deleted = false;
   u.StoredKey = number;
   ComputeDirs(u);
@@ -167,6 +175,12 @@ int32_t tusers::AddConf() {
 }
 
 void tusers::Save() {
+  PlacePasswords();
+  SaveStore();
+  ForgetUnused();
+}
+
+void tusers::SaveStore() {
   RegistryBatch batch(reg_);
   const std::string root = kRoot;
   SaveSettings(GlobalSettings(), reg_, root, *this);
@@ -304,6 +318,121 @@ std::string tusers::DecodePwd(std::string_view stored, std::string_view key) {
     out += static_cast<char>(v ^ k);
   }
   return out;
+}
+
+// Keyring items are looked up by their id; when the keyring cannot give the password
+// the backup's scrambled copy does, so a locked or missing keyring never keeps a check
+// from logging in.
+void tusers::ResolvePasswords(tuser& u, const std::string& where) {
+  for (const auto& s : ConfigurationSettings()) {
+    if (s.kind != SettingKind::Password || !s.keyring) continue;
+    const std::string id = u.*s.keyring;
+    if (id.empty()) continue;
+    referenced_.insert(id);
+    std::string& pwd = u.*std::get<std::string tuser::*>(s.member);
+    std::optional<std::string> copy;
+    if (backup_ && backup_->GetValue(kBackupKey, id)) {
+      try {
+        copy = ShortStr(DecodePwd(backup_->ReadString(kBackupKey, id).value_or("x"), id));
+      } catch (const std::invalid_argument&) {  // a damaged copy is no copy
+      }
+    }
+    const Keyring::Lookup found = keyring_ ? keyring_->Find(id) : Keyring::Lookup{};
+    if (found.status == Keyring::Status::Found) {
+      pwd = ShortStr(found.secret);
+      if (copy == pwd) placed_[id] = pwd;
+      continue;
+    }
+    if (copy) {
+      pwd = *copy;
+      continue;
+    }
+    unresolved_.insert(id);
+    Log(where + "the password \"" + s.name + "\" is kept in the keyring, which cannot give it (" +
+        (found.error.empty() ? "no such item" : found.error) +
+        "), and no copy of it is kept; it must be entered again");
+  }
+}
+
+// Decides for every password whether it is kept in the keyring (its id set) or
+// scrambled in the registry (its id cleared). A password goes to the keyring only when
+// the keyring has it back as stored and the backup holds it durably: only then does the
+// registry get the marker.
+void tusers::PlacePasswords() {
+  const bool use = UseKeyring && keyring_ && backup_;
+  for (tuser& u : Conf) {
+    if (u.Deleted) continue;
+    for (const auto& s : ConfigurationSettings()) {
+      if (s.kind != SettingKind::Password || !s.keyring) continue;
+      std::string& id = u.*s.keyring;
+      const std::string pwd = ShortStr(Trim(u.*std::get<std::string tuser::*>(s.member)));
+      if (!id.empty() && unresolved_.count(id) && pwd.empty()) continue;  // keep the marker
+      if (!use || pwd.empty()) {
+        id.clear();
+        continue;
+      }
+      if (const auto p = placed_.find(id); p != placed_.end() && p->second == pwd) continue;
+      if (id.empty()) id = NewKeyringId();
+      const std::string user = Trim(u.*s.key);
+      const std::string host = Trim(s.key == &tuser::SMTPUser ? u.SMTPHost : u.Host);
+      if (Place(id, "Vigilo: " + user + "@" + host, pwd)) {
+        placed_[id] = pwd;
+        unresolved_.erase(id);
+      } else {
+        id.clear();
+      }
+    }
+  }
+}
+
+bool tusers::Place(const std::string& id, const std::string& label, const std::string& pwd) {
+  std::string error = keyring_->Store(id, label, pwd);
+  const bool stored = error.empty();
+  if (stored) {
+    const Keyring::Lookup back = keyring_->Find(id);
+    if (back.status != Keyring::Status::Found || back.secret != pwd)
+      error = back.error.empty() ? "it did not give the password back as stored" : back.error;
+  }
+  if (error.empty()) {
+    backup_->SetValue(kBackupKey, id, RegValue::Str(EncodePwd(pwd, id)));
+    if (!backup_->Flush()) error = "its backup copy cannot be written";
+  }
+  if (error.empty()) return true;
+  // The registry keeps the password. A new item goes again at once; one the registry
+  // refers to now goes only once the registry no longer does (ForgetUnused).
+  if (stored && !referenced_.count(id)) static_cast<void>(keyring_->Remove(id));
+  Log("a password stays in the registry instead of the keyring: " + error);
+  return false;
+}
+
+// Keyring items and backup copies the registry no longer refers to go, but only once
+// the registry holds what replaced them durably.
+void tusers::ForgetUnused() {
+  std::set<std::string> now;
+  for (const tuser& u : Conf) {
+    for (const auto& s : ConfigurationSettings()) {
+      if (s.kind == SettingKind::Password && s.keyring && !(u.*s.keyring).empty())
+        now.insert(u.*s.keyring);
+    }
+  }
+  std::vector<std::string> gone;
+  for (const auto& id : referenced_) {
+    if (!now.count(id)) gone.push_back(id);
+  }
+  if (!gone.empty() && !reg_.Flush()) {
+    referenced_.insert(now.begin(), now.end());  // tried again at the next save
+    return;
+  }
+  for (const auto& id : gone) {
+    if (keyring_) {
+      if (const std::string e = keyring_->Remove(id); !e.empty())
+        Log("a password no longer used stays in the keyring: " + e);
+    }
+    if (backup_) backup_->DeleteValue(kBackupKey, id);
+    placed_.erase(id);
+    unresolved_.erase(id);
+  }
+  referenced_ = std::move(now);
 }
 
 }  // namespace vigilo

@@ -4,12 +4,14 @@
 // "Software\Brenna\Vigilo".
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/autostart.h"
+#include "platform/keyring.h"
 #include "platform/registry.h"
 
 namespace vigilo {
@@ -65,6 +67,11 @@ struct tuser {
   bool SMTPPlainAuth = false;  // AUTH allowed over an unencrypted connection
   std::string TrustCert;       // SHA-256 fingerprint trusted without a CA, or ""
 
+  // Ids of the keyring items holding UserPwd and SMTPPwd; "" while a password is stored
+  // scrambled in the registry.
+  std::string UserPwdKeyring;
+  std::string SMTPPwdKeyring;
+
   // Number of the registry key the record was loaded from or last saved to; 0 for a
   // record not stored yet. Lets a save that renumbers keys move a key's other values
   // along with its configuration.
@@ -77,9 +84,13 @@ class tusers {
   static constexpr int32_t kHeadsReserveLimit = 1024;
 
   // Loads everything (Load). program_folder ends with '/'; program_file is what the
-  // autostart entry starts.
+  // autostart entry starts. With a keyring and a backup store, passwords are kept in
+  // the keyring and registry values hold markers (see PlacePasswords).
   tusers(RegistryStore& reg, Autostart& autorun, std::string program_folder,
-         std::string program_file);
+         std::string program_file, Keyring* keyring = nullptr, RegistryStore* backup = nullptr);
+
+  // The key of the backup store holding a scrambled copy of each keyring password.
+  static constexpr const char* kBackupKey = "Software\\Brenna\\Vigilo\\Passwords";
 
   std::vector<tuser> Conf;
   int32_t Users = 0;
@@ -98,6 +109,8 @@ class tusers {
   // Address of the publisher's web server for the version check ("http://host[:port]");
   // empty: the program asks no server at all.
   std::string UpdateURL;
+  // Passwords are kept in the desktop keyring when the program has one.
+  bool UseKeyring = true;
   std::vector<std::string> Black;
 
   void Load();
@@ -128,12 +141,24 @@ class tusers {
   void FirstStart(bool damaged, const std::string& why);
   bool LoadConf(int32_t number, tuser& u, std::string& why);
   void Log(const std::string& message) const;
+  void SaveStore();
+  void ResolvePasswords(tuser& u, const std::string& where);
+  void PlacePasswords();
+  bool Place(const std::string& id, const std::string& label, const std::string& pwd);
+  void ForgetUnused();
 
   RegistryStore& reg_;
   Autostart& autorun_;
   std::string program_folder_;
   std::string program_file_;
   std::set<int32_t> stored_keys_;  // configuration keys the list was loaded from or saved to
+  Keyring* keyring_;
+  RegistryStore* backup_;
+  // Keyring ids: the password each holds in the keyring and the backup as far as this
+  // program knows; those whose password could not be read; those registry.reg refers to.
+  std::map<std::string, std::string> placed_;
+  std::set<std::string> unresolved_;
+  std::set<std::string> referenced_;
 };
 
 }  // namespace vigilo

@@ -35,6 +35,10 @@ SettingFallback NoPlainAuth(const tuser&) {
   return {0, "plain-text AUTH stays refused"};
 }
 
+SettingFallback KeepKeyring(const tusers&) {
+  return {1, "the keyring is used"};
+}
+
 const Setting<tusers> kGlobal[] = {
     {.name = "Delay", .kind = K::Integer, .member = &tusers::Delay, .rule = R::Required},
     {.name = "Sound", .kind = K::Text, .member = &tusers::Sound},
@@ -58,6 +62,14 @@ const Setting<tusers> kGlobal[] = {
     {.name = "delBlack", .kind = K::Flag, .member = &tusers::delBlack, .rule = R::WriteBack},
     // The publisher's server for the version check: none unless the user names one.
     {.name = "UpdateURL", .kind = K::Text, .member = &tusers::UpdateURL, .rule = R::Optional},
+    // Passwords go to the desktop keyring where there is one; stored only when turned off.
+    {.name = "Keyring",
+     .kind = K::Flag,
+     .member = &tusers::UseKeyring,
+     .rule = R::Optional,
+     .number = 1,
+     .bound = 1,
+     .fallback = KeepKeyring},
 };
 
 // Secure-mail values are Optional: a store without them keeps the classic
@@ -89,7 +101,8 @@ const Setting<tuser> kConfiguration[] = {
      .kind = K::Password,
      .member = &tuser::UserPwd,
      .rule = R::Required,
-     .key = &tuser::UserName},
+     .key = &tuser::UserName,
+     .keyring = &tuser::UserPwdKeyring},
     {.name = "ViewMail", .kind = K::Flag, .member = &tuser::ViewMail, .rule = R::Required},
     {.name = "NonActive", .kind = K::Flag, .member = &tuser::NonActive, .rule = R::WriteBack},
     {.name = "POP3Security",
@@ -115,7 +128,8 @@ const Setting<tuser> kConfiguration[] = {
      .kind = K::Password,
      .member = &tuser::SMTPPwd,
      .rule = R::Optional,
-     .key = &tuser::SMTPUser},
+     .key = &tuser::SMTPUser,
+     .keyring = &tuser::SMTPPwdKeyring},
     {.name = "SMTPPlainAuth",
      .kind = K::Flag,
      .member = &tuser::SMTPPlainAuth,
@@ -167,6 +181,19 @@ RegValue DefaultValue(const Setting<Record>& s) {
 
 enum class Read { Ok, Unreadable, Malformed };
 
+// The item id of a keyring marker: letters and digits after the prefix; "" for any
+// other text.
+std::string KeyringId(std::string_view stored) {
+  if (!stored.starts_with(kKeyringMarker)) return {};
+  const std::string_view id = stored.substr(kKeyringMarker.size());
+  if (id.empty() || id.size() > 64) return {};
+  for (const char c : id) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alnum) return {};
+  }
+  return std::string(id);
+}
+
 // Reads one value: Unreadable when it is missing (a number) or of another type,
 // Malformed when a password cannot be decoded.
 template <class Record>
@@ -183,6 +210,13 @@ Read ReadOne(const Setting<Record>& s, const RegistryStore& reg, const std::stri
   if (s.kind != K::Password) {
     Text(s, r) = ShortStr(*v);
     return Read::Ok;
+  }
+  if (s.keyring) {
+    r.*s.keyring = KeyringId(*v);
+    if (!(r.*s.keyring).empty()) {  // the owner of the record looks the password up
+      Text(s, r).clear();
+      return Read::Ok;
+    }
   }
   // The whole stored text is decoded: a long password takes up to four digits a byte.
   try {
@@ -301,6 +335,8 @@ void SaveSettings(std::span<const Setting<Record>> table, RegistryStore& reg,
       const std::string typed = ShortStr(Trim(Text(s, r)));
       std::string stored = typed;
       if (s.kind == K::Password) stored = tusers::EncodePwd(typed, Trim(r.*s.key));
+      if (s.kind == K::Password && s.keyring && !(r.*s.keyring).empty())
+        stored = std::string(kKeyringMarker) + r.*s.keyring;
       // Canonical when it is a fingerprint; otherwise kept as typed (loading logs it).
       if (s.kind == K::Fingerprint && !NormalizeFingerprint(Text(s, r)).empty())
         stored = NormalizeFingerprint(Text(s, r));

@@ -8,6 +8,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "config/myuser.h"
@@ -18,7 +19,8 @@ enum class SettingKind {
   Text,         // a string, stored trimmed and cut to kShortStringChars
   Integer,      // a dword
   Flag,         // a dword, 0 or 1
-  Password,     // a string scrambled with the trimmed `key` member (tusers::EncodePwd)
+  Password,     // a string scrambled with the trimmed `key` member (tusers::EncodePwd), or
+                // the keyring marker when the `keyring` member names an item
   Fingerprint,  // a SHA-256 fingerprint, stored canonical (kept as typed when it is none)
 };
 
@@ -44,15 +46,20 @@ struct Setting {
   SettingKind kind;
   std::variant<std::string Record::*, int32_t Record::*, bool Record::*> member;
   SettingRule rule = SettingRule::Default;
-  int32_t number = 0;          // default of an Integer or Flag
-  const char* text = "";       // default of a Text
-  int32_t bound = 0;           // Optional numbers: the highest valid value
-  int group = 0;               // WriteBack values of one group (not 0) are reset together
-  std::string Record::*key{};  // Password: the member holding the scrambling key
+  int32_t number = 0;              // default of an Integer or Flag
+  const char* text = "";           // default of a Text
+  int32_t bound = 0;               // Optional numbers: the highest valid value
+  int group = 0;                   // WriteBack values of one group (not 0) are reset together
+  std::string Record::*key{};      // Password: the member holding the scrambling key
+  std::string Record::*keyring{};  // Password: the member holding its keyring item id, if any
   SettingFallback (*fallback)(const Record&) = nullptr;  // Optional numbers out of bound
   const char* saved_as = nullptr;                        // name written by Save, when it differs
   int write_back_rank = 0;  // missing values go back in ascending rank, then table order
 };
+
+// What a password value holds instead of the scrambled text when the password is kept
+// in the desktop keyring: the prefix and the item's id. No scrambled text has a letter.
+inline constexpr std::string_view kKeyringMarker = "keyring:";
 
 // The values of the key "Software\Brenna\Vigilo", in the order Save writes them.
 // "Users" and the blacklist are not among them: Save derives them from the list.

@@ -31,6 +31,7 @@ void TSetUser::Show(std::vector<std::string> ras_entries) {
   Global.delType = s_.delType;
   Global.delBlack = s_.delBlack;
   Global.ChIfCon = s_.ChIfCon;
+  Global.Keyring = s_.UseKeyring;
   Global.Visual = s_.Visual != 0;
   Global.LocalNet = s_.Lan == 1;
   ApplyRasRules();
@@ -146,6 +147,7 @@ bool TSetUser::StoreForm(bool report) {
   s_.delType = Global.delType;
   s_.ChIfCon = Global.ChIfCon;
   s_.delBlack = Global.delBlack;
+  s_.UseKeyring = Global.Keyring;
   return true;
 }
 

@@ -36,6 +36,7 @@ struct GlobalFields {
   bool delType = false;
   bool delBlack = false;
   bool ChIfCon = false;
+  bool Keyring = true;  // passwords in the desktop keyring
 };
 
 // A field that can hold a value the store refuses.

@@ -24,6 +24,8 @@ std::unique_ptr<AppEnvironment> AppEnvironment::Create(const CommandLine& cmd, c
                            "private");
   e->ProgramFile = vigilo::ProgramFile();
   e->Registry = std::make_unique<RegistryFile>(e->RegistryPath(), e->ErrorLogPath());
+  e->Passwords = CreateSecretServiceKeyring();
+  e->PasswordBackup = std::make_unique<RegistryFile>(e->PasswordBackupPath(), e->ErrorLogPath());
   std::vector<std::string> args;
   if (e->folders.HomeGiven) args = {"--home", e->folders.Home};
   e->AutoStart = std::make_unique<XdgAutostart>(XdgAutostart::DefaultPath(env), std::move(args));

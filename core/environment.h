@@ -9,6 +9,7 @@
 #include "core/cmdline.h"
 #include "platform/autostart.h"
 #include "platform/folders.h"
+#include "platform/keyring.h"
 #include "platform/regfile.h"
 
 namespace vigilo {
@@ -18,9 +19,14 @@ struct AppEnvironment {
   std::string ProgramFile;
   std::unique_ptr<RegistryFile> Registry;
   std::unique_ptr<XdgAutostart> AutoStart;
+  // The desktop keyring for passwords, and the file keeping a scrambled copy of each
+  // password it holds (read when the keyring is locked or gone).
+  std::unique_ptr<Keyring> Passwords;
+  std::unique_ptr<RegistryFile> PasswordBackup;
 
   std::string ErrorLogPath() const { return folders.Home + "error.log"; }
   std::string RegistryPath() const { return folders.Config + "registry.reg"; }
+  std::string PasswordBackupPath() const { return folders.Config + "passwords.reg"; }
 
   // Creates the folders and opens the registry. On failure returns nullptr and sets *error.
   static std::unique_ptr<AppEnvironment> Create(const CommandLine& cmd, const EnvLookup& env,

@@ -36,7 +36,7 @@ class RegistryFile : public RegistryStore {
   void KeepCopy(const std::string& reason) override;
 
   // Writes pending changes now. False when the file could not be written.
-  [[nodiscard]] bool Flush();
+  [[nodiscard]] bool Flush() override;
 
   // Where damaged content was put on opening (empty when nothing was wrong).
   const std::vector<std::filesystem::path>& KeptCopies() const { return kept_; }

@@ -53,6 +53,8 @@ class RegistryStore {
 
   virtual void BeginUpdate() = 0;
   virtual void EndUpdate() = 0;
+  // Writes pending changes to the backing store now. False when they could not be.
+  [[nodiscard]] virtual bool Flush() = 0;
 
   // Keeps a copy of what the store holds now under a new name before the program
   // replaces damaged settings, and records the reason in the error log.

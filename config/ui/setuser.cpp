@@ -278,7 +278,9 @@ QWidget* TForm3::BuildGlobalBox() {
                   "Удалять из просмотра сразу ");
   delBlack = Named(new QCheckBox("Удалять с сервера \"Черный список\"", box), "delBlack",
                    "Удалять с сервера \"Черный список\"");
-  for (QCheckBox* c : {visualiz, ponty, delType, delBlack})
+  keyring = Named(new QCheckBox("Хранить пароли в связке ключей рабочего стола", box), "keyring",
+                  "Хранить пароли в связке ключей рабочего стола");
+  for (QCheckBox* c : {visualiz, ponty, delType, delBlack, keyring})
     grid->addWidget(c, row++, 0, 1, 3);
   bIconWorkSave = Named(new QPushButton("Выгрузить иконки на диск", box), "bIconWorkSave",
                         "Выгрузить иконки на диск");
@@ -342,6 +344,7 @@ void TForm3::FormToLogic() {
   g.delType = delType->isChecked();
   g.delBlack = delBlack->isChecked();
   g.ChIfCon = checkifcon->isChecked();
+  g.Keyring = keyring->isChecked();
 }
 
 void TForm3::LogicToForm() {
@@ -387,6 +390,7 @@ void TForm3::LogicToForm() {
   delType->setChecked(g.delType);
   delBlack->setChecked(g.delBlack);
   checkifcon->setChecked(g.ChIfCon);
+  keyring->setChecked(g.Keyring);
   filling_ = false;
   ApplyStates();
 }

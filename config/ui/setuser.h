@@ -94,6 +94,7 @@ class TForm3 : public QDialog, private SetUserView {
   QCheckBox* ponty = nullptr;
   QCheckBox* delType = nullptr;
   QCheckBox* delBlack = nullptr;
+  QCheckBox* keyring = nullptr;
   QPushButton* bIconWorkSave = nullptr;
   QPushButton* bIconWorkLoad = nullptr;
   QPushButton* HelpButton = nullptr;

@@ -70,7 +70,8 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     std::unique_ptr<TVF> vf = CreateNoticeWindow();
     // A store that does not exist yet is made by TDMU: the first start.
     const bool first_start = !env.Registry->KeyExists(tusers::kRoot);
-    TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
+    TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile, env.Passwords.get(),
+             env.PasswordBackup.get());
     InstallDialupBoxes();
     Tdm tdm(dmu, env.folders, sound.get(), nullptr, [&vf] { vf->Go(); });
     WireAbout(*form1, tdm);

@@ -102,6 +102,9 @@ TEST_F(SettingsWindow, SecureMailControlsRoundTripThroughTheStore) {
   s->Conf[0].SMTPAuth = 1;
   const int result = Run([this] {
     EXPECT_TRUE(form.delBlack->isChecked());
+    EXPECT_TRUE(form.keyring->isChecked());
+    EXPECT_EQ(form.keyring->accessibleName(), "Хранить пароли в связке ключей рабочего стола");
+    form.keyring->setChecked(false);
     EXPECT_EQ(form.SMTPAuth->currentIndex(), 1);
     EXPECT_FALSE(form.SMTPUser->isEnabled());  // only for an own SMTP login
     EXPECT_FALSE(form.delu->isEnabled());
@@ -135,6 +138,7 @@ TEST_F(SettingsWindow, SecureMailControlsRoundTripThroughTheStore) {
   EXPECT_TRUE(u.SMTPPlainAuth);
   EXPECT_EQ(u.TrustCert, std::string(64, 'a'));
   EXPECT_TRUE(again->delBlack);
+  EXPECT_FALSE(again->UseKeyring);
   EXPECT_EQ(again->Delay, 120);
   EXPECT_FALSE(test::ReadFile(dir.path() / "vg.ini").find("[Setting]") == std::string::npos);
 }

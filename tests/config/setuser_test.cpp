@@ -53,9 +53,12 @@ TEST_F(SetUserTest, ShowFillsTheWindowAndOkKeepsIt) {
   EXPECT_FALSE(form.RasEnabled);
   EXPECT_FALSE(form.ComboEnabled);
   EXPECT_FALSE(form.CheckIfConEnabled);
+  EXPECT_TRUE(form.Global.Keyring);  // on unless turned off
 
+  form.Global.Keyring = false;
   ASSERT_TRUE(form.Ok());
   auto again = Reload();
+  EXPECT_FALSE(again->UseKeyring);
   EXPECT_TRUE(again->delBlack);
   EXPECT_EQ(again->Visual, 1);
   EXPECT_EQ(again->Lan, 1);

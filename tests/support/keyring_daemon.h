@@ -1,0 +1,47 @@
+#pragma once
+// A private desktop keyring: a D-Bus session bus of its own (no service activation,
+// so nothing starts behind the test's back) with gnome-keyring-daemon's Secret
+// Service on it, data and runtime folders in a fresh folder. The user's own keyring
+// is never touched. Use() points this process's session bus at it.
+
+#include <string>
+
+#include "tests/support/server_process.h"
+#include "tests/support/tempdir.h"
+
+namespace vigilo::test {
+
+class KeyringDaemon {
+ public:
+  // Starts the bus and the keyring, unlocked. Failures leave Ready() false with the
+  // reason in Error().
+  KeyringDaemon();
+  ~KeyringDaemon();
+  KeyringDaemon(const KeyringDaemon&) = delete;
+  KeyringDaemon& operator=(const KeyringDaemon&) = delete;
+
+  bool Ready() const { return error_.empty(); }
+  const std::string& Error() const { return error_; }
+  // The bus address ("unix:path=...").
+  const std::string& Address() const { return address_; }
+  // Sets DBUS_SESSION_BUS_ADDRESS of this process (before its first keyring call).
+  void Use() const;
+
+  // Starts the keyring again (same data, unlocked); "" or why it did not come up.
+  std::string StartKeyring();
+  // Ends the keyring daemon; the bus stays.
+  void StopKeyring();
+  // Locks the keyring's collections; "" or the failure.
+  std::string Lock();
+
+ private:
+  bool NameOwned() const;
+
+  TempDir dir_;
+  std::string address_;
+  std::string error_;
+  ServerProcess bus_;
+  ServerProcess keyring_;
+};
+
+}  // namespace vigilo::test
