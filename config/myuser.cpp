@@ -69,7 +69,7 @@ void tusers::Load() {
   Conf.clear();
   Users = 0;
   for (const auto& s : GlobalSettings()) {  // nothing read yet: zero, not the defaults
-    std::visit([this](auto member) { this->*member = {}; }, s.member);
+    std::visit([this](auto member) { this->*member = {}; }, s.Member);
   }
   AutoRun = false;
   Black.clear();

@@ -9,7 +9,7 @@
 namespace vigilo {
 
 int RunHeadlessCheck(AppEnvironment& env, std::ostream& out, std::ostream& err) {
-  TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile);
+  TDMU dmu(*env.Registry, *env.AutoStart, env.Folders.Home, env.ProgramFile);
   TCheckComponents c;
   CheckView view;  // nothing to show
   TCheckCycle check(*dmu.Settings, c.POPClient, c.POPMess, c.SMTPClient, c.SMTPmess, c.msRas1, view,

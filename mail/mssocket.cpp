@@ -105,18 +105,18 @@ size_t TmsSocket::ReadSome(char* buffer, size_t length) {
     if (cancel_) throw EmsCanceledError();
     if (!transport_) throw EWinsockError(WSAENOTCONN);
     const TmsIoResult r = transport_->Read(buffer, length);
-    switch (r.kind) {
+    switch (r.Kind) {
       case TmsIoResult::Data:
         ResetCounter();
-        return r.count;
+        return r.Count;
       case TmsIoResult::Closed:
         MarkClosedByPeer();
         return 0;
       case TmsIoResult::WouldBlock:
-        WaitReady(r.waitEvents ? r.waitEvents : POLLIN);
+        WaitReady(r.WaitEvents ? r.WaitEvents : POLLIN);
         break;
       case TmsIoResult::Failed:
-        throw EWinsockError(r.error);
+        throw EWinsockError(r.ErrorCode);
     }
   }
 }
@@ -367,18 +367,18 @@ void TmsClientSocket::SendBuffer(const char* data, size_t length) {
     if (cancel_) throw EmsCanceledError();
     if (!transport_) throw EWinsockError(WSAENOTCONN);
     const TmsIoResult r = transport_->Write(data + sent, length - sent);
-    switch (r.kind) {
+    switch (r.Kind) {
       case TmsIoResult::Data:
-        sent += r.count;
+        sent += r.Count;
         ResetCounter();
         break;
       case TmsIoResult::WouldBlock:
-        WaitReady(r.waitEvents ? r.waitEvents : POLLOUT);
+        WaitReady(r.WaitEvents ? r.WaitEvents : POLLOUT);
         break;
       case TmsIoResult::Closed:
         throw EWinsockError(WSAECONNRESET);
       case TmsIoResult::Failed:
-        throw EWinsockError(r.error);
+        throw EWinsockError(r.ErrorCode);
     }
   }
 }
