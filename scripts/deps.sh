@@ -11,7 +11,7 @@ VIGILO_RUN_PACKAGES=(
 VIGILO_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang clang-format
   dovecot-core dovecot-pop3d exim4-daemon-light python3-aiosmtpd openssl
-  procps iproute2
+  procps iproute2 dbus-daemon
 )
 # To take the README's screenshots (scripts/screenshots): a virtual display with a tray.
 VIGILO_SHOT_PACKAGES=(

@@ -14,6 +14,7 @@
 #include "core/app/wire_lan.h"
 #include "core/app/wire_settings.h"
 #include "core/app/wire_viewer.h"
+#include "core/app/wire_wakeup.h"
 #include "core/ui/Mail.h"
 #include "core/ui/datm.h"
 #include "core/ui/visual.h"
@@ -78,6 +79,7 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     ComposeWindows compose = WireCompose(tdm, &viewer->Form().Viewer());
     tdm.TrayIcon1->Show();
     auto form7 = WireLan(tdm, env.Folders, sound.get());
+    const auto wakeup = WireWakeup(tdm);
     code = QApplication::exec();
     ms::SetMessagePump(nullptr);
   }

@@ -1,27 +1,36 @@
-// Random sequences of deliveries, checks, marks and another client's expunges against a real
-// Dovecot: the messages a check deletes are exactly those its marks name. Messages share
+// Random sequences against a real Dovecot: deletion marks consumed by the next check and
+// immediate deletions of picked rows (the viewer with delType on), with another client
+// delivering and expunging between the check and the deletion. Messages share
 // Message-IDs, differ in their letter case, lack one, and share header blocks; half of the
-// checks run with records that carry no unique id, where a key several messages share names
-// none of them. VIGILO_DELETION_SEED and VIGILO_DELETION_SEQUENCES choose other sequences
-// (scripts/random-deletions).
+// deletions run with records that carry no unique id (as after a server without UIDL),
+// where a key several messages share names none of them. The messages gone from the
+// server must be exactly those the user chose. VIGILO_DELETION_SEED and
+// VIGILO_DELETION_SEQUENCES choose other sequences (scripts/random-deletions).
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "core/refresh.h"
 #include "mail/msmsg.h"
 #include "mail/mspop.h"
 #include "tests/core/check_fixture.h"
 #include "tests/support/dovecot.h"
+#include "viewer/mailviewer.h"
 
 namespace vigilo {
 namespace {
+
+using Tags = std::set<std::string>;
 
 // Keeps the raw bytes RETR hands to the decoder.
 class RawMessage : public ms::TmsMessage {
@@ -31,6 +40,14 @@ class RawMessage : public ms::TmsMessage {
  protected:
   void DecodeRaw(std::string raw) override { Raw = std::move(raw); }
 };
+
+// The tag (on the second body line, which TOP n 1 does not show) that names a message.
+std::string TagOf(const std::string& bytes) {
+  const std::size_t t = bytes.find("tag-");
+  return t == std::string::npos ? "" : bytes.substr(t, 9);
+}
+
+enum class IdKind { Own, Shared, None };
 
 // One generated message: its bytes and what tells it from others.
 struct Generated {
@@ -42,172 +59,246 @@ class Generator {
  public:
   explicit Generator(std::mt19937& rng) : rng_(rng) {}
 
-  // Another message; its tag (on the second body line, which TOP n 1 does not show) names it.
-  Generated Next(int tag) {
+  // A message with its own Message-ID, one from a small shared set (some differ only in
+  // letter case), or none (missing, or blanks only); subject and first line come from
+  // small sets, so that messages without Message-ID share header blocks.
+  Generated Next(int tag, IdKind kind) {
     static const char* kIds[] = {"<dup0@x>", "<dup1@x>", "<Case@x>", "<case@x>", "<CASE@x>"};
     static const char* kFirstLines[] = {"hello", "Message-ID: <dup0@x>", "hello again"};
-    const std::string tagLine = "tag-" + std::to_string(10000 + tag);  // all the same length
-    std::string idLine;
-    std::string id;
-    switch (Pick(5)) {
-      case 0:
-        id = "<own" + std::to_string(tag) + "@x>";
-        break;
-      case 1:
-      case 2:
-        id = kIds[Pick(5)];
-        break;
-      case 3:
-        break;  // no Message-ID
-      default:
-        idLine = "Message-ID:   \n";  // blanks only: no Message-ID either
-    }
+    std::string id, idLine;
+    if (kind == IdKind::Own) id = "<own" + std::to_string(tag) + "@x>";
+    if (kind == IdKind::Shared) id = kIds[Pick(5)];
+    if (kind == IdKind::None && Pick(2) == 0) idLine = "Message-ID:   \n";
     if (!id.empty()) idLine = "Message-ID: " + id + "\n";
     const std::string headers =
         "From: a@x\nTo: rnd@example.test\nSubject: s" + std::to_string(Pick(2)) + "\n" + idLine;
     const std::string first = kFirstLines[Pick(3)];
     Generated g;
-    g.bytes = headers + "\n" + first + "\n" + tagLine + "\n";
-    const std::string bare = id.substr(id.empty() ? 0 : 1, id.empty() ? 0 : id.size() - 2);
-    g.sameness = id.empty() ? "none:" + headers + "|" + first + "|" + std::to_string(g.bytes.size())
-                            : "id:" + bare;
+    g.bytes = headers + "\n" + first + "\ntag-" + std::to_string(10000 + tag) + "\n";
+    g.sameness = id.empty() ? "none:" + headers + "|" + first  // tags all have one length
+                            : "id:" + id.substr(1, id.size() - 2);
     return g;
   }
+  IdKind AnyKind() { return static_cast<IdKind>(Pick(3)); }
   int Pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
 
  private:
   std::mt19937& rng_;
 };
 
-// The server as another client sees it: unique id and tag of every message, in order.
-struct Listing {
-  std::vector<std::string> uids, tags;
-};
+ms::TmsPOPClient& Open(ms::TmsPOPClient& pop, int port) {
+  pop.SetHost("127.0.0.1:" + std::to_string(port));
+  pop.UserName = "rnd";
+  pop.Password = "rndpw";
+  pop.TimeOut = 30;
+  pop.Login();
+  return pop;
+}
 
-Listing List(int port) {
+// Adds the tag of every message not in `tags` yet by its unique id, as another client
+// sees the server (the tags of messages already read are kept: RETR is slow).
+void ReadTags(int port, std::map<std::string, std::string>& tags) {
   ms::TmsPOPClient pop;
   RawMessage raw;
   pop.MailMessage = &raw;
-  pop.SetHost("127.0.0.1:" + std::to_string(port));
-  pop.UserName = "rnd";
-  pop.Password = "rndpw";
-  pop.TimeOut = 30;
-  pop.Login();
-  Listing l;
-  EXPECT_TRUE(pop.GetUniqueIds(l.uids, pop.MessageCount()));
-  for (int i = 0; i < pop.MessageCount(); ++i) {
+  Open(pop, port);
+  std::vector<std::string> uids;
+  EXPECT_TRUE(pop.GetUniqueIds(uids, pop.MessageCount()));
+  for (int i = 0; i < pop.MessageCount() && i < static_cast<int>(uids.size()); ++i) {
+    if (tags.count(uids[static_cast<std::size_t>(i)])) continue;
     pop.SetCurrentMessage(i);
     pop.Retrieve();
-    const std::size_t t = raw.Raw.find("tag-");
-    l.tags.push_back(t == std::string::npos ? "" : raw.Raw.substr(t, 9));
+    tags[uids[static_cast<std::size_t>(i)]] = TagOf(raw.Raw);
   }
   pop.Quit();
-  return l;
 }
 
-// Another client expunges message `index` (0-based).
-void Expunge(int port, int index) {
-  ms::TmsPOPClient pop;
-  pop.SetHost("127.0.0.1:" + std::to_string(port));
-  pop.UserName = "rnd";
-  pop.Password = "rndpw";
-  pop.TimeOut = 30;
-  pop.Login();
-  pop.SetCurrentMessage(index);
-  pop.DeleteMessage();
-  pop.Quit();
-}
+// The viewer's server work as the program wires it, over a check rig.
+class RefreshServices : public ViewerServices {
+ public:
+  explicit RefreshServices(test::CheckRig& rig) : rig_(rig) {}
+  bool PopLogin(int32_t conf) override { return rig_.check.PopLogin(conf); }
+  std::vector<std::string> RefreshHeaders(int32_t conf,
+                                          const std::vector<tmailhead>& chosen) override {
+    if (!rig_.check.PopLogin(conf)) return {};
+    return RefreshHeads(rig_.s, conf, rig_.pop, chosen);
+  }
+
+ private:
+  test::CheckRig& rig_;
+};
+
+class Shown : public ViewerView {
+ public:
+  void CloseWindow() override { closed = true; }
+  bool closed = false;
+};
 
 unsigned EnvNumber(const char* name, unsigned fallback) {
   const char* v = std::getenv(name);
   return v && *v ? static_cast<unsigned>(std::strtoul(v, nullptr, 10)) : fallback;
 }
 
-TEST(RandomDeletions, ChecksDeleteExactlyWhatTheMarksName) {
+struct Tally {
+  int checks = 0, immediate = 0, chosen = 0, deletions = 0;
+  int wrong = 0;     // gone without being chosen (nor named by a chosen key)
+  int missed = 0;    // chosen, present and nameable, yet kept
+  int kept = 0;      // chosen but kept: its key named several messages
+  int standIns = 0;  // without unique ids: gone in place of a chosen one with the same key
+};
+
+TEST(RandomDeletions, TheMessagesGoneAreExactlyThoseTheUserChose) {
   const unsigned seed = EnvNumber("VIGILO_DELETION_SEED", 20261207);
-  const unsigned sequences = EnvNumber("VIGILO_DELETION_SEQUENCES", 6);
+  const unsigned sequences = EnvNumber("VIGILO_DELETION_SEQUENCES", 200);
   test::DovecotServer server({{"rnd", "rndpw"}});
+  const int port = server.Pop3Port();
   std::mt19937 rng(seed);
   Generator gen(rng);
-  int checks = 0, marks = 0, deletions = 0, wrong = 0, missed = 0, stand_ins = 0, tag = 0;
+  std::map<std::string, std::string> sameness;  // tag -> what tells it apart
+  int tag = 0;
+  const auto deliver = [&](IdKind kind) {
+    const Generated g = gen.Next(tag, kind);
+    sameness["tag-" + std::to_string(10000 + tag++)] = g.sameness;
+    server.AddMessage("rnd", g.bytes);
+  };
+  const auto onServer = [&] {
+    Tags out;
+    for (const std::string& m : server.Messages("rnd"))
+      out.insert(TagOf(m));
+    return out;
+  };
+  // What another client does between the check and the deletion.
+  struct Change {
+    const char* name;
+    std::function<void()> apply;
+  };
+  const Change changes[] = {
+      {"new", [&] { deliver(IdKind::Own); }},
+      {"shared id", [&] { deliver(IdKind::Shared); }},
+      {"no id", [&] { deliver(IdKind::None); }},
+      {"expunge",
+       [&] {
+         ms::TmsPOPClient pop;
+         if (Open(pop, port).MessageCount() > 0) {
+           pop.SetCurrentMessage(gen.Pick(pop.MessageCount()));
+           pop.DeleteMessage();
+         }
+         pop.Quit();
+       }},
+  };
+  std::map<std::string, int> changed;
+  Tally t;
+
   for (unsigned sequence = 0; sequence < sequences; ++sequence) {
     server.Clear("rnd");
     test::CheckRig rig;
-    tuser& u = rig.Add("Rnd", "rnd", "rndpw", server.Pop3Port());
-    std::map<std::string, std::string> sameness;  // tag -> what tells it apart
-    const auto deliver = [&](int n) {
-      for (int k = 0; k < n; ++k) {
-        const Generated g = gen.Next(tag);
-        sameness["tag-" + std::to_string(10000 + tag)] = g.sameness;
-        ++tag;
-        server.AddMessage("rnd", g.bytes);
-      }
-    };
-    deliver(6 + gen.Pick(6));
+    tuser& u = rig.Add("Rnd", "rnd", "rndpw", port);
+    rig.s.delType = true;  // for the viewer; the check reads only the marks
+    RefreshServices services(rig);
+    Shown shown;
+    TMailViewer viewer(rig.s, rig.pop, services, shown, rig.dir.str());
+    std::map<std::string, std::string> tagOfUid;
+    for (int k = 4 + gen.Pick(5); k > 0; --k)
+      deliver(gen.AnyKind());
     rig.check.StartCheck();
-    for (int round = 0; round < 4; ++round) {
-      // The records as the check left them, each named by its unique id.
-      const Listing seen = List(server.Pop3Port());
-      std::map<std::string, std::string> tagOfUid;
-      for (std::size_t i = 0; i < seen.uids.size(); ++i)
-        tagOfUid[seen.uids[i]] = seen.tags[i];
-      const bool withIds = gen.Pick(2) == 0;
-      std::vector<std::string> marked;  // tags
+    for (int round = 0; round < 3; ++round) {
+      const bool now = u.HeadCount > 0 && gen.Pick(2) == 0;
+      if (now) viewer.Show(0);  // sorts the records
+      // The user's choice, named by tag through the records' unique ids.
+      ReadTags(port, tagOfUid);
+      Tags records, chosen;
+      std::vector<int> picked;
       for (int32_t i = 0; i < u.HeadCount; ++i) {
-        tmailhead& h = u.Heads[static_cast<std::size_t>(i)];
-        h.DeleteNext = gen.Pick(3) == 0;
-        if (h.DeleteNext) marked.push_back(tagOfUid[h.UniqueID]);
-        if (!withIds) h.UniqueID.clear();
+        const std::string rt = tagOfUid.at(u.Heads[static_cast<std::size_t>(i)].UniqueID);
+        records.insert(rt);
+        if (gen.Pick(3) != 0) continue;
+        chosen.insert(rt);
+        picked.push_back(i);
       }
-      marks += static_cast<int>(marked.size());
-      // Meanwhile another client delivers and expunges.
-      if (gen.Pick(2) == 0) deliver(1 + gen.Pick(3));
-      const int onServer = static_cast<int>(List(server.Pop3Port()).tags.size());
-      if (onServer > 0 && gen.Pick(2) == 0) Expunge(server.Pop3Port(), gen.Pick(onServer));
+      if (now) {
+        const int current = gen.Pick(u.HeadCount);
+        viewer.SelectRecord(current);
+        for (int i : picked)
+          viewer.ToggleMarked(i);
+        // Nothing picked: the current row is deleted.
+        if (picked.empty())
+          chosen.insert(tagOfUid.at(u.Heads[static_cast<std::size_t>(current)].UniqueID));
+      } else {
+        for (int i : picked)
+          u.Heads[static_cast<std::size_t>(i)].DeleteNext = true;
+      }
+      const bool withIds = gen.Pick(2) == 0;
+      if (!withIds) {
+        for (tmailhead& h : u.Heads)
+          h.UniqueID.clear();
+      }
+      for (int k = gen.Pick(4); k > 0; --k) {
+        const Change& c = changes[gen.Pick(4)];
+        c.apply();
+        ++changed[c.name];
+      }
 
-      const Listing before = List(server.Pop3Port());
-      std::set<std::string> expected;
-      const auto sharing = [&](const std::vector<std::string>& tags, const std::string& t) {
-        std::vector<std::string> same;
-        for (const std::string& other : tags)
-          if (sameness[other] == sameness[t]) same.push_back(other);
-        return same;
+      const Tags before = onServer();
+      const auto sharing = [&](const Tags& tags, const std::string& which) {
+        return static_cast<int>(std::count_if(tags.begin(), tags.end(), [&](const std::string& o) {
+          return sameness[o] == sameness[which];
+        }));
       };
-      for (const std::string& t : marked) {
+      Tags expected;
+      for (const std::string& c : chosen) {
         if (withIds) {
-          if (std::count(before.tags.begin(), before.tags.end(), t)) expected.insert(t);
+          if (before.count(c)) expected.insert(c);
           continue;
         }
-        // Without unique ids a mark names a key: the one message that has it, when no other
-        // record had it either.
-        const auto here = sharing(before.tags, t);
-        if (sharing(seen.tags, t).size() == 1 && here.size() == 1) expected.insert(here[0]);
+        // Without unique ids a choice names a key: the one message that has it, when no
+        // other record had it either.
+        if (sharing(records, c) != 1 || sharing(before, c) != 1) {
+          if (before.count(c)) ++t.kept;
+          continue;
+        }
+        for (const std::string& b : before)
+          if (sameness[b] == sameness[c]) expected.insert(b);
       }
-      rig.check.StartCheck();
-      ++checks;
-      const Listing after = List(server.Pop3Port());
-      std::set<std::string> gone;
-      for (const std::string& t : before.tags)
-        if (std::find(after.tags.begin(), after.tags.end(), t) == after.tags.end()) gone.insert(t);
-      deletions += static_cast<int>(gone.size());
-      for (const std::string& t : gone) {
-        if (!expected.count(t)) ++wrong;
-        // A message no key can tell from a marked one that another client expunged.
-        if (std::find(marked.begin(), marked.end(), t) == marked.end()) ++stand_ins;
+
+      if (now) {
+        shown.closed = false;
+        viewer.DelOneClick();
+        ++t.immediate;
+      } else {
+        rig.check.StartCheck();
+        ++t.checks;
       }
-      for (const std::string& t : expected)
-        if (!gone.count(t)) ++missed;
+      t.chosen += static_cast<int>(chosen.size());
+      const Tags after = onServer();
+      Tags gone;
+      std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
+                          std::inserter(gone, gone.begin()));
+      t.deletions += static_cast<int>(gone.size());
+      for (const std::string& g : gone) {
+        if (!expected.count(g)) ++t.wrong;
+        if (expected.count(g) && !chosen.count(g)) ++t.standIns;
+      }
+      for (const std::string& e : expected)
+        t.missed += gone.count(e) ? 0 : 1;
       EXPECT_EQ(gone, expected) << "seed " << seed << " sequence " << sequence << " round " << round
+                                << (now ? " at once" : " by the check")
                                 << (withIds ? " with" : " without") << " unique ids";
-      EXPECT_EQ(u.HeadCount, static_cast<int32_t>(after.tags.size()));
+      ASSERT_EQ(u.HeadCount, static_cast<int32_t>(after.size()));
+      if (now) {
+        EXPECT_EQ(shown.closed, after.empty());
+      }
     }
   }
   std::printf(
-      "seed %u: %u sequences, %d checks, %d marks, %d deletions, %d wrong deletions, %d missed, "
-      "%d of a same-key stand-in\n",
-      seed, sequences, checks, marks, deletions, wrong, missed, stand_ins);
-  EXPECT_EQ(wrong, 0);
-  EXPECT_EQ(missed, 0);
+      "seed %u: %u sequences, %d checks, %d immediate deletions, %d chosen, %d deleted, "
+      "%d wrong deletions, %d missed, %d kept for a shared key, %d same-key stand-ins;",
+      seed, sequences, t.checks, t.immediate, t.chosen, t.deletions, t.wrong, t.missed, t.kept,
+      t.standIns);
+  for (const auto& [name, count] : changed)
+    std::printf(" %s %d,", name.c_str(), count);
+  std::printf(" changes by another client\n");
+  EXPECT_EQ(t.wrong, 0);
+  EXPECT_EQ(t.missed, 0);
 }
 
 }  // namespace
