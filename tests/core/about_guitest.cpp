@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QBitmap>
-#include <QElapsedTimer>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QTextEdit>
 #include <functional>
 
@@ -19,32 +16,6 @@ namespace vigilo {
 namespace {
 
 using namespace test;
-
-// Runs the event loop until `done` holds; false after a generous deadline.
-bool SpinUntil(const std::function<bool()>& done, int ms = 60000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
-
-void Key(QWidget* w, int key) {
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-  QCoreApplication::sendEvent(w, &press);
-}
-
-void Click(QWidget* w) {
-  const QPointF at(2, 2);
-  QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(w, &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(w, &release);
-}
 
 struct Gui : ::testing::Test {
   void SetUp() override { GuiApp(); }
