@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <new>
 #include <stdexcept>
 
 #include "base/text.h"
@@ -24,6 +25,53 @@ std::string Sha256Hex(std::string_view data) {
   unsigned int n = 0;
   if (!EVP_Digest(data.data(), data.size(), md, &n, EVP_sha256(), nullptr))
     throw std::runtime_error("SHA-256 is not available");
+  return HexLower(md, n);
+}
+
+namespace {
+
+EVP_MD_CTX* NewContext() {
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  if (!ctx) throw std::bad_alloc();
+  return ctx;
+}
+
+}  // namespace
+
+Sha256::Sha256() : ctx_(NewContext()) {
+  if (!EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr)) {
+    EVP_MD_CTX_free(ctx_);
+    throw std::runtime_error("SHA-256 is not available");
+  }
+}
+
+Sha256::~Sha256() {
+  EVP_MD_CTX_free(ctx_);
+}
+
+Sha256::Sha256(const Sha256& other) : ctx_(NewContext()) {
+  if (!EVP_MD_CTX_copy_ex(ctx_, other.ctx_)) {
+    EVP_MD_CTX_free(ctx_);
+    throw std::runtime_error("SHA-256 state cannot be copied");
+  }
+}
+
+Sha256& Sha256::operator=(const Sha256& other) {
+  if (this != &other && !EVP_MD_CTX_copy_ex(ctx_, other.ctx_))
+    throw std::runtime_error("SHA-256 state cannot be copied");
+  return *this;
+}
+
+void Sha256::Update(std::string_view data) {
+  if (!EVP_DigestUpdate(ctx_, data.data(), data.size()))
+    throw std::runtime_error("SHA-256 update failed");
+}
+
+std::string Sha256::Hex() const {
+  Sha256 copy(*this);
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  if (!EVP_DigestFinal_ex(copy.ctx_, md, &n)) throw std::runtime_error("SHA-256 final failed");
   return HexLower(md, n);
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+struct evp_md_ctx_st;  // OpenSSL's EVP_MD_CTX
+
 namespace vigilo {
 
 // Lower-case hex of `size` bytes.
@@ -12,6 +14,21 @@ std::string HexLower(const unsigned char* data, std::size_t size);
 
 // Lower-case hex of the SHA-256 digest of data.
 std::string Sha256Hex(std::string_view data);
+
+// A SHA-256 digest fed in pieces; copies go on independently.
+class Sha256 {
+ public:
+  Sha256();
+  ~Sha256();
+  Sha256(const Sha256& other);
+  Sha256& operator=(const Sha256& other);
+  void Update(std::string_view data);
+  // Lower-case hex of the digest of everything fed so far; the digest can go on.
+  std::string Hex() const;
+
+ private:
+  ::evp_md_ctx_st* ctx_;
+};
 
 // A SHA-256 fingerprint as 64 lower-case hex digits, or "" when the text is not
 // one. Colons and blanks between the digits are allowed, and so is a label before

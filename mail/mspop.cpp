@@ -104,13 +104,14 @@ TmsPOPClient::TmsPOPClient() {
   SetDefaultPort(110);
 }
 
+int TmsPOPClient::ClampedMessage(int value) const {
+  if (messageCount_ <= 0) return -1;
+  if (value < messageCount_) return value < 0 ? 0 : value;
+  return messageCount_ - 1;
+}
+
 void TmsPOPClient::SetCurrentMessage(int value) {
-  if (messageCount_ <= 0)
-    currentMessage_ = -1;
-  else if (value < messageCount_)
-    currentMessage_ = value < 0 ? 0 : value;
-  else
-    currentMessage_ = messageCount_ - 1;
+  currentMessage_ = ClampedMessage(value);
 }
 
 int TmsPOPClient::ReplyCode(const std::string& line) const {
@@ -151,6 +152,8 @@ void TmsPOPClient::Login() {
   messageCount_ = 0;
   mailboxSize_ = 0;
   currentMessage_ = -1;
+  capabilitiesAsked_ = false;
+  serverPipelines_ = false;
   {
     TmsTimeLimit limit(*this, CommandLimit());
     if (Security == TmsSecurity::TLS)
@@ -204,9 +207,14 @@ int64_t TmsPOPClient::GetMessageSize() {
 
 void TmsPOPClient::RetrieveHeaders() {
   TmsTimeLimit limit(*this, CommandLimit());
+  Message();  // raises before anything is sent when there is none
+  WriteLine(Command("TOP") + " 1");
+  ReadHeadersReply();
+}
+
+void TmsPOPClient::ReadHeadersReply() {
   TmsMessage& message = Message();
   message.Clear();
-  WriteLine(Command("TOP") + " 1");
   Expect(ReadReply());
   TmsHeaders lines;
   std::string first;
@@ -271,6 +279,106 @@ void TmsPOPClient::DeleteMessage() {
   TmsTimeLimit limit(*this, CommandLimit());
   WriteLine(Command("DELE"));
   Expect(ReadReply());
+}
+
+std::string TmsPOPClient::StepCommand(const TmsPOPStep& step) const {
+  const std::string n = std::to_string(static_cast<int64_t>(ClampedMessage(step.Index)) + 1);
+  switch (step.Kind) {
+    case TmsPOPStep::Headers:
+      return "TOP " + n + " 1\r\n";
+    case TmsPOPStep::Size:
+      return "LIST " + n + "\r\n";
+    case TmsPOPStep::Delete:
+      break;
+  }
+  return "DELE " + n + "\r\n";
+}
+
+int64_t TmsPOPClient::ReadStepReply(const TmsPOPStep& step) {
+  TmsTimeLimit limit(*this, CommandLimit());
+  switch (step.Kind) {
+    case TmsPOPStep::Headers:
+      ReadHeadersReply();
+      return -1;
+    case TmsPOPStep::Size:
+      Expect(ReadReply());
+      return ReplyCount(ExtractWord(LastReply, 2));
+    case TmsPOPStep::Delete:
+      break;
+  }
+  Expect(ReadReply());
+  return -1;
+}
+
+void TmsPOPClient::RunSteps(const std::vector<TmsPOPStep>& steps, const TmsPOPStepDone& done) {
+  if (!WillPipeline(steps.size())) {
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+      SetCurrentMessage(steps[k].Index);
+      int64_t size = -1;
+      switch (steps[k].Kind) {
+        case TmsPOPStep::Headers:
+          RetrieveHeaders();
+          break;
+        case TmsPOPStep::Size:
+          size = GetMessageSize();
+          break;
+        case TmsPOPStep::Delete:
+          DeleteMessage();
+          break;
+      }
+      done(k, size);
+    }
+    return;
+  }
+  for (const TmsPOPStep& step : steps) {
+    if (step.Kind == TmsPOPStep::Headers) Message();  // raises before anything is sent
+  }
+  sendingAhead_ = true;
+  struct Ahead {
+    bool& flag;
+    ~Ahead() { flag = false; }
+  } ahead{sendingAhead_};
+  // The commands are queued and written while replies are read, never more than
+  // kMaxAhead ahead; so a server that stops reading until its replies are taken
+  // cannot stall us on a full send buffer.
+  std::size_t sent = 0;
+  for (std::size_t k = 0; k < steps.size(); ++k) {
+    if (sent < steps.size() && sent - k < kMaxAhead / 2) {
+      std::string batch;
+      for (; sent < steps.size() && sent - k < kMaxAhead; ++sent)
+        batch += StepCommand(steps[sent]);
+      QueueBuffer(batch);
+    }
+    SetCurrentMessage(steps[k].Index);
+    done(k, ReadStepReply(steps[k]));
+  }
+}
+
+bool TmsPOPClient::WillPipeline(std::size_t commands) {
+  if (!AllowPipelining || commands < 2) return false;
+  if (!capabilitiesAsked_ && commands >= kPipelineMinimum) AskCapabilities();
+  return serverPipelines_;
+}
+
+void TmsPOPClient::AskCapabilities() {
+  capabilitiesAsked_ = true;
+  TmsTimeLimit limit(*this, CommandLimit());
+  WriteLine("CAPA");
+  if (ReadReply() != 1) {
+    if (LastReply.empty()) Expect(0);  // the connection is gone: an error, not a refusal
+    return;                            // no capabilities to tell: one command at a time
+  }
+  std::string line;
+  bool pipelining = false;
+  ReceiveDotBlock(
+      [&](const char* data, size_t length) {
+        if (line.size() < 512) line.append(data, std::min<size_t>(length, 512));
+        if (data[length - 1] != '\n') return;
+        if (AsciiLower(ExtractWord(line, 0)) == "pipelining") pipelining = true;
+        line.clear();
+      },
+      -1);
+  serverPipelines_ = pipelining;
 }
 
 void TmsPOPClient::Quit() {

@@ -100,10 +100,33 @@ void TmsSocket::WaitReady(short events, int handle) {
   if (cancel_) throw EmsCanceledError();
 }
 
+bool TmsSocket::FlushOutput() {
+  while (outputPos_ < output_.size()) {
+    if (!transport_) throw EWinsockError(WSAENOTCONN);
+    const TmsIoResult r =
+        transport_->Write(output_.data() + outputPos_, output_.size() - outputPos_);
+    switch (r.Kind) {
+      case TmsIoResult::Data:
+        outputPos_ += r.Count;
+        ResetCounter();
+        break;
+      case TmsIoResult::WouldBlock:
+        return false;
+      case TmsIoResult::Closed:
+        throw EWinsockError(WSAECONNRESET);
+      case TmsIoResult::Failed:
+        throw EWinsockError(r.ErrorCode);
+    }
+  }
+  DropOutput();
+  return true;
+}
+
 size_t TmsSocket::ReadSome(char* buffer, size_t length) {
   for (;;) {
     if (cancel_) throw EmsCanceledError();
     if (!transport_) throw EWinsockError(WSAENOTCONN);
+    const bool flushed = FlushOutput();
     const TmsIoResult r = transport_->Read(buffer, length);
     switch (r.Kind) {
       case TmsIoResult::Data:
@@ -113,7 +136,8 @@ size_t TmsSocket::ReadSome(char* buffer, size_t length) {
         MarkClosedByPeer();
         return 0;
       case TmsIoResult::WouldBlock:
-        WaitReady(r.WaitEvents ? r.WaitEvents : POLLIN);
+        WaitReady(
+            static_cast<short>((r.WaitEvents ? r.WaitEvents : POLLIN) | (flushed ? 0 : POLLOUT)));
         break;
       case TmsIoResult::Failed:
         throw EWinsockError(r.ErrorCode);
@@ -248,6 +272,7 @@ void TmsClientSocket::Connect() {
   const std::vector<TmsResolvedAddress> addresses = ResolveHost(host, port);
   transport_.reset();
   DropInput();
+  DropOutput();
   int lastError = WSAECONNREFUSED;
   bool ok = false;
   for (const TmsResolvedAddress& a : addresses) {
@@ -271,6 +296,7 @@ void TmsClientSocket::Disconnect() {
   transport_->Close();
   transport_.reset();
   DropInput();
+  DropOutput();
   connected_ = false;
   Raise(OnDisconnected);
 }
@@ -360,8 +386,18 @@ int TmsClientSocket::ReplyCode(const std::string&) const {
   return 1;
 }
 
+void TmsClientSocket::QueueBuffer(const std::string& data) {
+  if (outputPos_ > kBlockSize) {  // what was written goes, so the queue stays small
+    output_.erase(0, outputPos_);
+    outputPos_ = 0;
+  }
+  output_ += data;
+}
+
 void TmsClientSocket::SendBuffer(const char* data, size_t length) {
   StartCounter();
+  while (!FlushOutput())  // what was queued before goes first
+    WaitReady(POLLOUT);
   size_t sent = 0;
   while (sent < length) {
     if (cancel_) throw EmsCanceledError();

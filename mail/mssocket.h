@@ -49,12 +49,15 @@ class TmsSocketBase {
   TmsTransport* Transport() const { return transport_.get(); }
   // Bytes received but not yet read are dropped with the transport they came from
   // (nothing read ahead in plain text survives a switch to TLS).
+  // Output queued but not yet written goes the same way.
   void SetTransport(std::unique_ptr<TmsTransport> transport) {
     DropInput();
+    DropOutput();
     transport_ = std::move(transport);
   }
   std::unique_ptr<TmsTransport> TakeTransport() {
     DropInput();
+    DropOutput();
     return std::move(transport_);
   }
   bool IsOpen() const { return transport_ != nullptr; }
@@ -80,11 +83,21 @@ class TmsSocketBase {
     input_.clear();
     inputPos_ = 0;
   }
+  void DropOutput() {
+    output_.clear();
+    outputPos_ = 0;
+  }
 
   std::unique_ptr<TmsTransport> transport_;
   // Received bytes not yet consumed: input_ from inputPos_ on.
   std::string input_;
   size_t inputPos_ = 0;
+  // Bytes queued to send but not yet written: output_ from outputPos_ on. Every
+  // read writes what it can of them first, and waits for the connection to
+  // take more as well as for input, so queued commands go out while the
+  // replies to earlier ones are being read.
+  std::string output_;
+  size_t outputPos_ = 0;
 
  private:
   std::chrono::steady_clock::time_point lastProgress_ = std::chrono::steady_clock::now();
@@ -140,6 +153,10 @@ class TmsSocket : public TmsSocketBase {
   void Raise(const TmsNotifyEvent& event);
   void RaiseProgress(int perc, int64_t byteCount, int64_t lineCount);
   void MarkClosedByPeer();
+  // Writes what the transport takes of the queued output without waiting;
+  // true when nothing stays queued.
+  bool FlushOutput();
+  size_t QueuedOutput() const { return output_.size() - outputPos_; }
 
   std::atomic<bool> cancel_{false};
   bool connected_ = false;
@@ -196,8 +213,13 @@ class TmsClientSocket : public TmsSocket {
   int ReadMultiLineReply();
   virtual int ReplyCode(const std::string& line) const;
 
+  // Sends everything queued, then data; waits until the transport has taken all.
   void SendBuffer(const char* data, size_t length);
   void SendBuffer(const std::string& data) { SendBuffer(data.data(), data.size()); }
+  // Queues data to be sent while later reads wait for input (see output_); the
+  // caller bounds how much it queues ahead of the replies it reads.
+  void QueueBuffer(const std::string& data);
+  using TmsSocket::QueuedOutput;
   // Sends the whole stream from its start in 32768-byte blocks.
   void SendStream(std::istream& stream);
   // Receives size bytes (size <= 0: until the peer closes) into stream at

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <string_view>
 
 namespace vigilo {
 namespace {
@@ -130,7 +131,14 @@ std::string ProgramFile() {
   char buf[PATH_MAX + 1];
   const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
   if (n <= 0) return {};
-  return std::string(buf, static_cast<std::size_t>(n));
+  std::string path(buf, static_cast<std::size_t>(n));
+  // A program file replaced while it runs (a package upgrade) is named with " (deleted)"
+  // appended; the autostart entry must name the path, where the new program now is.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (path.ends_with(kDeleted) && access(path.c_str(), F_OK) != 0) {
+    path.resize(path.size() - kDeleted.size());
+  }
+  return path;
 }
 
 }  // namespace vigilo

@@ -42,7 +42,7 @@ std::string CheckPrivateFolders(const Folders& f, std::vector<std::string>* open
 // Creates `dir` and its missing parents with mode 0700. Returns "" or the failure.
 [[nodiscard]] std::string MakePrivateDirs(const std::string& dir);
 
-// The full path of the running program's file.
+// The full path of the running program's file (also after the file was replaced).
 std::string ProgramFile();
 
 }  // namespace vigilo

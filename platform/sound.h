@@ -1,6 +1,7 @@
 #pragma once
 // Playing a sound asynchronously, errors ignored by the callers.
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,8 @@ class SoundPlayer {
 };
 
 // The desktop's sound service (libcanberra). One context lives as long as the player.
-std::unique_ptr<SoundPlayer> CreateSystemSoundPlayer();
+// The sound libraries write nothing to the terminal; a sound that cannot be played is
+// written to `error_log` (when given) once.
+std::unique_ptr<SoundPlayer> CreateSystemSoundPlayer(const std::filesystem::path& error_log = {});
 
 }  // namespace vigilo

@@ -5,13 +5,13 @@
 VIGILO_RUN_PACKAGES=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libssl-dev libcanberra-dev sound-theme-freedesktop media-types
+  libssl-dev libcanberra-dev libasound2-dev sound-theme-freedesktop media-types
 )
 # To build and run the tests, benchmarks and fuzz targets, and the real servers the tests start.
 VIGILO_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang clang-format
   dovecot-core dovecot-pop3d exim4-daemon-light python3-aiosmtpd openssl
-  procps iproute2 dbus-daemon
+  procps iproute2 dbus-daemon dpkg-dev desktop-file-utils man-db
 )
 # To take the README's screenshots (scripts/screenshots): a virtual display with a tray.
 VIGILO_SHOT_PACKAGES=(

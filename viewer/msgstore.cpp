@@ -43,19 +43,32 @@ std::string MessageKey(std::string_view message_id_value,
                        std::string_view first_body_line, int64_t size) {
   std::string key = Trim(ExtractBracketed(message_id_value));
   if (!key.empty()) return key;
-  std::string seen;
+  return PendingMessageKey(message_id_value, header_lines, first_body_line).Finish(size);
+}
+
+PendingMessageKey::PendingMessageKey(std::string_view message_id_value,
+                                     const std::vector<std::string>& header_lines,
+                                     std::string_view first_body_line)
+    : key_(Trim(ExtractBracketed(message_id_value))) {
+  if (!key_.empty()) return;
+  digest_.emplace();
   for (const std::string& line : header_lines) {
     if (line.empty() || line == "\r") break;
-    seen += line;
-    seen += '\n';
+    digest_->Update(line);
+    digest_->Update("\n");
   }
   // The empty line that ends a header block cannot be a header line, so the parts
   // cannot run into each other.
-  seen += '\n';
-  seen += first_body_line;
-  seen += '\n';
-  seen += std::to_string(size);
-  return "vg-" + Sha256Hex(seen).substr(0, 32);
+  digest_->Update("\n");
+  digest_->Update(first_body_line);
+  digest_->Update("\n");
+}
+
+std::string PendingMessageKey::Finish(int64_t size) const {
+  if (!digest_) return key_;
+  Sha256 digest(*digest_);
+  digest.Update(std::to_string(size));
+  return "vg-" + digest.Hex().substr(0, 32);
 }
 
 std::string EscapeKey(std::string_view key) {

@@ -5,9 +5,12 @@
 // so they always agree on the name of a message's file.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/digest.h"
 
 namespace vigilo {
 
@@ -24,6 +27,21 @@ std::string ExtractBracketed(std::string_view text);
 std::string MessageKey(std::string_view message_id_value,
                        const std::vector<std::string>& header_lines,
                        std::string_view first_body_line, int64_t size);
+
+// MessageKey before the size is known: what it digests besides the size is digested
+// at once, so holding one costs little however long the header block was.
+class PendingMessageKey {
+ public:
+  PendingMessageKey(std::string_view message_id_value, const std::vector<std::string>& header_lines,
+                    std::string_view first_body_line);
+  // Whether Finish depends on the size: the message has no usable Message-ID.
+  bool NeedsSize() const { return key_.empty(); }
+  std::string Finish(int64_t size) const;
+
+ private:
+  std::string key_;
+  std::optional<Sha256> digest_;
+};
 
 // The key as one file-name component. Bytes that are safe stay as they are; "%",
 // "~", "/", "\\", NUL, control bytes (below 0x20 and 0x7F) and a leading "." become "%"

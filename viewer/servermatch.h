@@ -81,7 +81,8 @@ struct ServerHead {
 };
 
 // Reads the first `count` messages of the open session: their unique ids (UIDL when
-// offered), then for each one TOP n 1, and LIST n when its key needs the size.
+// offered), then for each one TOP n 1, and LIST n when its key needs the size (right
+// after its TOP; when the server pipelines, after all the TOPs).
 // `progress` (may be empty) hears each message number, 1-based, once it is read.
 void ReadServerHeads(ms::TmsPOPClient& pop, int count, std::vector<ServerMessage>& server,
                      std::vector<ServerHead>& heads,

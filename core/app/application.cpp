@@ -61,7 +61,7 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
                      TrimWorkingSet();
                    });
 
-  auto sound = CreateSystemSoundPlayer();
+  auto sound = CreateSystemSoundPlayer(env.ErrorLogPath());
   int code;
   {
     // Creation order: TForm1 (about, main window) and its splash, TVF, TDMU, TForm2,

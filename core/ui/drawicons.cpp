@@ -1,5 +1,6 @@
 // The program's own pictures, drawn on a 16 x 16 grid and rendered at 16 and 32 pixels.
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -118,14 +119,27 @@ void Spinner(QPainter& p, int frame, int frames, const QColor& c) {
   Dot(p, c, 8 + 5.5 * std::cos(a), 8 + 5.5 * std::sin(a), 2.4);
 }
 
+// The program's own picture: the tray's envelope with mail waiting.
+void MailWaiting(QPainter& p) {
+  Envelope(p, kPaper, kInk);
+  Dot(p, kRed, 12.5, 4, 3.3);
+}
+
 }  // namespace
 
+QImage DrawProgramIcon(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(size / 16.0, size / 16.0);
+  MailWaiting(p);
+  p.end();
+  return image;
+}
+
 std::vector<QIcon> DrawImageList1() {
-  return {Make([](QPainter& p) {
-            Envelope(p, kPaper, kInk);
-            Dot(p, kRed, 12.5, 4, 3.3);
-          }),
-          Make([](QPainter& p) { Envelope(p, QColor(226, 226, 230), kGrey); })};
+  return {Make(MailWaiting), Make([](QPainter& p) { Envelope(p, QColor(226, 226, 230), kGrey); })};
 }
 
 std::vector<QIcon> DrawImageList2() {
@@ -206,10 +220,7 @@ std::vector<QIcon> DrawImageList5() {
             Envelope(p, QColor(226, 226, 230), kGrey);
             Cross(p, kRed, 11.5, 10.5, 3);
           }),
-          Make([](QPainter& p) {  // 1 mail waiting
-            Envelope(p, kPaper, kInk);
-            Dot(p, kRed, 12.5, 4, 3.3);
-          }),
+          Make(MailWaiting),      // 1 mail waiting
           Make([](QPainter& p) {  // 2 empty
             Envelope(p, Qt::white, kGrey);
           })};

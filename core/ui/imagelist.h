@@ -2,6 +2,7 @@
 // An image list: the 16 x 16 pictures of the tray icon and the menus.
 
 #include <QIcon>
+#include <QImage>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,8 @@ std::vector<QIcon> DrawImageList4();  // 8: animation while checking
 std::vector<QIcon> DrawImageList5();  // 3: no connection, mail waiting, empty
 std::vector<QIcon> DrawImageList6();  // 5: pictures of the menu while stopped
 std::vector<QIcon> DrawImageList8();  // 1: checking stopped
+
+// The program's icon (the envelope with mail waiting) at size x size pixels.
+QImage DrawProgramIcon(int size);
 
 }  // namespace vigilo

@@ -327,8 +327,9 @@ TEST(CheckCycleScripted, AnInventedCountIsCapped) {
   using namespace test;
   ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
                          Send("+OK\r\n"), Expect("STAT"), Send("+OK 2000000000 1\r\n"),
-                         Expect("UIDL"), Send("-ERR\r\n"), Expect("TOP 1 1"),
-                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("TOP 2 1"), Close(),
+                         Expect("UIDL"), Send("-ERR\r\n"), Expect("CAPA"), Send("-ERR\r\n"),
+                         Expect("TOP 1 1"), Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"),
+                         Expect("TOP 2 1"), Close(),
                          // the next check reads one message of three
                          Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
                          Send("+OK\r\n"), Expect("STAT"), Send("+OK 3 300\r\n"), Expect("UIDL"),

@@ -28,7 +28,7 @@ class EximServer {
   int AuthPlainPort() const { return authPort_; }         // AUTH without TLS
   // Waits (bounded) until `count` messages are in user's maildir; returns what is there then.
   std::vector<std::string> WaitForMessages(const std::string& user, size_t count,
-                                           int timeoutMs = 30000);
+                                           int timeoutMs = 120000);
 
   const std::string& Dir() const { return dir_; }
   pid_t Pid() const { return process_.Pid(); }

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -81,6 +82,8 @@ bool ScriptedServer::AcceptNext() {
     if (r <= 0) continue;
     int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    int one = 1;  // each Send step leaves at once, however small
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     connFd_ = fd;
     buffer_.clear();
     std::lock_guard<std::mutex> lock(mutex_);

@@ -1,0 +1,41 @@
+#pragma once
+// A TCP proxy on 127.0.0.1 in front of a port on 127.0.0.1 that holds every chunk it
+// reads for a set time before passing it on, in each direction and in order: a link
+// with latency, without privileges. One thread serves every connection; the
+// destructor stops it and closes every socket.
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace vigilo::test {
+
+class DelayProxy {
+ public:
+  // oneWay: the time each chunk is held; a round trip through the proxy takes twice that.
+  DelayProxy(int targetPort, std::chrono::milliseconds oneWay);
+  ~DelayProxy();
+  DelayProxy(const DelayProxy&) = delete;
+  DelayProxy& operator=(const DelayProxy&) = delete;
+
+  int Port() const { return port_; }
+  int Connections() const { return connections_; }
+
+  // Bytes held for one direction of a connection, at most; a side that sends more
+  // waits (its reads pause) until they have gone on.
+  static constexpr std::size_t kMaxHeld = std::size_t{64} << 20;
+  static constexpr int kMaxConnections = 64;
+
+ private:
+  void Run();
+
+  int targetPort_;
+  std::chrono::milliseconds delay_;
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+}  // namespace vigilo::test
