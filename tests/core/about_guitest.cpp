@@ -39,11 +39,12 @@ TEST_F(Gui, NoticeIsShapedToItsWordsAndTwoQuickNoticesLeaveNothingOnScreen) {
   const int lift = vf.Motion.Lift();
   vf.Go();  // a second notice meanwhile is dropped, not restarted
   EXPECT_GE(vf.Motion.Lift(), lift);
+  // Measured after every step: the top is held for one step only, which a loaded machine's
+  // event loop may not show between two polls.
   int highest = 0;
-  ASSERT_TRUE(SpinUntil([&] {
-    highest = std::max(highest, screen.bottom() + 1 - vf.y());
-    return !vf.isVisible();
-  }));
+  QObject::connect(vf.StepTimer, &QTimer::timeout,
+                   [&] { highest = std::max(highest, screen.bottom() + 1 - vf.y()); });
+  ASSERT_TRUE(SpinUntil([&] { return !vf.isVisible(); }));
   EXPECT_EQ(highest, TNoticeMotion::kRise);
   EXPECT_FALSE(vf.StepTimer->isActive());
   vf.Go();  // and a later one runs again
