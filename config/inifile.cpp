@@ -26,7 +26,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
       const std::string name = Trim(line.substr(1, close - 1));
       current = nullptr;
       for (auto& s : sections_) {
-        if (EqualsNoCase(s.name, name)) current = &s;
+        if (EqualsNoCase(s.Name, name)) current = &s;
       }
       if (!current) {
         sections_.push_back({name, {}});
@@ -39,19 +39,19 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
     const std::string key = Trim(line.substr(0, eq));
     const std::string value = Trim(line.substr(eq + 1));
     bool found = false;
-    for (auto& [k, v] : current->entries) {
+    for (auto& [k, v] : current->Entries) {
       if (EqualsNoCase(k, key)) {
         found = true;  // the first occurrence wins, as the system's reader does
         break;
       }
     }
-    if (!found) current->entries.emplace_back(key, value);
+    if (!found) current->Entries.emplace_back(key, value);
   }
 }
 
 const IniFile::Section* IniFile::Find(const std::string& section) const {
   for (const auto& s : sections_) {
-    if (EqualsNoCase(s.name, section)) return &s;
+    if (EqualsNoCase(s.Name, section)) return &s;
   }
   return nullptr;
 }
@@ -63,7 +63,7 @@ bool IniFile::HasSection(const std::string& section) const {
 std::vector<std::string> IniFile::Keys(const std::string& section) const {
   std::vector<std::string> keys;
   if (const Section* s = Find(section)) {
-    for (const auto& kv : s->entries)
+    for (const auto& kv : s->Entries)
       keys.push_back(kv.first);
   }
   return keys;
@@ -71,7 +71,7 @@ std::vector<std::string> IniFile::Keys(const std::string& section) const {
 
 std::optional<std::string> IniFile::Read(const std::string& section, const std::string& key) const {
   if (const Section* s = Find(section)) {
-    for (const auto& [k, v] : s->entries) {
+    for (const auto& [k, v] : s->Entries) {
       if (EqualsNoCase(k, Trim(key))) return v;
     }
   }
@@ -102,25 +102,25 @@ void IniFile::Write(const std::string& section, const std::string& key, const st
   for (char& c : clean) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  for (auto& [k, v] : s->entries) {
+  for (auto& [k, v] : s->Entries) {
     if (EqualsNoCase(k, key)) {
       v = clean;
       return;
     }
   }
-  s->entries.emplace_back(key, clean);
+  s->Entries.emplace_back(key, clean);
 }
 
 void IniFile::EraseSection(const std::string& section) {
-  std::erase_if(sections_, [&](const Section& s) { return EqualsNoCase(s.name, section); });
+  std::erase_if(sections_, [&](const Section& s) { return EqualsNoCase(s.Name, section); });
 }
 
 std::string IniFile::Save() const {
   std::string text;
   for (const auto& s : sections_) {
     if (!text.empty()) text += '\n';
-    text += "[" + s.name + "]\n";
-    for (const auto& [k, v] : s.entries)
+    text += "[" + s.Name + "]\n";
+    for (const auto& [k, v] : s.Entries)
       text += k + "=" + v + "\n";
   }
   return WriteFileAtomic(path_, text, 0600);

@@ -34,8 +34,8 @@ class IniFile {
 
  private:
   struct Section {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> entries;
+    std::string Name;
+    std::vector<std::pair<std::string, std::string>> Entries;
   };
   const Section* Find(const std::string& section) const;
 

@@ -72,7 +72,7 @@ void tusers::Load() {
   Conf.clear();
   Users = 0;
   for (const auto& s : GlobalSettings()) {  // nothing read yet: zero, not the defaults
-    std::visit([this](auto member) { this->*member = {}; }, s.member);
+    std::visit([this](auto member) { this->*member = {}; }, s.Member);
   }
   UseKeyring = true;  // stored only once the user turns it off
   AutoRun = false;
@@ -325,11 +325,11 @@ std::string tusers::DecodePwd(std::string_view stored, std::string_view key) {
 // from logging in.
 void tusers::ResolvePasswords(tuser& u, const std::string& where) {
   for (const auto& s : ConfigurationSettings()) {
-    if (s.kind != SettingKind::Password || !s.keyring) continue;
-    const std::string id = u.*s.keyring;
+    if (s.Kind != SettingKind::Password || !s.Keyring) continue;
+    const std::string id = u.*s.Keyring;
     if (id.empty()) continue;
     referenced_.insert(id);
-    std::string& pwd = u.*std::get<std::string tuser::*>(s.member);
+    std::string& pwd = u.*std::get<std::string tuser::*>(s.Member);
     std::optional<std::string> copy;
     if (backup_ && backup_->GetValue(kBackupKey, id)) {
       try {
@@ -348,7 +348,7 @@ void tusers::ResolvePasswords(tuser& u, const std::string& where) {
       continue;
     }
     unresolved_.insert(id);
-    Log(where + "the password \"" + s.name + "\" is kept in the keyring, which cannot give it (" +
+    Log(where + "the password \"" + s.Name + "\" is kept in the keyring, which cannot give it (" +
         (found.error.empty() ? "no such item" : found.error) +
         "), and no copy of it is kept; it must be entered again");
   }
@@ -363,9 +363,9 @@ void tusers::PlacePasswords() {
   for (tuser& u : Conf) {
     if (u.Deleted) continue;
     for (const auto& s : ConfigurationSettings()) {
-      if (s.kind != SettingKind::Password || !s.keyring) continue;
-      std::string& id = u.*s.keyring;
-      const std::string pwd = ShortStr(Trim(u.*std::get<std::string tuser::*>(s.member)));
+      if (s.Kind != SettingKind::Password || !s.Keyring) continue;
+      std::string& id = u.*s.Keyring;
+      const std::string pwd = ShortStr(Trim(u.*std::get<std::string tuser::*>(s.Member)));
       if (!id.empty() && unresolved_.count(id) && pwd.empty()) continue;  // keep the marker
       if (!use || pwd.empty()) {
         id.clear();
@@ -373,8 +373,8 @@ void tusers::PlacePasswords() {
       }
       if (const auto p = placed_.find(id); p != placed_.end() && p->second == pwd) continue;
       if (id.empty()) id = NewKeyringId();
-      const std::string user = Trim(u.*s.key);
-      const std::string host = Trim(s.key == &tuser::SMTPUser ? u.SMTPHost : u.Host);
+      const std::string user = Trim(u.*s.Key);
+      const std::string host = Trim(s.Key == &tuser::SMTPUser ? u.SMTPHost : u.Host);
       if (Place(id, "Vigilo: " + user + "@" + host, pwd)) {
         placed_[id] = pwd;
         unresolved_.erase(id);
@@ -411,8 +411,8 @@ void tusers::ForgetUnused() {
   std::set<std::string> now;
   for (const tuser& u : Conf) {
     for (const auto& s : ConfigurationSettings()) {
-      if (s.kind == SettingKind::Password && s.keyring && !(u.*s.keyring).empty())
-        now.insert(u.*s.keyring);
+      if (s.Kind == SettingKind::Password && s.Keyring && !(u.*s.Keyring).empty())
+        now.insert(u.*s.Keyring);
     }
   }
   std::vector<std::string> gone;

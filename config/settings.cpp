@@ -40,36 +40,36 @@ SettingFallback KeepKeyring(const tusers&) {
 }
 
 const Setting<tusers> kGlobal[] = {
-    {.name = "Delay", .kind = K::Integer, .member = &tusers::Delay, .rule = R::Required},
-    {.name = "Sound", .kind = K::Text, .member = &tusers::Sound},
-    {.name = "Post", .kind = K::Text, .member = &tusers::Post},
-    {.name = "Avir", .kind = K::Text, .member = &tusers::Avir},
-    {.name = "Lan", .kind = K::Integer, .member = &tusers::Lan, .rule = R::Required},
-    {.name = "Ras", .kind = K::Text, .member = &tusers::Ras},
-    {.name = "Visual",
-     .kind = K::Integer,
-     .member = &tusers::Visual,
-     .rule = R::Required,
-     .saved_as = "visual"},
-    {.name = "Ponty", .kind = K::Flag, .member = &tusers::Ponty, .rule = R::WriteBack, .number = 1},
-    {.name = "delType", .kind = K::Flag, .member = &tusers::delType, .rule = R::WriteBack},
+    {.Name = "Delay", .Kind = K::Integer, .Member = &tusers::Delay, .Rule = R::Required},
+    {.Name = "Sound", .Kind = K::Text, .Member = &tusers::Sound},
+    {.Name = "Post", .Kind = K::Text, .Member = &tusers::Post},
+    {.Name = "Avir", .Kind = K::Text, .Member = &tusers::Avir},
+    {.Name = "Lan", .Kind = K::Integer, .Member = &tusers::Lan, .Rule = R::Required},
+    {.Name = "Ras", .Kind = K::Text, .Member = &tusers::Ras},
+    {.Name = "Visual",
+     .Kind = K::Integer,
+     .Member = &tusers::Visual,
+     .Rule = R::Required,
+     .SavedAs = "visual"},
+    {.Name = "Ponty", .Kind = K::Flag, .Member = &tusers::Ponty, .Rule = R::WriteBack, .Number = 1},
+    {.Name = "delType", .Kind = K::Flag, .Member = &tusers::delType, .Rule = R::WriteBack},
     // A missing "ChIfCon" has always gone back after "delBlack".
-    {.name = "ChIfCon",
-     .kind = K::Flag,
-     .member = &tusers::ChIfCon,
-     .rule = R::WriteBack,
-     .write_back_rank = 1},
-    {.name = "delBlack", .kind = K::Flag, .member = &tusers::delBlack, .rule = R::WriteBack},
+    {.Name = "ChIfCon",
+     .Kind = K::Flag,
+     .Member = &tusers::ChIfCon,
+     .Rule = R::WriteBack,
+     .WriteBackRank = 1},
+    {.Name = "delBlack", .Kind = K::Flag, .Member = &tusers::delBlack, .Rule = R::WriteBack},
     // The publisher's server for the version check: none unless the user names one.
-    {.name = "UpdateURL", .kind = K::Text, .member = &tusers::UpdateURL, .rule = R::Optional},
+    {.Name = "UpdateURL", .Kind = K::Text, .Member = &tusers::UpdateURL, .Rule = R::Optional},
     // Passwords go to the desktop keyring where there is one; stored only when turned off.
-    {.name = "Keyring",
-     .kind = K::Flag,
-     .member = &tusers::UseKeyring,
-     .rule = R::Optional,
-     .number = 1,
-     .bound = 1,
-     .fallback = KeepKeyring},
+    {.Name = "Keyring",
+     .Kind = K::Flag,
+     .Member = &tusers::UseKeyring,
+     .Rule = R::Optional,
+     .Number = 1,
+     .Bound = 1,
+     .Fallback = KeepKeyring},
 };
 
 // Secure-mail values are Optional: a store without them keeps the classic
@@ -77,88 +77,88 @@ const Setting<tusers> kGlobal[] = {
 // keeps the configuration from loading, and the choice made instead never sends a
 // password in plain text nor trusts more than the user asked for.
 const Setting<tuser> kConfiguration[] = {
-    {.name = "ConfigNM", .kind = K::Text, .member = &tuser::ConfigNM},
-    {.name = "Host", .kind = K::Text, .member = &tuser::Host},
-    {.name = "Port",
-     .kind = K::Integer,
-     .member = &tuser::Port,
-     .rule = R::Required,
-     .number = 110},
-    {.name = "SMTPHost",
-     .kind = K::Text,
-     .member = &tuser::SMTPHost,
-     .rule = R::WriteBack,
-     .group = kSmtpGroup},
-    {.name = "SMTPPort",
-     .kind = K::Integer,
-     .member = &tuser::SMTPPort,
-     .rule = R::WriteBack,
-     .number = 25,
-     .group = kSmtpGroup},
-    {.name = "Adress", .kind = K::Text, .member = &tuser::Adress, .rule = R::WriteBack},
-    {.name = "UserName", .kind = K::Text, .member = &tuser::UserName},
-    {.name = "UserPwd",
-     .kind = K::Password,
-     .member = &tuser::UserPwd,
-     .rule = R::Required,
-     .key = &tuser::UserName,
-     .keyring = &tuser::UserPwdKeyring},
-    {.name = "ViewMail", .kind = K::Flag, .member = &tuser::ViewMail, .rule = R::Required},
-    {.name = "NonActive", .kind = K::Flag, .member = &tuser::NonActive, .rule = R::WriteBack},
-    {.name = "POP3Security",
-     .kind = K::Integer,
-     .member = &tuser::POP3Security,
-     .rule = R::Optional,
-     .bound = 2,
-     .fallback = PopSecurity},
-    {.name = "SMTPSecurity",
-     .kind = K::Integer,
-     .member = &tuser::SMTPSecurity,
-     .rule = R::Optional,
-     .bound = 2,
-     .fallback = SmtpSecurity},
-    {.name = "SMTPAuth",
-     .kind = K::Integer,
-     .member = &tuser::SMTPAuth,
-     .rule = R::Optional,
-     .bound = 2,
-     .fallback = NoAuth},
-    {.name = "SMTPUser", .kind = K::Text, .member = &tuser::SMTPUser, .rule = R::Optional},
-    {.name = "SMTPPwd",
-     .kind = K::Password,
-     .member = &tuser::SMTPPwd,
-     .rule = R::Optional,
-     .key = &tuser::SMTPUser,
-     .keyring = &tuser::SMTPPwdKeyring},
-    {.name = "SMTPPlainAuth",
-     .kind = K::Flag,
-     .member = &tuser::SMTPPlainAuth,
-     .rule = R::Optional,
-     .bound = 1,
-     .fallback = NoPlainAuth},
-    {.name = "TrustCert", .kind = K::Fingerprint, .member = &tuser::TrustCert, .rule = R::Optional},
+    {.Name = "ConfigNM", .Kind = K::Text, .Member = &tuser::ConfigNM},
+    {.Name = "Host", .Kind = K::Text, .Member = &tuser::Host},
+    {.Name = "Port",
+     .Kind = K::Integer,
+     .Member = &tuser::Port,
+     .Rule = R::Required,
+     .Number = 110},
+    {.Name = "SMTPHost",
+     .Kind = K::Text,
+     .Member = &tuser::SMTPHost,
+     .Rule = R::WriteBack,
+     .Group = kSmtpGroup},
+    {.Name = "SMTPPort",
+     .Kind = K::Integer,
+     .Member = &tuser::SMTPPort,
+     .Rule = R::WriteBack,
+     .Number = 25,
+     .Group = kSmtpGroup},
+    {.Name = "Adress", .Kind = K::Text, .Member = &tuser::Adress, .Rule = R::WriteBack},
+    {.Name = "UserName", .Kind = K::Text, .Member = &tuser::UserName},
+    {.Name = "UserPwd",
+     .Kind = K::Password,
+     .Member = &tuser::UserPwd,
+     .Rule = R::Required,
+     .Key = &tuser::UserName,
+     .Keyring = &tuser::UserPwdKeyring},
+    {.Name = "ViewMail", .Kind = K::Flag, .Member = &tuser::ViewMail, .Rule = R::Required},
+    {.Name = "NonActive", .Kind = K::Flag, .Member = &tuser::NonActive, .Rule = R::WriteBack},
+    {.Name = "POP3Security",
+     .Kind = K::Integer,
+     .Member = &tuser::POP3Security,
+     .Rule = R::Optional,
+     .Bound = 2,
+     .Fallback = PopSecurity},
+    {.Name = "SMTPSecurity",
+     .Kind = K::Integer,
+     .Member = &tuser::SMTPSecurity,
+     .Rule = R::Optional,
+     .Bound = 2,
+     .Fallback = SmtpSecurity},
+    {.Name = "SMTPAuth",
+     .Kind = K::Integer,
+     .Member = &tuser::SMTPAuth,
+     .Rule = R::Optional,
+     .Bound = 2,
+     .Fallback = NoAuth},
+    {.Name = "SMTPUser", .Kind = K::Text, .Member = &tuser::SMTPUser, .Rule = R::Optional},
+    {.Name = "SMTPPwd",
+     .Kind = K::Password,
+     .Member = &tuser::SMTPPwd,
+     .Rule = R::Optional,
+     .Key = &tuser::SMTPUser,
+     .Keyring = &tuser::SMTPPwdKeyring},
+    {.Name = "SMTPPlainAuth",
+     .Kind = K::Flag,
+     .Member = &tuser::SMTPPlainAuth,
+     .Rule = R::Optional,
+     .Bound = 1,
+     .Fallback = NoPlainAuth},
+    {.Name = "TrustCert", .Kind = K::Fingerprint, .Member = &tuser::TrustCert, .Rule = R::Optional},
 };
 
 template <class Record>
 void SetNumber(const Setting<Record>& s, Record& r, int32_t v) {
-  if (const auto m = std::get_if<int32_t Record::*>(&s.member)) r.** m = v;
-  if (const auto m = std::get_if<bool Record::*>(&s.member)) r.** m = v != 0;
+  if (const auto m = std::get_if<int32_t Record::*>(&s.Member)) r.** m = v;
+  if (const auto m = std::get_if<bool Record::*>(&s.Member)) r.** m = v != 0;
 }
 
 template <class Record>
 int32_t GetNumber(const Setting<Record>& s, const Record& r) {
-  if (const auto m = std::get_if<int32_t Record::*>(&s.member)) return r.**m;
-  if (const auto m = std::get_if<bool Record::*>(&s.member)) return r.**m ? 1 : 0;
+  if (const auto m = std::get_if<int32_t Record::*>(&s.Member)) return r.**m;
+  if (const auto m = std::get_if<bool Record::*>(&s.Member)) return r.**m ? 1 : 0;
   return 0;
 }
 
 template <class Record>
 std::string& Text(const Setting<Record>& s, Record& r) {
-  return r.*std::get<std::string Record::*>(s.member);
+  return r.*std::get<std::string Record::*>(s.Member);
 }
 template <class Record>
 const std::string& Text(const Setting<Record>& s, const Record& r) {
-  return r.*std::get<std::string Record::*>(s.member);
+  return r.*std::get<std::string Record::*>(s.Member);
 }
 
 bool IsText(SettingKind k) {
@@ -167,16 +167,16 @@ bool IsText(SettingKind k) {
 
 template <class Record>
 void SetDefault(const Setting<Record>& s, Record& r) {
-  if (IsText(s.kind)) {
-    Text(s, r) = s.text;
+  if (IsText(s.Kind)) {
+    Text(s, r) = s.Text;
   } else {
-    SetNumber(s, r, s.number);
+    SetNumber(s, r, s.Number);
   }
 }
 
 template <class Record>
 RegValue DefaultValue(const Setting<Record>& s) {
-  return IsText(s.kind) ? RegValue::Str(s.text) : RegValue::Dword(static_cast<uint32_t>(s.number));
+  return IsText(s.Kind) ? RegValue::Str(s.Text) : RegValue::Dword(static_cast<uint32_t>(s.Number));
 }
 
 enum class Read { Ok, Unreadable, Malformed };
@@ -199,28 +199,28 @@ std::string KeyringId(std::string_view stored) {
 template <class Record>
 Read ReadOne(const Setting<Record>& s, const RegistryStore& reg, const std::string& key,
              Record& r) {
-  if (!IsText(s.kind)) {
-    const auto v = reg.ReadInteger(key, s.name);
+  if (!IsText(s.Kind)) {
+    const auto v = reg.ReadInteger(key, s.Name);
     if (!v) return Read::Unreadable;
-    SetNumber(s, r, s.kind == K::Flag ? (*v != 0) : *v);
+    SetNumber(s, r, s.Kind == K::Flag ? (*v != 0) : *v);
     return Read::Ok;
   }
-  const auto v = reg.ReadString(key, s.name);
+  const auto v = reg.ReadString(key, s.Name);
   if (!v) return Read::Unreadable;
-  if (s.kind != K::Password) {
+  if (s.Kind != K::Password) {
     Text(s, r) = ShortStr(*v);
     return Read::Ok;
   }
-  if (s.keyring) {
-    r.*s.keyring = KeyringId(*v);
-    if (!(r.*s.keyring).empty()) {  // the owner of the record looks the password up
+  if (s.Keyring) {
+    r.*s.Keyring = KeyringId(*v);
+    if (!(r.*s.Keyring).empty()) {  // the owner of the record looks the password up
       Text(s, r).clear();
       return Read::Ok;
     }
   }
   // The whole stored text is decoded: a long password takes up to four digits a byte.
   try {
-    Text(s, r) = ShortStr(tusers::DecodePwd(*v, Trim(r.*s.key)));
+    Text(s, r) = ShortStr(tusers::DecodePwd(*v, Trim(r.*s.Key)));
   } catch (const std::invalid_argument&) {
     return Read::Malformed;
   }
@@ -229,9 +229,9 @@ Read ReadOne(const Setting<Record>& s, const RegistryStore& reg, const std::stri
 
 template <class Record>
 std::string Why(const Setting<Record>& s, Read result) {
-  const std::string name = "\"" + std::string(s.name) + "\"";
+  const std::string name = "\"" + std::string(s.Name) + "\"";
   if (result == Read::Malformed) return name + " is not a well-formed digit string";
-  return name + (IsText(s.kind) ? " is not a string" : " is missing or not a number");
+  return name + (IsText(s.Kind) ? " is not a string" : " is missing or not a number");
 }
 
 // An Optional value: absent is the default; anything unusable is logged.
@@ -240,14 +240,14 @@ void ReadOptional(const Setting<Record>& s, const RegistryStore& reg, const std:
                   Record& r, const std::string& where,
                   const std::function<void(const std::string&)>& log) {
   SetDefault(s, r);
-  if (!reg.GetValue(key, s.name)) return;
-  if (!IsText(s.kind)) {
-    const auto v = reg.ReadInteger(key, s.name);
-    if (v && *v >= 0 && *v <= s.bound) return SetNumber(s, r, *v);
-    const SettingFallback f = s.fallback(r);
-    log(where + "\"" + s.name + "\" is not a number from 0 to " + std::to_string(s.bound) + ", " +
-        f.choice);
-    return SetNumber(s, r, f.value);
+  if (!reg.GetValue(key, s.Name)) return;
+  if (!IsText(s.Kind)) {
+    const auto v = reg.ReadInteger(key, s.Name);
+    if (v && *v >= 0 && *v <= s.Bound) return SetNumber(s, r, *v);
+    const SettingFallback f = s.Fallback(r);
+    log(where + "\"" + s.Name + "\" is not a number from 0 to " + std::to_string(s.Bound) + ", " +
+        f.Choice);
+    return SetNumber(s, r, f.Value);
   }
   const Read result = ReadOne(s, reg, key, r);
   if (result != Read::Ok) {
@@ -256,12 +256,12 @@ void ReadOptional(const Setting<Record>& s, const RegistryStore& reg, const std:
         (result == Read::Malformed ? ", an empty password is used" : ", ignored"));
     return;
   }
-  if (s.kind == K::Fingerprint) {
+  if (s.Kind == K::Fingerprint) {
     // A fingerprint that cannot be read trusts nothing extra: the CAs alone decide.
     const std::string typed = Text(s, r);
     Text(s, r) = NormalizeFingerprint(typed);
     if (!typed.empty() && Text(s, r).empty())
-      log(where + "\"" + s.name +
+      log(where + "\"" + s.Name +
           "\" is not a SHA-256 fingerprint (64 hexadecimal digits), ignored");
   }
 }
@@ -288,10 +288,10 @@ std::string LoadSettings(std::span<const Setting<Record>> table, RegistryStore& 
                          const std::function<void(const std::string&)>& log,
                          const std::function<std::string()>& ready) {
   for (const auto& s : table) {
-    if (s.rule != R::Required && s.rule != R::Default) continue;
+    if (s.Rule != R::Required && s.Rule != R::Default) continue;
     const Read result = ReadOne(s, reg, key, r);
     if (result == Read::Ok) continue;
-    if (s.rule == R::Required) return Why(s, result);
+    if (s.Rule == R::Required) return Why(s, result);
     SetDefault(s, r);
   }
   if (ready) {
@@ -301,24 +301,24 @@ std::string LoadSettings(std::span<const Setting<Record>> table, RegistryStore& 
   std::set<int> reset_groups;
   std::set<const Setting<Record>*> reset;
   for (const auto& s : table) {
-    if (s.rule != R::WriteBack || ReadOne(s, reg, key, r) == Read::Ok) continue;
-    if (s.group != 0) reset_groups.insert(s.group);
+    if (s.Rule != R::WriteBack || ReadOne(s, reg, key, r) == Read::Ok) continue;
+    if (s.Group != 0) reset_groups.insert(s.Group);
     reset.insert(&s);
   }
   std::vector<const Setting<Record>*> back;
   for (const auto& s : table) {
-    if (s.rule == R::WriteBack && (reset.count(&s) || reset_groups.count(s.group)))
+    if (s.Rule == R::WriteBack && (reset.count(&s) || reset_groups.count(s.Group)))
       back.push_back(&s);
   }
   std::stable_sort(back.begin(), back.end(), [](const auto* a, const auto* b) {
-    return a->write_back_rank < b->write_back_rank;
+    return a->WriteBackRank < b->WriteBackRank;
   });
   for (const auto* s : back) {
     SetDefault(*s, r);
-    reg.SetValue(key, s->name, DefaultValue(*s));
+    reg.SetValue(key, s->Name, DefaultValue(*s));
   }
   for (const auto& s : table) {
-    if (s.rule == R::Optional) ReadOptional(s, reg, key, r, where, log);
+    if (s.Rule == R::Optional) ReadOptional(s, reg, key, r, where, log);
   }
   return {};
 }
@@ -327,23 +327,23 @@ template <class Record>
 void SaveSettings(std::span<const Setting<Record>> table, RegistryStore& reg,
                   const std::string& key, const Record& r) {
   for (const auto& s : table) {
-    const std::string name = s.saved_as ? s.saved_as : s.name;
+    const std::string name = s.SavedAs ? s.SavedAs : s.Name;
     RegValue v;
-    if (!IsText(s.kind)) {
+    if (!IsText(s.Kind)) {
       v = RegValue::Dword(static_cast<uint32_t>(GetNumber(s, r)));
     } else {
       const std::string typed = ShortStr(Trim(Text(s, r)));
       std::string stored = typed;
-      if (s.kind == K::Password) stored = tusers::EncodePwd(typed, Trim(r.*s.key));
-      if (s.kind == K::Password && s.keyring && !(r.*s.keyring).empty())
-        stored = std::string(kKeyringMarker) + r.*s.keyring;
+      if (s.Kind == K::Password) stored = tusers::EncodePwd(typed, Trim(r.*s.Key));
+      if (s.Kind == K::Password && s.Keyring && !(r.*s.Keyring).empty())
+        stored = std::string(kKeyringMarker) + r.*s.Keyring;
       // Canonical when it is a fingerprint; otherwise kept as typed (loading logs it).
-      if (s.kind == K::Fingerprint && !NormalizeFingerprint(Text(s, r)).empty())
+      if (s.Kind == K::Fingerprint && !NormalizeFingerprint(Text(s, r)).empty())
         stored = NormalizeFingerprint(Text(s, r));
       v = RegValue::Str(stored);
     }
-    if (s.rule == R::Optional && v == DefaultValue(s)) {
-      if (reg.GetValue(key, s.name)) reg.DeleteValue(key, s.name);
+    if (s.Rule == R::Optional && v == DefaultValue(s)) {
+      if (reg.GetValue(key, s.Name)) reg.DeleteValue(key, s.Name);
       continue;
     }
     reg.SetValue(key, name, v);

@@ -19,8 +19,8 @@ enum class SettingKind {
   Text,         // a string, stored trimmed and cut to kShortStringChars
   Integer,      // a dword
   Flag,         // a dword, 0 or 1
-  Password,     // a string scrambled with the trimmed `key` member (tusers::EncodePwd), or
-                // the keyring marker when the `keyring` member names an item
+  Password,     // a string scrambled with the trimmed `Key` member (tusers::EncodePwd), or
+                // the keyring marker when the `Keyring` member names an item
   Fingerprint,  // a SHA-256 fingerprint, stored canonical (kept as typed when it is none)
 };
 
@@ -31,30 +31,30 @@ enum class SettingRule {
   Default,    // the default is used
   WriteBack,  // the default is used and written back with the rest of its group
   Optional,   // the default is used; stored only when it differs from the default,
-              // values outside 0..bound are logged and replaced by the fallback
+              // values outside 0..Bound are logged and replaced by the fallback
 };
 
-// The value used instead of one outside 0..bound, and the words that explain it.
+// The value used instead of one outside 0..Bound, and the words that explain it.
 struct SettingFallback {
-  int32_t value;
-  const char* choice;
+  int32_t Value;
+  const char* Choice;
 };
 
 template <class Record>
 struct Setting {
-  const char* name;
-  SettingKind kind;
-  std::variant<std::string Record::*, int32_t Record::*, bool Record::*> member;
-  SettingRule rule = SettingRule::Default;
-  int32_t number = 0;              // default of an Integer or Flag
-  const char* text = "";           // default of a Text
-  int32_t bound = 0;               // Optional numbers: the highest valid value
-  int group = 0;                   // WriteBack values of one group (not 0) are reset together
-  std::string Record::*key{};      // Password: the member holding the scrambling key
-  std::string Record::*keyring{};  // Password: the member holding its keyring item id, if any
-  SettingFallback (*fallback)(const Record&) = nullptr;  // Optional numbers out of bound
-  const char* saved_as = nullptr;                        // name written by Save, when it differs
-  int write_back_rank = 0;  // missing values go back in ascending rank, then table order
+  const char* Name;
+  SettingKind Kind;
+  std::variant<std::string Record::*, int32_t Record::*, bool Record::*> Member;
+  SettingRule Rule = SettingRule::Default;
+  int32_t Number = 0;              // default of an Integer or Flag
+  const char* Text = "";           // default of a Text
+  int32_t Bound = 0;               // Optional numbers: the highest valid value
+  int Group = 0;                   // WriteBack values of one group (not 0) are reset together
+  std::string Record::*Key{};      // Password: the member holding the scrambling key
+  std::string Record::*Keyring{};  // Password: the member holding its keyring item id, if any
+  SettingFallback (*Fallback)(const Record&) = nullptr;  // Optional numbers out of bound
+  const char* SavedAs = nullptr;                        // name written by Save, when it differs
+  int WriteBackRank = 0;  // missing values go back in ascending rank, then table order
 };
 
 // What a password value holds instead of the scrambled text when the password is kept

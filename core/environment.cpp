@@ -7,13 +7,13 @@ namespace vigilo {
 std::unique_ptr<AppEnvironment> AppEnvironment::Create(const CommandLine& cmd, const EnvLookup& env,
                                                        std::string* error) {
   auto e = std::make_unique<AppEnvironment>();
-  e->folders = ResolveFolders(cmd.Home, env);
-  if (std::string failure = CreateFolders(e->folders); !failure.empty()) {
+  e->Folders = ResolveFolders(cmd.Home, env);
+  if (std::string failure = CreateFolders(e->Folders); !failure.empty()) {
     if (error) *error = failure;
     return nullptr;
   }
   std::vector<std::string> open;
-  if (std::string failure = CheckPrivateFolders(e->folders, &open); !failure.empty()) {
+  if (std::string failure = CheckPrivateFolders(e->Folders, &open); !failure.empty()) {
     if (error) *error = failure;
     return nullptr;
   }
@@ -27,7 +27,7 @@ std::unique_ptr<AppEnvironment> AppEnvironment::Create(const CommandLine& cmd, c
   e->Passwords = CreateSecretServiceKeyring();
   e->PasswordBackup = std::make_unique<RegistryFile>(e->PasswordBackupPath(), e->ErrorLogPath());
   std::vector<std::string> args;
-  if (e->folders.HomeGiven) args = {"--home", e->folders.Home};
+  if (e->Folders.HomeGiven) args = {"--home", e->Folders.Home};
   e->AutoStart = std::make_unique<XdgAutostart>(XdgAutostart::DefaultPath(env), std::move(args));
   return e;
 }

@@ -15,7 +15,7 @@
 namespace vigilo {
 
 struct AppEnvironment {
-  Folders folders;
+  vigilo::Folders Folders;  // qualified: the member hides the type inside this struct
   std::string ProgramFile;
   std::unique_ptr<RegistryFile> Registry;
   std::unique_ptr<XdgAutostart> AutoStart;
@@ -24,9 +24,9 @@ struct AppEnvironment {
   std::unique_ptr<Keyring> Passwords;
   std::unique_ptr<RegistryFile> PasswordBackup;
 
-  std::string ErrorLogPath() const { return folders.Home + "error.log"; }
-  std::string RegistryPath() const { return folders.Config + "registry.reg"; }
-  std::string PasswordBackupPath() const { return folders.Config + "passwords.reg"; }
+  std::string ErrorLogPath() const { return Folders.Home + "error.log"; }
+  std::string RegistryPath() const { return Folders.Config + "registry.reg"; }
+  std::string PasswordBackupPath() const { return Folders.Config + "passwords.reg"; }
 
   // Creates the folders and opens the registry. On failure returns nullptr and sets *error.
   static std::unique_ptr<AppEnvironment> Create(const CommandLine& cmd, const EnvLookup& env,

@@ -9,7 +9,7 @@
 namespace vigilo {
 
 int RunHeadlessCheck(AppEnvironment& env, std::ostream& out, std::ostream& err) {
-  TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile, env.Passwords.get(),
+  TDMU dmu(*env.Registry, *env.AutoStart, env.Folders.Home, env.ProgramFile, env.Passwords.get(),
            env.PasswordBackup.get());
   TCheckComponents c;
   CheckView view;  // nothing to show

@@ -17,8 +17,8 @@ inline constexpr std::array<const char*, 7> kIconSetLists = {
     "ImageList5", "ImageList6", "ImageList8"};
 
 struct IconSetEntry {
-  int position;      // position of the key in its section, from 0
-  std::string file;  // the file named by its value; it exists
+  int Position;      // position of the key in its section, from 0
+  std::string File;  // the file named by its value; it exists
 };
 
 // The entries of the list's section whose files exist, in key order. Key names are

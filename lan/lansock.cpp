@@ -32,10 +32,10 @@ int OpenSocket() {
 // A host-name lookup on a thread of its own, so that a slow resolver can be waited for
 // with a time limit. Threads still running when their socket goes away are joined at exit.
 struct Lookup {
-  std::mutex mutex;
-  bool done = false;
-  bool found = false;
-  in_addr address{};
+  std::mutex Mutex;
+  bool Done = false;
+  bool Found = false;
+  in_addr Address{};
 };
 
 class LookupThreads {
@@ -54,13 +54,13 @@ class LookupThreads {
       hints.ai_socktype = SOCK_STREAM;
       addrinfo* res = nullptr;
       const bool ok = ::getaddrinfo(host.c_str(), nullptr, &hints, &res) == 0 && res;
-      std::lock_guard<std::mutex> l(lookup->mutex);
+      std::lock_guard<std::mutex> l(lookup->Mutex);
       if (ok) {
-        lookup->address = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
-        lookup->found = true;
+        lookup->Address = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
+        lookup->Found = true;
       }
       if (res) ::freeaddrinfo(res);
-      lookup->done = true;
+      lookup->Done = true;
     });
     running_.emplace_back(lookup, std::move(thread));
     return lookup;
@@ -71,8 +71,8 @@ class LookupThreads {
     for (auto it = running_.begin(); it != running_.end();) {
       bool done;
       {
-        std::lock_guard<std::mutex> l(it->first->mutex);
-        done = it->first->done;
+        std::lock_guard<std::mutex> l(it->first->Mutex);
+        done = it->first->Done;
       }
       if (done) {
         it->second.join();
@@ -132,10 +132,10 @@ in_addr TLanSocket::ResolveHost() {
   const auto deadline = Deadline();
   for (;;) {
     {
-      std::lock_guard<std::mutex> lock(lookup->mutex);
-      if (lookup->done) {
-        if (!lookup->found) throw ESockError("Host Lookup Failed");
-        return lookup->address;
+      std::lock_guard<std::mutex> lock(lookup->Mutex);
+      if (lookup->Done) {
+        if (!lookup->Found) throw ESockError("Host Lookup Failed");
+        return lookup->Address;
       }
     }
     if (cancel_) throw ESockError("Host Lookup Canceled");

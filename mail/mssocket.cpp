@@ -105,9 +105,9 @@ bool TmsSocket::FlushOutput() {
     if (!transport_) throw EWinsockError(WSAENOTCONN);
     const TmsIoResult r =
         transport_->Write(output_.data() + outputPos_, output_.size() - outputPos_);
-    switch (r.kind) {
+    switch (r.Kind) {
       case TmsIoResult::Data:
-        outputPos_ += r.count;
+        outputPos_ += r.Count;
         ResetCounter();
         break;
       case TmsIoResult::WouldBlock:
@@ -115,7 +115,7 @@ bool TmsSocket::FlushOutput() {
       case TmsIoResult::Closed:
         throw EWinsockError(WSAECONNRESET);
       case TmsIoResult::Failed:
-        throw EWinsockError(r.error);
+        throw EWinsockError(r.ErrorCode);
     }
   }
   DropOutput();
@@ -128,19 +128,19 @@ size_t TmsSocket::ReadSome(char* buffer, size_t length) {
     if (!transport_) throw EWinsockError(WSAENOTCONN);
     const bool flushed = FlushOutput();
     const TmsIoResult r = transport_->Read(buffer, length);
-    switch (r.kind) {
+    switch (r.Kind) {
       case TmsIoResult::Data:
         ResetCounter();
-        return r.count;
+        return r.Count;
       case TmsIoResult::Closed:
         MarkClosedByPeer();
         return 0;
       case TmsIoResult::WouldBlock:
         WaitReady(
-            static_cast<short>((r.waitEvents ? r.waitEvents : POLLIN) | (flushed ? 0 : POLLOUT)));
+            static_cast<short>((r.WaitEvents ? r.WaitEvents : POLLIN) | (flushed ? 0 : POLLOUT)));
         break;
       case TmsIoResult::Failed:
-        throw EWinsockError(r.error);
+        throw EWinsockError(r.ErrorCode);
     }
   }
 }
@@ -403,18 +403,18 @@ void TmsClientSocket::SendBuffer(const char* data, size_t length) {
     if (cancel_) throw EmsCanceledError();
     if (!transport_) throw EWinsockError(WSAENOTCONN);
     const TmsIoResult r = transport_->Write(data + sent, length - sent);
-    switch (r.kind) {
+    switch (r.Kind) {
       case TmsIoResult::Data:
-        sent += r.count;
+        sent += r.Count;
         ResetCounter();
         break;
       case TmsIoResult::WouldBlock:
-        WaitReady(r.waitEvents ? r.waitEvents : POLLOUT);
+        WaitReady(r.WaitEvents ? r.WaitEvents : POLLOUT);
         break;
       case TmsIoResult::Closed:
         throw EWinsockError(WSAECONNRESET);
       case TmsIoResult::Failed:
-        throw EWinsockError(r.error);
+        throw EWinsockError(r.ErrorCode);
     }
   }
 }

@@ -26,11 +26,11 @@ int BioWrite(BIO* bio, const char* data, size_t length, size_t* written) {
   TmsTlsTransport* t = Owner(bio);
   const TmsIoResult r = t->Inner()->Write(data, length);
   t->lastInner = r;
-  if (r.kind == TmsIoResult::Data) {
-    *written = r.count;
+  if (r.Kind == TmsIoResult::Data) {
+    *written = r.Count;
     return 1;
   }
-  if (r.kind == TmsIoResult::WouldBlock) BIO_set_retry_write(bio);
+  if (r.Kind == TmsIoResult::WouldBlock) BIO_set_retry_write(bio);
   return 0;
 }
 
@@ -39,11 +39,11 @@ int BioRead(BIO* bio, char* data, size_t length, size_t* read) {
   TmsTlsTransport* t = Owner(bio);
   const TmsIoResult r = t->Inner()->Read(data, length);
   t->lastInner = r;
-  if (r.kind == TmsIoResult::Data) {
-    *read = r.count;
+  if (r.Kind == TmsIoResult::Data) {
+    *read = r.Count;
     return 1;
   }
-  if (r.kind == TmsIoResult::WouldBlock) BIO_set_retry_read(bio);
+  if (r.Kind == TmsIoResult::WouldBlock) BIO_set_retry_read(bio);
   return 0;
 }
 
@@ -52,7 +52,7 @@ long BioCtrl(BIO* bio, int cmd, long, void*) {
     case BIO_CTRL_FLUSH:
       return 1;
     case BIO_CTRL_EOF:
-      return Owner(bio)->lastInner.kind == TmsIoResult::Closed ? 1 : 0;
+      return Owner(bio)->lastInner.Kind == TmsIoResult::Closed ? 1 : 0;
     default:
       return 0;
   }
@@ -154,8 +154,8 @@ void RunHandshake(TmsSocket& socket, TmsTlsTransport& tls) {
   socket.StartCounter();
   for (;;) {
     const TmsIoResult r = tls.Handshake();
-    if (r.kind == TmsIoResult::Data) return;
-    socket.WaitReady(r.waitEvents ? r.waitEvents : POLLIN, tls.Handle());
+    if (r.Kind == TmsIoResult::Data) return;
+    socket.WaitReady(r.WaitEvents ? r.WaitEvents : POLLIN, tls.Handle());
   }
 }
 
@@ -314,18 +314,18 @@ TmsIoResult TmsTlsTransport::Handshake() {
   const unsigned long sslError = ERR_peek_last_error();
   switch (SSL_get_error(ssl_, rc)) {
     case SSL_ERROR_WANT_READ:
-      return TmsIoResult::Wait(lastInner.kind == TmsIoResult::WouldBlock && lastInner.waitEvents
-                                   ? lastInner.waitEvents
+      return TmsIoResult::Wait(lastInner.Kind == TmsIoResult::WouldBlock && lastInner.WaitEvents
+                                   ? lastInner.WaitEvents
                                    : POLLIN);
     case SSL_ERROR_WANT_WRITE:
-      return TmsIoResult::Wait(lastInner.kind == TmsIoResult::WouldBlock && lastInner.waitEvents
-                                   ? lastInner.waitEvents
+      return TmsIoResult::Wait(lastInner.Kind == TmsIoResult::WouldBlock && lastInner.WaitEvents
+                                   ? lastInner.WaitEvents
                                    : POLLOUT);
     case SSL_ERROR_SYSCALL:
     case SSL_ERROR_ZERO_RETURN:
       fatal_ = true;
       if (verifyError_) RaiseHandshakeFailure(sslError);
-      if (lastInner.kind == TmsIoResult::Failed) throw EWinsockError(lastInner.error);
+      if (lastInner.Kind == TmsIoResult::Failed) throw EWinsockError(lastInner.ErrorCode);
       throw EmsTlsError(EmsTlsError::Handshake, "TLS handshake with " + host_ +
                                                     " failed: the server closed the connection");
     default:
@@ -337,18 +337,18 @@ TmsIoResult TmsTlsTransport::Failure(int sslResult, const char* what) {
   const unsigned long sslError = ERR_peek_last_error();
   switch (SSL_get_error(ssl_, sslResult)) {
     case SSL_ERROR_WANT_READ:
-      return TmsIoResult::Wait(lastInner.kind == TmsIoResult::WouldBlock && lastInner.waitEvents
-                                   ? lastInner.waitEvents
+      return TmsIoResult::Wait(lastInner.Kind == TmsIoResult::WouldBlock && lastInner.WaitEvents
+                                   ? lastInner.WaitEvents
                                    : POLLIN);
     case SSL_ERROR_WANT_WRITE:
-      return TmsIoResult::Wait(lastInner.kind == TmsIoResult::WouldBlock && lastInner.waitEvents
-                                   ? lastInner.waitEvents
+      return TmsIoResult::Wait(lastInner.Kind == TmsIoResult::WouldBlock && lastInner.WaitEvents
+                                   ? lastInner.WaitEvents
                                    : POLLOUT);
     case SSL_ERROR_ZERO_RETURN:
       return TmsIoResult::PeerClosed();
     case SSL_ERROR_SYSCALL:
       fatal_ = true;
-      if (lastInner.kind == TmsIoResult::Failed) return TmsIoResult::Error(lastInner.error);
+      if (lastInner.Kind == TmsIoResult::Failed) return TmsIoResult::Error(lastInner.ErrorCode);
       return TmsIoResult::PeerClosed();
     default:
       fatal_ = true;
@@ -362,7 +362,7 @@ TmsIoResult TmsTlsTransport::Read(char* buffer, size_t length) {
   if (closed_ || !ssl_) return TmsIoResult::Error(WSAENOTSOCK);
   if (!established_) {
     const TmsIoResult h = Handshake();
-    if (h.kind != TmsIoResult::Data) return h;
+    if (h.Kind != TmsIoResult::Data) return h;
   }
   if (fatal_) return TmsIoResult::Error(WSAECONNABORTED);
   ERR_clear_error();
@@ -376,7 +376,7 @@ TmsIoResult TmsTlsTransport::Write(const char* buffer, size_t length) {
   if (closed_ || !ssl_) return TmsIoResult::Error(WSAENOTSOCK);
   if (!established_) {
     const TmsIoResult h = Handshake();
-    if (h.kind != TmsIoResult::Data) return h;
+    if (h.Kind != TmsIoResult::Data) return h;
   }
   if (fatal_) return TmsIoResult::Error(WSAECONNABORTED);
   if (length == 0) return TmsIoResult::Moved(0);
@@ -421,9 +421,9 @@ void StartTLS(TmsClientSocket& socket, const std::string& host, const TmsTlsOpti
     size_t discarded = 0;
     for (bool more = true; more;) {
       const TmsIoResult r = plain->Read(junk, sizeof junk);
-      switch (r.kind) {
+      switch (r.Kind) {
         case TmsIoResult::Data:
-          discarded += r.count;
+          discarded += r.Count;
           if (discarded > kMaxDiscard)
             throw EmsTlsError(EmsTlsError::Handshake,
                               "TLS handshake with " + host +
@@ -437,7 +437,7 @@ void StartTLS(TmsClientSocket& socket, const std::string& host, const TmsTlsOpti
               EmsTlsError::Handshake,
               "TLS handshake with " + host + " failed: the server closed the connection");
         case TmsIoResult::Failed:
-          throw EWinsockError(r.error);
+          throw EWinsockError(r.ErrorCode);
       }
     }
     auto tls = std::make_unique<TmsTlsTransport>(socket.TakeTransport(), host, options);

@@ -13,11 +13,11 @@
 namespace ms {
 
 struct TmsIoResult {
-  enum Kind { Data, WouldBlock, Closed, Failed };
-  Kind kind = Failed;
-  size_t count = 0;      // bytes moved (Data)
-  short waitEvents = 0;  // POLLIN / POLLOUT to wait for (WouldBlock)
-  int error = 0;         // Winsock error number (Failed)
+  enum Outcome { Data, WouldBlock, Closed, Failed };
+  Outcome Kind = Failed;
+  size_t Count = 0;      // bytes moved (Data)
+  short WaitEvents = 0;  // POLLIN / POLLOUT to wait for (WouldBlock)
+  int ErrorCode = 0;     // Winsock error number (Failed)
 
   static TmsIoResult Moved(size_t n) { return {Data, n, 0, 0}; }
   static TmsIoResult Wait(short events) { return {WouldBlock, 0, events, 0}; }

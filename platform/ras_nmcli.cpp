@@ -30,11 +30,11 @@ constexpr int kQuerySeconds = 10;
 
 // A started program with its output read through pipes.
 struct Child {
-  pid_t pid = -1;
-  int out = -1;
-  int err = -1;
+  pid_t Pid = -1;
+  int OutFd = -1;
+  int ErrFd = -1;
   std::string Out, Err;
-  int status = -1;  // exit status once reaped
+  int Status = -1;  // exit status once reaped
 
   ~Child() { Stop(); }
 
@@ -67,54 +67,54 @@ struct Child {
     env_strings.push_back("LC_ALL=C");
     env.push_back(env_strings.back().data());
     env.push_back(nullptr);
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data());
+    const int rc = posix_spawnp(&Pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out_pipe[1]);
     close(err_pipe[1]);
     if (rc != 0) {
-      pid = -1;
+      Pid = -1;
       close(out_pipe[0]);
       close(err_pipe[0]);
       return rc;
     }
-    out = out_pipe[0];
-    err = err_pipe[0];
-    fcntl(out, F_SETFL, O_NONBLOCK);
-    fcntl(err, F_SETFL, O_NONBLOCK);
+    OutFd = out_pipe[0];
+    ErrFd = err_pipe[0];
+    fcntl(OutFd, F_SETFL, O_NONBLOCK);
+    fcntl(ErrFd, F_SETFL, O_NONBLOCK);
     return 0;
   }
 
   // Reads what is there (waiting up to `ms`); true once the program ended and all
   // its output is read.
   bool Poll(int ms) {
-    if (out >= 0 || err >= 0) {
-      pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    if (OutFd >= 0 || ErrFd >= 0) {
+      pollfd fds[2] = {{OutFd, POLLIN, 0}, {ErrFd, POLLIN, 0}};
       poll(fds, 2, ms);
-      Drain(out, Out);
-      Drain(err, Err);
+      Drain(OutFd, Out);
+      Drain(ErrFd, Err);
       return false;
     }
-    if (pid > 0) {
+    if (Pid > 0) {
       int st = 0;
-      if (waitpid(pid, &st, WNOHANG) == pid) {
-        status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        pid = -1;
+      if (waitpid(Pid, &st, WNOHANG) == Pid) {
+        Status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        Pid = -1;
       } else if (ms > 0) {
         poll(nullptr, 0, ms);  // output closed, the program not yet ended
       }
     }
-    return pid < 0;
+    return Pid < 0;
   }
 
   void Stop() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      pid = -1;
+    if (Pid > 0) {
+      kill(Pid, SIGKILL);
+      waitpid(Pid, nullptr, 0);
+      Pid = -1;
     }
-    if (out >= 0) close(out);
-    if (err >= 0) close(err);
-    out = err = -1;
+    if (OutFd >= 0) close(OutFd);
+    if (ErrFd >= 0) close(ErrFd);
+    OutFd = ErrFd = -1;
   }
 
  private:
@@ -253,7 +253,7 @@ class NmcliRasBackend : public RasBackend {
       return DialState::Failed;
     }
     if (!dial_->Poll(0)) return DialState::Running;
-    const int status = dial_->status;
+    const int status = dial_->Status;
     const std::string text = FirstLine(dial_->Err);
     dial_.reset();
     RemovePasswordFile();
@@ -304,8 +304,8 @@ class NmcliRasBackend : public RasBackend {
       }
     }
     out = std::move(child.Out);
-    present_ = child.status != kNotRunning;
-    if (child.status != 0) return Remember(child.status, FirstLine(child.Err));
+    present_ = child.Status != kNotRunning;
+    if (child.Status != 0) return Remember(child.Status, FirstLine(child.Err));
     return 0;
   }
 

@@ -66,7 +66,7 @@ void RegistryFile::Load() {
   RegParseResult parsed;
   if (error.empty()) {
     parsed = ParseRegText(text);
-    if (parsed.corrupt) error = parsed.corrupt_reason;
+    if (parsed.Corrupt) error = parsed.CorruptReason;
   }
   if (!error.empty()) {
     // Unusable: move it out of the way so that the next save starts a fresh file.
@@ -85,9 +85,9 @@ void RegistryFile::Load() {
     }
     return;
   }
-  doc_ = std::move(parsed.doc);
-  if (!parsed.bad_lines.empty())
-    KeepDamagedCopy(original.empty() ? text : original, parsed.bad_lines);
+  doc_ = std::move(parsed.Doc);
+  if (!parsed.BadLines.empty())
+    KeepDamagedCopy(original.empty() ? text : original, parsed.BadLines);
 }
 
 void RegistryFile::KeepDamagedCopy(const std::string& text, const std::vector<RegBadLine>& bad) {
@@ -101,14 +101,14 @@ void RegistryFile::KeepDamagedCopy(const std::string& text, const std::vector<Re
     if (ReadWholeFile(copy, kept, kMaxFileSize).empty() && kept == text) {
       kept_.push_back(copy);
       Log(std::to_string(bad.size()) + " unreadable line(s) skipped, first line " +
-          std::to_string(bad.front().number) + "; the file as it was is already kept as " +
+          std::to_string(bad.front().Number) + "; the file as it was is already kept as " +
           copy.string());
       return;
     }
   }
   constexpr std::size_t kLoggedLines = 10;
   for (std::size_t i = 0; i < bad.size() && i < kLoggedLines; ++i)
-    Log("line " + std::to_string(bad[i].number) + ": " + bad[i].reason + ", skipped");
+    Log("line " + std::to_string(bad[i].Number) + ": " + bad[i].Reason + ", skipped");
   if (bad.size() > kLoggedLines)
     Log("and " + std::to_string(bad.size() - kLoggedLines) + " more unreadable lines skipped");
   const auto aside = AsideName(path_, tag);
@@ -125,8 +125,8 @@ void RegistryFile::KeepDamagedCopy(const std::string& text, const std::vector<Re
 
 const RegKeyData* RegistryFile::Find(const std::string& key) const {
   const std::string full = Full(key);
-  for (const auto& k : doc_.keys) {
-    if (EqualsNoCase(k.path, full)) return &k;
+  for (const auto& k : doc_.Keys) {
+    if (EqualsNoCase(k.Path, full)) return &k;
   }
   return nullptr;
 }
@@ -137,16 +137,16 @@ RegKeyData* RegistryFile::Find(const std::string& key) {
 
 RegKeyData& RegistryFile::Ensure(const std::string& key) {
   if (RegKeyData* k = Find(key)) return *k;
-  doc_.keys.push_back({Full(key), {}});
+  doc_.Keys.push_back({Full(key), {}});
   Changed();
-  return doc_.keys.back();
+  return doc_.Keys.back();
 }
 
 bool RegistryFile::KeyExists(const std::string& key) const {
   if (Find(key)) return true;
   const std::string full = Full(key);
-  return std::any_of(doc_.keys.begin(), doc_.keys.end(),
-                     [&](const RegKeyData& k) { return IsBelow(k.path, full); });
+  return std::any_of(doc_.Keys.begin(), doc_.Keys.end(),
+                     [&](const RegKeyData& k) { return IsBelow(k.Path, full); });
 }
 
 void RegistryFile::CreateKey(const std::string& key) {
@@ -157,11 +157,11 @@ void RegistryFile::CreateKey(const std::string& key) {
 
 void RegistryFile::DeleteKey(const std::string& key) {
   const std::string full = Full(key);
-  const auto before = doc_.keys.size();
-  std::erase_if(doc_.keys, [&](const RegKeyData& k) {
-    return EqualsNoCase(k.path, full) || IsBelow(k.path, full);
+  const auto before = doc_.Keys.size();
+  std::erase_if(doc_.Keys, [&](const RegKeyData& k) {
+    return EqualsNoCase(k.Path, full) || IsBelow(k.Path, full);
   });
-  if (doc_.keys.size() != before) {
+  if (doc_.Keys.size() != before) {
     BeginUpdate();
     Changed();
     EndUpdate();
@@ -172,7 +172,7 @@ std::optional<RegValue> RegistryFile::GetValue(const std::string& key,
                                                const std::string& name) const {
   const RegKeyData* k = Find(key);
   if (!k) return std::nullopt;
-  for (const auto& [n, v] : k->values) {
+  for (const auto& [n, v] : k->Values) {
     if (EqualsNoCase(n, name)) return v;
   }
   return std::nullopt;
@@ -181,10 +181,10 @@ std::optional<RegValue> RegistryFile::GetValue(const std::string& key,
 void RegistryFile::SetValue(const std::string& key, const std::string& name, const RegValue& v) {
   BeginUpdate();
   RegKeyData& k = Ensure(key);
-  auto it = std::find_if(k.values.begin(), k.values.end(),
+  auto it = std::find_if(k.Values.begin(), k.Values.end(),
                          [&](const auto& nv) { return EqualsNoCase(nv.first, name); });
-  if (it == k.values.end()) {
-    k.values.emplace_back(name, v);
+  if (it == k.Values.end()) {
+    k.Values.emplace_back(name, v);
     Changed();
   } else if (!(it->second == v)) {
     it->second = v;
@@ -197,7 +197,7 @@ void RegistryFile::DeleteValue(const std::string& key, const std::string& name) 
   RegKeyData* k = Find(key);
   if (!k) return;
   const auto n =
-      std::erase_if(k->values, [&](const auto& nv) { return EqualsNoCase(nv.first, name); });
+      std::erase_if(k->Values, [&](const auto& nv) { return EqualsNoCase(nv.first, name); });
   if (n) {
     BeginUpdate();
     Changed();
@@ -208,7 +208,7 @@ void RegistryFile::DeleteValue(const std::string& key, const std::string& name) 
 std::vector<std::string> RegistryFile::ValueNames(const std::string& key) const {
   std::vector<std::string> names;
   if (const RegKeyData* k = Find(key)) {
-    for (const auto& nv : k->values)
+    for (const auto& nv : k->Values)
       names.push_back(nv.first);
   }
   return names;
@@ -217,9 +217,9 @@ std::vector<std::string> RegistryFile::ValueNames(const std::string& key) const 
 std::vector<std::string> RegistryFile::SubKeyNames(const std::string& key) const {
   const std::string full = Full(key);
   std::vector<std::string> names;
-  for (const auto& k : doc_.keys) {
-    if (!IsBelow(k.path, full)) continue;
-    std::string rest = k.path.substr(full.size() + 1);
+  for (const auto& k : doc_.Keys) {
+    if (!IsBelow(k.Path, full)) continue;
+    std::string rest = k.Path.substr(full.size() + 1);
     rest = rest.substr(0, rest.find('\\'));
     if (std::none_of(names.begin(), names.end(),
                      [&](const std::string& n) { return EqualsNoCase(n, rest); })) {

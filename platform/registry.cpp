@@ -6,15 +6,15 @@ std::optional<std::string> RegistryStore::ReadString(const std::string& key,
                                                      const std::string& name) const {
   const auto v = GetValue(key, name);
   if (!v) return std::string();
-  if (v->type != RegType::String && v->type != RegType::ExpandString) return std::nullopt;
-  return v->text;
+  if (v->Type != RegType::String && v->Type != RegType::ExpandString) return std::nullopt;
+  return v->Text;
 }
 
 std::optional<int32_t> RegistryStore::ReadInteger(const std::string& key,
                                                   const std::string& name) const {
   const auto v = GetValue(key, name);
-  if (!v || v->type != RegType::Dword) return std::nullopt;
-  return static_cast<int32_t>(v->dword);
+  if (!v || v->Type != RegType::Dword) return std::nullopt;
+  return static_cast<int32_t>(v->Number);
 }
 
 std::optional<bool> RegistryStore::ReadBool(const std::string& key, const std::string& name) const {

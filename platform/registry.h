@@ -22,9 +22,9 @@ enum class RegType {
 };
 
 struct RegValue {
-  RegType type = RegType::String;
-  std::string text;    // String, ExpandString: UTF-8 text; Other: the raw data as stored
-  uint32_t dword = 0;  // Dword
+  RegType Type = RegType::String;
+  std::string Text;     // String, ExpandString: UTF-8 text; Other: the raw data as stored
+  uint32_t Number = 0;  // Dword
 
   static RegValue Str(std::string s) { return {RegType::String, std::move(s), 0}; }
   static RegValue Expand(std::string s) { return {RegType::ExpandString, std::move(s), 0}; }

@@ -124,8 +124,8 @@ RegParseResult ParseRegText(std::string_view text) {
   RegParseResult r;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   if (text.find('\0') != std::string_view::npos) {
-    r.corrupt = true;
-    r.corrupt_reason = "not a text file";
+    r.Corrupt = true;
+    r.CorruptReason = "not a text file";
     return r;
   }
   std::vector<std::string_view> lines;
@@ -136,8 +136,8 @@ RegParseResult ParseRegText(std::string_view text) {
     start = nl + 1;
   }
   if (lines.empty() || TrimView(lines[0]) != kRegHeader) {
-    r.corrupt = true;
-    r.corrupt_reason = "the first line is not \"" + std::string(kRegHeader) + "\"";
+    r.Corrupt = true;
+    r.CorruptReason = "the first line is not \"" + std::string(kRegHeader) + "\"";
     return r;
   }
   RegKeyData* key = nullptr;
@@ -145,9 +145,7 @@ RegParseResult ParseRegText(std::string_view text) {
     const int number = static_cast<int>(i + 1);
     std::string_view line = TrimView(lines[i]);
     if (line.empty() || line[0] == ';') continue;
-    const auto bad = [&](std::string reason) {
-      r.bad_lines.push_back({number, std::move(reason)});
-    };
+    const auto bad = [&](std::string reason) { r.BadLines.push_back({number, std::move(reason)}); };
     if (!IsValidUtf8(line)) {
       bad("not UTF-8 text");
       continue;
@@ -165,12 +163,12 @@ RegParseResult ParseRegText(std::string_view text) {
         bad("bad key line");
         continue;
       }
-      for (auto& k : r.doc.keys) {
-        if (EqualsNoCase(k.path, path)) key = &k;
+      for (auto& k : r.Doc.Keys) {
+        if (EqualsNoCase(k.Path, path)) key = &k;
       }
       if (!key) {
-        r.doc.keys.push_back({std::string(path), {}});
-        key = &r.doc.keys.back();
+        r.Doc.Keys.push_back({std::string(path), {}});
+        key = &r.Doc.Keys.back();
       }
       continue;
     }
@@ -204,14 +202,14 @@ RegParseResult ParseRegText(std::string_view text) {
       continue;
     }
     bool replaced = false;
-    for (auto& [n, old] : key->values) {
+    for (auto& [n, old] : key->Values) {
       if (EqualsNoCase(n, name)) {
         old = std::move(v);
         replaced = true;
         break;
       }
     }
-    if (!replaced) key->values.emplace_back(std::move(name), std::move(v));
+    if (!replaced) key->Values.emplace_back(std::move(name), std::move(v));
   }
   return r;
 }
@@ -219,33 +217,33 @@ RegParseResult ParseRegText(std::string_view text) {
 std::string FormatRegText(const RegDocument& doc) {
   std::string out(kRegHeader);
   out += "\n\n";
-  for (const auto& key : doc.keys) {
+  for (const auto& key : doc.Keys) {
     out += '[';
-    out += ToValidUtf8(key.path);
+    out += ToValidUtf8(key.Path);
     out += "]\n";
-    for (const auto& [name, v] : key.values) {
+    for (const auto& [name, v] : key.Values) {
       if (name.empty()) {
         out += '@';
       } else {
         WriteQuoted(out, name);
       }
       out += '=';
-      switch (v.type) {
+      switch (v.Type) {
         case RegType::String:
-          WriteQuoted(out, v.text);
+          WriteQuoted(out, v.Text);
           break;
         case RegType::ExpandString:
           out += "str(2):";
-          WriteQuoted(out, v.text);
+          WriteQuoted(out, v.Text);
           break;
         case RegType::Dword: {
           char buf[16];
-          std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(v.dword));
+          std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(v.Number));
           out += buf;
           break;
         }
         case RegType::Other:
-          out += ToValidUtf8(v.text);
+          out += ToValidUtf8(v.Text);
           break;
       }
       out += '\n';

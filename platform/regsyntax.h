@@ -23,24 +23,24 @@ namespace vigilo {
 inline constexpr std::string_view kRegHeader = "Windows Registry Editor Version 5.00";
 
 struct RegKeyData {
-  std::string path;  // full path as written, e.g. "HKEY_CURRENT_USER\\Software\\Brenna"
-  std::vector<std::pair<std::string, RegValue>> values;
+  std::string Path;  // full path as written, e.g. "HKEY_CURRENT_USER\\Software\\Brenna"
+  std::vector<std::pair<std::string, RegValue>> Values;
 };
 
 struct RegDocument {
-  std::vector<RegKeyData> keys;
+  std::vector<RegKeyData> Keys;
 };
 
 struct RegBadLine {
-  int number;  // from 1
-  std::string reason;
+  int Number;  // from 1
+  std::string Reason;
 };
 
 struct RegParseResult {
-  RegDocument doc;
-  bool corrupt = false;  // not a registry file at all: nothing in doc is usable
-  std::string corrupt_reason;
-  std::vector<RegBadLine> bad_lines;  // lines skipped, the rest was read
+  RegDocument Doc;
+  bool Corrupt = false;  // not a registry file at all: nothing in doc is usable
+  std::string CorruptReason;
+  std::vector<RegBadLine> BadLines;  // lines skipped, the rest was read
 };
 
 RegParseResult ParseRegText(std::string_view text);

@@ -26,8 +26,8 @@ constexpr unsigned char MissingByte(TCodePage target) {
 
 // UTF-8 form of every byte of every single-byte page (all below U+10000).
 struct Utf8Char {
-  unsigned char length;
-  char bytes[3];
+  unsigned char Length;
+  char Bytes[3];
 };
 using Utf8Table = std::array<Utf8Char, 256>;
 
@@ -87,8 +87,8 @@ std::string SingleByteToUtf8(std::string_view text, TCodePage source) {
   char* dst = out.data();
   for (const char ch : text) {
     const Utf8Char& c = table[static_cast<unsigned char>(ch)];
-    std::memcpy(dst, c.bytes, 3);  // fixed size: cheaper than a variable copy
-    dst += c.length;
+    std::memcpy(dst, c.Bytes, 3);  // fixed size: cheaper than a variable copy
+    dst += c.Length;
   }
   out.resize(static_cast<std::size_t>(dst - out.data()));
   return out;

@@ -74,9 +74,9 @@ constexpr std::array<TCodePage, 4> kResultPage = {TCodePage::CP1251, TCodePage::
 
 // Byte counts of a text, with the list of the bytes it holds.
 struct Histogram {
-  std::array<std::uint64_t, 256> count{};
-  std::array<std::uint8_t, 256> present{};
-  int distinct = 0;
+  std::array<std::uint64_t, 256> Count{};
+  std::array<std::uint8_t, 256> Present{};
+  int Distinct = 0;
 };
 
 // The score of the text whose byte counts are histogram, after every byte x is
@@ -85,10 +85,10 @@ struct Histogram {
 float Score(const Histogram& histogram, std::uint64_t length,
             const std::array<std::uint8_t, 256>& translate) {
   std::array<std::uint64_t, 64> letters{};
-  for (int i = 0; i < histogram.distinct; ++i) {
-    const int x = histogram.present[i];
+  for (int i = 0; i < histogram.Distinct; ++i) {
+    const int x = histogram.Present[i];
     const int y = translate[x];
-    if (y >= 0xC0) letters[y - 0xC0] += histogram.count[x];
+    if (y >= 0xC0) letters[y - 0xC0] += histogram.Count[x];
   }
   float sum = 0;
   for (int k = 0; k < 64; ++k) {
@@ -141,10 +141,10 @@ TCodePage DetectCodePage(std::string_view text) {
 
   Histogram histogram;
   for (const char ch : text)
-    ++histogram.count[static_cast<unsigned char>(ch)];
+    ++histogram.Count[static_cast<unsigned char>(ch)];
   for (int b = 0; b < 256; ++b)
-    if (histogram.count[b] != 0)
-      histogram.present[histogram.distinct++] = static_cast<std::uint8_t>(b);
+    if (histogram.Count[b] != 0)
+      histogram.Present[histogram.Distinct++] = static_cast<std::uint8_t>(b);
   const std::uint64_t length = text.size();
 
   std::array<std::uint8_t, 256> translate{};

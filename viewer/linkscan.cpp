@@ -56,12 +56,12 @@ LinkAtCaret FindLinkAtCaret(const std::u16string& text, std::size_t x) {
   std::size_t start = FindWeb(l, x, u"http");
   if (start == 0) start = FindWeb(l, x, u"www");
   if (start != 0) {
-    link.kind = LinkKind::Web;
+    link.Kind = LinkKind::Web;
   } else {
     for (std::size_t p = x; p <= l.Length(); ++p) {  // forwards to an "@"
       if (In(kS2, l.At(p))) break;
       if (l.At(p) == u'@') {
-        link.kind = LinkKind::Mail;
+        link.Kind = LinkKind::Mail;
         start = MailStart(l, p);
         break;
       }
@@ -70,7 +70,7 @@ LinkAtCaret FindLinkAtCaret(const std::u16string& text, std::size_t x) {
       for (std::size_t p = x + 1; p-- > 0;) {  // backwards to an "@"
         if (In(kS2, l.At(p))) break;
         if (l.At(p) == u'@') {
-          link.kind = LinkKind::Mail;
+          link.Kind = LinkKind::Mail;
           start = MailStart(l, p);
           break;
         }
@@ -79,7 +79,7 @@ LinkAtCaret FindLinkAtCaret(const std::u16string& text, std::size_t x) {
   }
   if (start == 0 || start > l.Length()) return {};
   std::u16string t = text.substr(start - 1);
-  const std::u16string_view stops = link.kind == LinkKind::Web ? kS1 : kS2;
+  const std::u16string_view stops = link.Kind == LinkKind::Web ? kS1 : kS2;
   for (std::size_t e = 0; e < t.size(); ++e) {
     if (In(stops, t[e])) {
       t.resize(e);
@@ -88,8 +88,8 @@ LinkAtCaret FindLinkAtCaret(const std::u16string& text, std::size_t x) {
   }
   if (!t.empty() && (In(kS2, t.back()) || t.back() == u'.')) t.pop_back();
   if (t.empty()) return {};
-  link.start = start - 1;
-  link.text = std::move(t);
+  link.Start = start - 1;
+  link.Text = std::move(t);
   return link;
 }
 

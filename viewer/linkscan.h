@@ -10,9 +10,9 @@ namespace vigilo {
 enum class LinkKind { None, Web, Mail };
 
 struct LinkAtCaret {
-  LinkKind kind = LinkKind::None;
-  std::size_t start = 0;  // 0-based position of the link in the line
-  std::u16string text;    // empty when no link was found
+  LinkKind Kind = LinkKind::None;
+  std::size_t Start = 0;  // 0-based position of the link in the line
+  std::u16string Text;    // empty when no link was found
 };
 
 // The link at column `caret` (characters before the caret on `line`). Web addresses

@@ -70,16 +70,16 @@ int RunTrayProgram(int argc, char** argv, AppEnvironment& env) {
     std::unique_ptr<TVF> vf = CreateNoticeWindow();
     // A store that does not exist yet is made by TDMU: the first start.
     const bool first_start = !env.Registry->KeyExists(tusers::kRoot);
-    TDMU dmu(*env.Registry, *env.AutoStart, env.folders.Home, env.ProgramFile, env.Passwords.get(),
+    TDMU dmu(*env.Registry, *env.AutoStart, env.Folders.Home, env.ProgramFile, env.Passwords.get(),
              env.PasswordBackup.get());
     InstallDialupBoxes();
-    Tdm tdm(dmu, env.folders, sound.get(), nullptr, [&vf] { vf->Go(); });
+    Tdm tdm(dmu, env.Folders, sound.get(), nullptr, [&vf] { vf->Go(); });
     WireAbout(*form1, tdm);
-    auto viewer = WireViewer(tdm, env.folders);
-    const auto settings_windows = WireSettings(tdm, env.folders, first_start);
+    auto viewer = WireViewer(tdm, env.Folders);
+    const auto settings_windows = WireSettings(tdm, env.Folders, first_start);
     ComposeWindows compose = WireCompose(tdm, &viewer->Form().Viewer());
     tdm.TrayIcon1->Show();
-    auto form7 = WireLan(tdm, env.folders, sound.get());
+    auto form7 = WireLan(tdm, env.Folders, sound.get());
     const auto wakeup = WireWakeup(tdm);
     code = QApplication::exec();
     ms::SetMessagePump(nullptr);

@@ -24,30 +24,30 @@ void WhenNoCheck(Tdm& tdm, std::function<void()> action) {
 
 }  // namespace
 
-struct ComposeWindows::Services : ComposeService, AddressBookService {
-  Services(TForm8& f8, TForm9& f9, TMailViewer* v) : form8(f8), form9(f9), viewer(v) {
-    if (!viewer) return;
-    viewer->Compose = this;
-    viewer->AddressBook = this;
+struct ComposeWindows::ViewerServices : ComposeService, AddressBookService {
+  ViewerServices(TForm8& f8, TForm9& f9, TMailViewer* v) : Form8(f8), Form9(f9), Viewer(v) {
+    if (!Viewer) return;
+    Viewer->Compose = this;
+    Viewer->AddressBook = this;
   }
-  ~Services() override {
-    if (!viewer) return;
-    viewer->Compose = nullptr;
-    viewer->AddressBook = nullptr;
+  ~ViewerServices() override {
+    if (!Viewer) return;
+    Viewer->Compose = nullptr;
+    Viewer->AddressBook = nullptr;
   }
   void SendMessage(int32_t conf, const std::string& to, const std::string& subject) override {
-    form8.SendMessage(conf, to, subject);
+    Form8.SendMessage(conf, to, subject);
   }
   void AddAddress(const std::string& text) override {
-    const std::string error = TAddressBook::AddAddress(form9.BookFileName(), text);
+    const std::string error = TAddressBook::AddAddress(Form9.BookFileName(), text);
     if (!error.empty())
-      QMessageBox::warning(nullptr, form9.windowTitle(), QString::fromStdString(error));
+      QMessageBox::warning(nullptr, Form9.windowTitle(), QString::fromStdString(error));
   }
-  void ShowModal() override { form9.exec(); }
+  void ShowModal() override { Form9.exec(); }
 
-  TForm8& form8;
-  TForm9& form9;
-  TMailViewer* viewer;
+  TForm8& Form8;
+  TForm9& Form9;
+  TMailViewer* Viewer;
 };
 
 ComposeWindows::ComposeWindows() = default;
@@ -57,10 +57,10 @@ ComposeWindows::~ComposeWindows() = default;
 ComposeWindows WireCompose(Tdm& tdm, TMailViewer* viewer) {
   ComposeWindows w;
   const std::string ini = tdm.folders().Config + "vg.ini";
-  w.form9 = std::make_unique<TForm9>(tdm.Settings().ProgramFolder(), ini);
-  w.form8 = std::make_unique<TForm8>(tdm.Settings(), *w.form9, ini);
-  TForm8& form8 = *w.form8;
-  TForm9& form9 = *w.form9;
+  w.Form9 = std::make_unique<TForm9>(tdm.Settings().ProgramFolder(), ini);
+  w.Form8 = std::make_unique<TForm8>(tdm.Settings(), *w.Form9, ini);
+  TForm8& form8 = *w.Form8;
+  TForm9& form9 = *w.Form9;
   form8.Host.EnsureConnection = [&tdm] { return tdm.EnsureConnection(); };
   form8.Host.AfterSend = [&tdm] {
     tdm.StartCheck();
@@ -71,7 +71,7 @@ ComposeWindows WireCompose(Tdm& tdm, TMailViewer* viewer) {
   QObject::connect(&tdm, &Tdm::ComposeRequested, &form8,
                    [&form8] { form8.SendMessage(0, "", ""); });
   QObject::connect(&tdm, &Tdm::AddressBookRequested, &form9, [&form9] { form9.exec(); });
-  w.services = std::make_unique<ComposeWindows::Services>(form8, form9, viewer);
+  w.Services = std::make_unique<ComposeWindows::ViewerServices>(form8, form9, viewer);
   return w;
 }
 

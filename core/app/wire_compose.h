@@ -16,11 +16,11 @@ struct ComposeWindows {
   ComposeWindows(ComposeWindows&&) noexcept;
   ~ComposeWindows();
 
-  std::unique_ptr<TForm9> form9;
-  std::unique_ptr<TForm8> form8;
+  std::unique_ptr<TForm9> Form9;
+  std::unique_ptr<TForm8> Form8;
   // What the viewer calls for "Отправить ответ", a mail link and its address-book items.
-  struct Services;
-  std::unique_ptr<Services> services;
+  struct ViewerServices;
+  std::unique_ptr<ViewerServices> Services;
 };
 
 // Creates TForm9 and TForm8 and connects "Отправить сообщение по почте" and

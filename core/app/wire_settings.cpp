@@ -9,14 +9,14 @@ namespace vigilo {
 
 struct SettingsWindows {
   SettingsWindows(tusers& settings, const Folders& folders)
-      : form(settings, prompt, folders.Config + "vg.ini") {}
-  TForm5 prompt;
-  TForm3 form;
+      : Form(settings, Prompt, folders.Config + "vg.ini") {}
+  TForm5 Prompt;
+  TForm3 Form;
 };
 
 std::shared_ptr<SettingsWindows> WireSettings(Tdm& dm, const Folders& folders, bool first_start) {
   auto windows = std::make_shared<SettingsWindows>(dm.Settings(), folders);
-  ConnectSettingsWindows(dm, windows->form, windows->prompt, folders);
+  ConnectSettingsWindows(dm, windows->Form, windows->Prompt, folders);
   if (first_start) OpenSettingsAfterStart(dm);
   return windows;
 }

@@ -143,9 +143,9 @@ void Tdm::LoadIconSet(const std::string& ini_path) {
   for (const char* name : kIconSetLists) {
     ImageList* list = ListByName(name);
     for (const auto& entry : IconSetEntries(ini, name)) {
-      QIcon icon(QString::fromStdString(entry.file));
+      QIcon icon(QString::fromStdString(entry.File));
       if (icon.isNull() || icon.availableSizes().isEmpty()) continue;  // cannot be loaded
-      PlaceIcon(list->icons, entry.position, std::move(icon));
+      PlaceIcon(list->icons, entry.Position, std::move(icon));
     }
   }
   TrayIcon1->Refresh();

@@ -24,23 +24,8 @@
 namespace vigilo {
 namespace {
 
-// Runs `act` from the event loop of a modal window once `ready` holds.
-void WhenReady(std::function<bool()> ready, std::function<void()> act) {
-  auto* timer = new QTimer();
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, ready, act] {
-    if (!ready()) return;
-    timer->stop();
-    timer->deleteLater();
-    act();
-  });
-  timer->start();
-}
-
-void Key(QWidget* w, int key) {
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-  QCoreApplication::sendEvent(w, &press);
-}
+using test::Key;
+using test::WhenReady;
 
 TEST(PasswordPrompt, EnterAndEscapePressOkTheCloseBoxCancels) {
   test::GuiApp();

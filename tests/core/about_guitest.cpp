@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QBitmap>
-#include <QElapsedTimer>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QTextEdit>
 #include <functional>
 
@@ -19,32 +16,6 @@ namespace vigilo {
 namespace {
 
 using namespace test;
-
-// Runs the event loop until `done` holds; false after a generous deadline.
-bool SpinUntil(const std::function<bool()>& done, int ms = 60000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
-
-void Key(QWidget* w, int key) {
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-  QCoreApplication::sendEvent(w, &press);
-}
-
-void Click(QWidget* w) {
-  const QPointF at(2, 2);
-  QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(w, &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(w, &release);
-}
 
 struct Gui : ::testing::Test {
   void SetUp() override { GuiApp(); }
@@ -68,11 +39,12 @@ TEST_F(Gui, NoticeIsShapedToItsWordsAndTwoQuickNoticesLeaveNothingOnScreen) {
   const int lift = vf.Motion.Lift();
   vf.Go();  // a second notice meanwhile is dropped, not restarted
   EXPECT_GE(vf.Motion.Lift(), lift);
+  // Measured after every step: the top is held for one step only, which a loaded machine's
+  // event loop may not show between two polls.
   int highest = 0;
-  ASSERT_TRUE(SpinUntil([&] {
-    highest = std::max(highest, screen.bottom() + 1 - vf.y());
-    return !vf.isVisible();
-  }));
+  QObject::connect(vf.StepTimer, &QTimer::timeout,
+                   [&] { highest = std::max(highest, screen.bottom() + 1 - vf.y()); });
+  ASSERT_TRUE(SpinUntil([&] { return !vf.isVisible(); }));
   EXPECT_EQ(highest, TNoticeMotion::kRise);
   EXPECT_FALSE(vf.StepTimer->isActive());
   vf.Go();  // and a later one runs again

@@ -78,9 +78,9 @@ TEST(IconSet, EntriesFollowKeyOrderAndSkipMissingFiles) {
                                              "missing.ico\nx=" + t.str() + "c.ico\n");
   const auto entries = IconSetEntries(IniFile(t.str() + "icon.ini"), "ImageList5");
   ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].position, 0);
-  EXPECT_EQ(entries[1].position, 2);
-  EXPECT_EQ(entries[1].file, t.str() + "c.ico");
+  EXPECT_EQ(entries[0].Position, 0);
+  EXPECT_EQ(entries[1].Position, 2);
+  EXPECT_EQ(entries[1].File, t.str() + "c.ico");
   std::vector<int> icons{10, 11};
   PlaceIcon(icons, 1, 21);
   PlaceIcon(icons, 5, 25);

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -58,10 +57,7 @@ TEST(FirstStart, SettingsOpenAndTheEnteredMailboxIsChecked) {
   });
   fill.start();
 
-  QElapsedTimer t;
-  t.start();
-  while (tdm.TrayIcon1->Hint() != "Конфигурация 1-2;" && t.elapsed() < 60000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  test::SpinUntil([&] { return tdm.TrayIcon1->Hint() == "Конфигурация 1-2;"; });
   EXPECT_TRUE(filled);
   EXPECT_EQ(tdm.TrayIcon1->Hint(), "Конфигурация 1-2;");
   EXPECT_EQ(tdm.Settings().Conf[0].HeadCount, 2);

@@ -1,7 +1,13 @@
 #pragma once
-// The one QApplication of a widget test executable.
+// The one QApplication of a widget test executable, and the few ways a test drives it.
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
 
 namespace vigilo::test {
 
@@ -11,6 +17,46 @@ inline QApplication& GuiApp() {
   static char* argv[] = {name, nullptr};
   static QApplication* app = new QApplication(argc, argv);
   return *app;
+}
+
+// Runs the event loop until `done` holds; false after a deadline generous enough for a
+// loaded machine.
+inline bool SpinUntil(const std::function<bool()>& done, int ms = 60000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+// Runs `act` from the event loop (of a modal window, say) once `ready` holds.
+inline void WhenReady(std::function<bool()> ready, std::function<void()> act) {
+  auto* timer = new QTimer();
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, ready, act] {
+    if (!ready()) return;
+    timer->stop();
+    timer->deleteLater();
+    act();
+  });
+  timer->start();
+}
+
+inline void Key(QWidget* w, int key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &press);
+}
+
+inline void Click(QWidget* w) {
+  const QPointF at(2, 2);
+  QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &release);
 }
 
 }  // namespace vigilo::test

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <filesystem>
 
@@ -15,13 +14,7 @@
 namespace vigilo {
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < ms)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  return done();
-}
+using test::SpinUntil;
 
 struct Menus : ::testing::Test, test::StoreFixture {
   void SetUp() override {
@@ -73,7 +66,7 @@ TEST_F(Menus, DoubleClickChecksOrResumesStopWaitsForTheSession) {
   QCoreApplication::processEvents();
   EXPECT_FALSE(tdm->Stopped);  // a session is open
   tdm->Busy = 0;
-  ASSERT_TRUE(WaitFor([&] { return tdm->Stopped; }));
+  ASSERT_TRUE(SpinUntil([&] { return tdm->Stopped; }));
   EXPECT_EQ(tdm->TrayIcon1->IconList(), &tdm->ImageList8);
   EXPECT_EQ(tdm->TrayIcon1->Hint(), "Vigilo остановлен");
   EXPECT_EQ(tdm->TrayIcon1->PopupMenu(), tdm->PopupMenu2);
@@ -98,7 +91,7 @@ TEST_F(Menus, MailProgramItemAndItsStart) {
   EXPECT_TRUE(tdm->N27->isVisible());
   tdm->N27->trigger();
   // One program with one argument: no shell split the name at ';'.
-  EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(target); }));
+  EXPECT_TRUE(SpinUntil([&] { return std::filesystem::exists(target); }));
   EXPECT_FALSE(std::filesystem::exists(dir.str() + "c"));
   EXPECT_TRUE(errors.empty());
 
@@ -168,7 +161,7 @@ TEST_F(Menus, SettingsSequenceAnimatesAppliesAndKeepsStopped) {
     return Tdm::SettingsOutcome{true, false};
   });
   tdm->N32->trigger();
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(SpinUntil([&] {
     seen_frames |= tdm->TrayIcon1->IconList() == &tdm->ImageList3;
     return !tdm->SettingsRunning();
   }));
@@ -182,7 +175,7 @@ TEST_F(Menus, SettingsSequenceAnimatesAppliesAndKeepsStopped) {
   tdm->N28->trigger();
   ASSERT_TRUE(tdm->Stopped);
   tdm->N38->trigger();
-  ASSERT_TRUE(WaitFor([&] { return !tdm->SettingsRunning(); }));
+  ASSERT_TRUE(SpinUntil([&] { return !tdm->SettingsRunning(); }));
   EXPECT_EQ(opened, 2);
   EXPECT_TRUE(tdm->Stopped);
   EXPECT_FALSE(tdm->Timer1->isActive());
@@ -191,7 +184,7 @@ TEST_F(Menus, SettingsSequenceAnimatesAppliesAndKeepsStopped) {
 
   tdm->Vigilo2->trigger();
   tdm->N32->trigger();
-  ASSERT_TRUE(WaitFor([&] { return !tdm->SettingsRunning(); }));
+  ASSERT_TRUE(SpinUntil([&] { return !tdm->SettingsRunning(); }));
   EXPECT_EQ(opened, 3);
   EXPECT_TRUE(tdm->Stopped);
   EXPECT_FALSE(tdm->Timer1->isActive());

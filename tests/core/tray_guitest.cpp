@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <filesystem>
-#include <functional>
 #include <set>
 
 #include "core/timing.h"
@@ -19,6 +17,8 @@
 namespace vigilo {
 namespace {
 
+using test::SpinUntil;
+
 QIcon Solid(QColor c) {
   QPixmap pm(16, 16);
   pm.fill(c);
@@ -27,15 +27,6 @@ QIcon Solid(QColor c) {
 
 QImage Image(const QIcon& icon) {
   return icon.pixmap(16, 16).toImage();
-}
-
-// Runs the event loop until `done` holds, for at most a generous deadline.
-bool SpinUntil(const std::function<bool()>& done) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < 30'000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  return done();
 }
 
 struct TrayIcon : ::testing::Test {

@@ -4,7 +4,6 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -24,16 +23,7 @@
 namespace vigilo {
 namespace {
 
-template <class Pred>
-bool ProcessUntil(Pred pred) {
-  QElapsedTimer t;
-  t.start();
-  while (!pred()) {
-    if (t.elapsed() > 20000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
+using test::SpinUntil;
 
 class Messenger : public ::testing::Test {
  protected:
@@ -75,7 +65,7 @@ TEST_F(Messenger, ReceivedMessagesAreLoggedBoldUntilSelected) {
   EXPECT_EQ(form->GridModel->rowCount(), 1);
   // The peer's exchange pumps this thread's events, so the handler runs meanwhile.
   Receive("Алексей", "Привет");
-  ASSERT_TRUE(ProcessUntil([&] { return form->Chat().Rows[0].Marker == "2"; }));
+  ASSERT_TRUE(SpinUntil([&] { return form->Chat().Rows[0].Marker == "2"; }));
   EXPECT_EQ(form->GridModel->rowCount(), 1);
   EXPECT_EQ(form->GridModel->data(form->GridModel->index(0, 1), Qt::DisplayRole).toString(),
             QString::fromUtf8("Алексей"));
@@ -84,7 +74,7 @@ TEST_F(Messenger, ReceivedMessagesAreLoggedBoldUntilSelected) {
 
   Receive("Алексей", "");  // a probe
   Receive("Борис", "раз\r\nдва\r\nтри");
-  ASSERT_TRUE(ProcessUntil([&] { return form->GridModel->rowCount() == 2; }));
+  ASSERT_TRUE(SpinUntil([&] { return form->GridModel->rowCount() == 2; }));
   EXPECT_EQ(form->grid->rowHeight(1), form->grid->fontMetrics().height() * 3 + 4);
   EXPECT_EQ(form->grid->rowHeight(0), 17);
 
@@ -99,12 +89,12 @@ TEST_F(Messenger, ReceivedMessagesAreLoggedBoldUntilSelected) {
 
 TEST_F(Messenger, ContextMenuRepliesAndCopies) {
   form->show();
-  ASSERT_TRUE(ProcessUntil([&] { return form->Chat().LocalName == "ЭТОТ"; }));
+  ASSERT_TRUE(SpinUntil([&] { return form->Chat().LocalName == "ЭТОТ"; }));
   form->GridMenuPopup();
   EXPECT_FALSE(form->N1->isEnabled());
   EXPECT_FALSE(form->N2->isEnabled());
   Receive("Алексей", "Как дела?");
-  ASSERT_TRUE(ProcessUntil([&] { return form->Chat().Rows[0].Marker == "2"; }));
+  ASSERT_TRUE(SpinUntil([&] { return form->Chat().Rows[0].Marker == "2"; }));
   form->grid->setCurrentIndex(form->GridModel->index(0, 3));
   form->GridMenuPopup();
   EXPECT_TRUE(form->N1->isEnabled());
@@ -128,7 +118,7 @@ TEST_F(Messenger, SendsLogsOnceAndExplainsFailures) {
   ASSERT_EQ(peer.Listen(), "");
   network.Groups = {{"WG", {"127.0.0.1"}}};
   form->show();
-  ASSERT_TRUE(ProcessUntil([&] { return form->TreeView1->topLevelItemCount() == 1; }));
+  ASSERT_TRUE(SpinUntil([&] { return form->TreeView1->topLevelItemCount() == 1; }));
   form->Chat().LanMsg1.Port = peer.BoundPort();
 
   // Clicking a computer probes it and takes it as recipient; the probe is not logged.
@@ -146,7 +136,7 @@ TEST_F(Messenger, SendsLogsOnceAndExplainsFailures) {
   EXPECT_EQ(form->Chat().Rows[1].Marker, "0");
   EXPECT_EQ(form->host->count(), 1);
   EXPECT_TRUE(form->msg->toPlainText().isEmpty());
-  ASSERT_TRUE(ProcessUntil([&] { return got.size() == 3; }));
+  ASSERT_TRUE(SpinUntil([&] { return got.size() == 3; }));
   // The probe's empty frame and the two messages may reach the handler in any order.
   EXPECT_EQ(std::count(got.begin(), got.end(), "ЭТОТ:строка 1\r\nстрока 2"), 2);
 

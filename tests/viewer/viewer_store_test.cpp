@@ -138,8 +138,8 @@ TEST(HeaderCodePage, DeclaredPageWinsWhenAllEncodedWordsAgree) {
 
 std::string Link(const std::u16string& line, std::size_t caret, LinkKind* kind = nullptr) {
   const LinkAtCaret l = FindLinkAtCaret(line, caret);
-  if (kind) *kind = l.kind;
-  return std::string(l.text.begin(), l.text.end());  // ASCII in these cases
+  if (kind) *kind = l.Kind;
+  return std::string(l.Text.begin(), l.Text.end());  // ASCII in these cases
 }
 
 TEST(LinkAtCaret, WebAndMailAddressesAroundTheCaret) {

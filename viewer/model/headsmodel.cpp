@@ -45,14 +45,14 @@ THeadsModel::Row THeadsModel::MakeRow(int record) const {
   if (!h) return row;
   const auto cp = static_cast<TCodePage>(IsValidCodePage(h->CodePage) ? h->CodePage : 0);
   const std::string from = ToUtf8(h->From, cp);
-  row.cells[0] = Q(from);
-  row.cells[1] = Q(ToUtf8(h->Subject, cp));
-  row.cells[2] = Q(ToValidUtf8(h->Size));
-  row.cells[3] = Q(ToUtf8(h->Date, cp));
-  row.cells[4] = Q(ToUtf8(h->To, cp));
-  row.cells[5] = Q(ToValidUtf8(h->MessageID));
-  row.blacklisted = IsBlacklisted(s_.Black, from);
-  row.downloaded = HeadFileExists(s_.Conf[static_cast<std::size_t>(conf_)], *h);
+  row.Cells[0] = Q(from);
+  row.Cells[1] = Q(ToUtf8(h->Subject, cp));
+  row.Cells[2] = Q(ToValidUtf8(h->Size));
+  row.Cells[3] = Q(ToUtf8(h->Date, cp));
+  row.Cells[4] = Q(ToUtf8(h->To, cp));
+  row.Cells[5] = Q(ToValidUtf8(h->MessageID));
+  row.Blacklisted = IsBlacklisted(s_.Black, from);
+  row.Downloaded = HeadFileExists(s_.Conf[static_cast<std::size_t>(conf_)], *h);
   return row;
 }
 
@@ -91,7 +91,7 @@ void THeadsModel::SetSort(int column, bool ascending) {
 }
 
 bool THeadsModel::AnyBlacklisted() const {
-  return std::any_of(rows_.begin(), rows_.end(), [](const Row& r) { return r.blacklisted; });
+  return std::any_of(rows_.begin(), rows_.end(), [](const Row& r) { return r.Blacklisted; });
 }
 
 int THeadsModel::rowCount(const QModelIndex& parent) const {
@@ -106,11 +106,11 @@ RowState THeadsModel::StateOf(int record) const {
   const Row& row = rows_[static_cast<std::size_t>(record)];
   const tmailhead* h = Head(record);
   RowState st;
-  st.Blacklisted = row.blacklisted;
+  st.Blacklisted = row.Blacklisted;
   st.Current = record == current_;
   st.Marked = h && h->Marked;
   st.DeleteNext = h && h->DeleteNext;
-  st.Downloaded = row.downloaded;
+  st.Downloaded = row.Downloaded;
   return st;
 }
 
@@ -118,7 +118,7 @@ QVariant THeadsModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= static_cast<int>(rows_.size()) || index.column() > 5)
     return {};
   const Row& row = rows_[static_cast<std::size_t>(index.row())];
-  const QString& text = row.cells[index.column()];
+  const QString& text = row.Cells[index.column()];
   const RowState st = StateOf(index.row());
   switch (role) {
     case Qt::DisplayRole:

@@ -50,9 +50,9 @@ class THeadsModel : public QAbstractTableModel {
 
  private:
   struct Row {
-    QString cells[6];
-    bool blacklisted = false;
-    bool downloaded = false;
+    QString Cells[6];
+    bool Blacklisted = false;
+    bool Downloaded = false;
   };
   Row MakeRow(int record) const;
   const tmailhead* Head(int record) const;

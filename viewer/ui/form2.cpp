@@ -600,10 +600,10 @@ void TForm2::OpenLinkAtCaret() {
   const QTextBlock block = caret.block();
   const LinkAtCaret link = FindLinkAtCaret(block.text().toStdU16String(),
                                            static_cast<std::size_t>(caret.positionInBlock()));
-  if (link.text.empty()) return;
+  if (link.Text.empty()) return;
   QTextCursor mark(block);
-  mark.setPosition(block.position() + static_cast<int>(link.start));
-  mark.setPosition(block.position() + static_cast<int>(link.start + link.text.size()),
+  mark.setPosition(block.position() + static_cast<int>(link.Start));
+  mark.setPosition(block.position() + static_cast<int>(link.Start + link.Text.size()),
                    QTextCursor::KeepAnchor);
   QTextCharFormat bold;
   bold.setFontWeight(QFont::Bold);
@@ -611,7 +611,7 @@ void TForm2::OpenLinkAtCaret() {
   QTextCursor back(caret);
   back.clearSelection();
   memo1->setTextCursor(back);
-  viewer_->OfferLink(S(QString::fromStdU16String(link.text)), link.kind == LinkKind::Web);
+  viewer_->OfferLink(S(QString::fromStdU16String(link.Text)), link.Kind == LinkKind::Web);
 }
 
 void TForm2::PrintTo(QPrinter& printer) {
