@@ -53,7 +53,7 @@ struct Setting {
   std::string Record::*Key{};      // Password: the member holding the scrambling key
   std::string Record::*Keyring{};  // Password: the member holding its keyring item id, if any
   SettingFallback (*Fallback)(const Record&) = nullptr;  // Optional numbers out of bound
-  const char* SavedAs = nullptr;                        // name written by Save, when it differs
+  const char* SavedAs = nullptr;                         // name written by Save, when it differs
   int WriteBackRank = 0;  // missing values go back in ascending rank, then table order
 };
 
