@@ -45,7 +45,10 @@ void EditTrusted(const std::string& line, bool add) {
     if (l == line) {
       if (!add) continue;
       present = true;
-    } else if (l.rfind(std::string("/tmp/") + kDirPrefix, 0) == 0 && !fs::exists(l)) {
+    } else if (l.rfind(std::string("/tmp/") + kDirPrefix, 0) == 0 &&
+               !fs::exists(fs::path(l).parent_path())) {
+      // A finished run's line, judged by its folder: a running server's file may be being rewritten,
+      // and its delivery processes check the list again.
       continue;
     }
     text += l + "\n";
@@ -100,7 +103,6 @@ EximServer::EximServer(const DovecotServer& mailboxes, std::vector<MailUser> smt
     for (const auto& u : mailboxes_.Users())
       localParts += (localParts.empty() ? "" : " : ") + u.name;
     if (localParts.empty()) localParts = "!*";  // no mailboxes: no local user at all
-    EditTrusted(conf_, true);
     for (int attempt = 0;; ++attempt) {
       plainPort_ = FreePort();
       std::set<int> used{plainPort_};
@@ -121,6 +123,7 @@ EximServer::EximServer(const DovecotServer& mailboxes, std::vector<MailUser> smt
                                        {"AUTH_PORT", std::to_string(authPort_)}});
       WriteFile(conf_, text);
       chmod(conf_.c_str(), 0644);
+      EditTrusted(conf_, true);
       process_.Start({"/usr/sbin/exim4", "-C", conf_, "-bdf", "-q1m"}, dir_ + "/exim.out");
       std::string failure;
       if (WaitForGreeting(process_, plainPort_, "220", kStartTimeoutMs, &failure)) break;
