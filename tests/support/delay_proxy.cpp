@@ -1,6 +1,5 @@
 #include "tests/support/delay_proxy.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -13,9 +12,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tests/support/free_port.h"
 
 namespace vigilo::test {
 namespace {
@@ -59,20 +59,6 @@ struct Link {
   bool Finished() const { return failed || (up.done && down.done); }
 };
 
-int ConnectTo(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // Reads what `flow.from` has into a chunk due after `delay`; false on a failure.
 bool ReadInto(Flow& flow, std::chrono::milliseconds delay) {
   std::string bytes(kChunk, '\0');
@@ -110,19 +96,7 @@ bool WriteDue(Flow& flow) {
 
 DelayProxy::DelayProxy(int targetPort, std::chrono::milliseconds oneWay)
     : targetPort_(targetPort), delay_(oneWay) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) throw std::runtime_error("DelayProxy: socket failed");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(listenFd_, 16) != 0 ||
-      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    close(listenFd_);
-    throw std::runtime_error("DelayProxy: cannot listen on 127.0.0.1");
-  }
-  port_ = ntohs(addr.sin_port);
+  listenFd_ = BindLoopback(port_, 16);
   NonBlocking(listenFd_);
   thread_ = std::thread([this] { Run(); });
 }
@@ -189,7 +163,7 @@ void DelayProxy::Run() {
       if (client < 0) continue;
       auto link = std::make_unique<Link>();
       link->client = client;
-      link->server = ConnectTo(targetPort_);
+      link->server = ConnectLoopback(targetPort_);
       if (link->server < 0) continue;  // the link closes the client: the target is not there
       NonBlocking(link->client);
       NonBlocking(link->server);
