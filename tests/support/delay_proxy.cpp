@@ -24,6 +24,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kSliceMs = 20;  // the longest the loop sleeps, so a stop is seen soon
 constexpr std::size_t kChunk = 64 * 1024;
+// At most this much is held each way of a connection: a side that sends more waits.
+constexpr std::size_t kMaxHeld = std::size_t{64} << 20;
+constexpr std::size_t kMaxConnections = 64;
 
 void NonBlocking(int fd) {
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -110,53 +113,34 @@ DelayProxy::~DelayProxy() {
 void DelayProxy::Run() {
   std::vector<std::unique_ptr<Link>> links;
   std::vector<pollfd> fds;
-  // For each descriptor after the listening one: its link and whether it is the client side.
-  std::vector<std::pair<Link*, bool>> owners;
   while (!stop_) {
     fds.assign(
         1, pollfd{listenFd_, static_cast<short>(links.size() < kMaxConnections ? POLLIN : 0), 0});
-    owners.clear();
     auto wake = Clock::now() + std::chrono::milliseconds(kSliceMs);
-    for (const auto& link : links) {
-      for (bool clientSide : {true, false}) {
-        // The client side is read for `up` and written for `down`; the server side the other way.
-        Flow& in = clientSide ? link->up : link->down;
-        Flow& out = clientSide ? link->down : link->up;
-        short events = 0;
-        if (!in.ended && in.heldBytes < kMaxHeld) events |= POLLIN;
-        if (!out.held.empty()) {
-          const Flow::Chunk& c = out.held.front();
-          if (c.due <= Clock::now())
-            events |= POLLOUT;
-          else
-            wake = std::min(wake, c.due);
-        }
-        // A descriptor with nothing to wait for is left out: a closed peer's
-        // endless POLLHUP would not let the loop sleep.
-        const int fd = clientSide ? link->client : link->server;
-        fds.push_back({events ? fd : -1, events, 0});
-        owners.emplace_back(link.get(), clientSide);
+    // Two entries a flow: its source while it may read, its sink once a chunk is due. A
+    // descriptor with nothing to wait for is left out: a closed peer's endless POLLHUP would
+    // not let the loop sleep.
+    for (const auto& link : links)
+      for (const Flow* f : {&link->up, &link->down}) {
+        const bool due = !f->held.empty() && f->held.front().due <= Clock::now();
+        if (!f->held.empty() && !due) wake = std::min(wake, f->held.front().due);
+        fds.push_back({!f->ended && f->heldBytes < kMaxHeld ? f->from : -1, POLLIN, 0});
+        fds.push_back({due ? f->to : -1, POLLOUT, 0});
       }
-    }
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
-    const int rc =
-        poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
-    if (rc < 0 && errno != EINTR) break;
+    if (poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wait.count()))) < 0 &&
+        errno != EINTR)
+      break;
 
-    for (std::size_t i = 1; i < fds.size(); ++i) {
-      Link& link = *owners[i - 1].first;
-      const bool clientSide = owners[i - 1].second;
-      Flow& in = clientSide ? link.up : link.down;
-      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
-        if (!in.ended && !ReadInto(in, delay_)) link.failed = true;
+    auto at = fds.begin() + 1;
+    for (const auto& link : links)
+      for (Flow* f : {&link->up, &link->down}) {
+        if ((at->revents & (POLLIN | POLLHUP | POLLERR)) && !ReadInto(*f, delay_))
+          link->failed = true;
+        at += 2;
+        if (!WriteDue(*f)) link->failed = true;
       }
-    }
-    for (const auto& link : links) {
-      if (!WriteDue(link->up) || !WriteDue(link->down)) link->failed = true;
-    }
-    links.erase(std::remove_if(links.begin(), links.end(),
-                               [](const std::unique_ptr<Link>& l) { return l->Finished(); }),
-                links.end());
+    std::erase_if(links, [](const auto& l) { return l->Finished(); });
 
     if (fds[0].revents & POLLIN) {
       const int client = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);

@@ -21,7 +21,6 @@ class KeyringDaemon {
 
   bool Ready() const { return error_.empty(); }
   const std::string& Error() const { return error_; }
-  const std::string& Address() const { return address_; }  // "unix:path=..."
   // Points this process's session bus at it (before its first keyring call).
   void Use() const;
 

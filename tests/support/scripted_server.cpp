@@ -39,9 +39,9 @@ std::vector<std::string> ScriptedServer::Received() const {
   return received_;
 }
 
-bool ScriptedServer::Finished(int timeoutMs) const {
+bool ScriptedServer::Finished(int waitMs) const {
   std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return ended_; });
+  done_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return ended_; });
   return finished_;
 }
 
