@@ -1,3 +1,5 @@
+// Messages as they are written: header layout, encodings, files, and the round trip back.
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +14,7 @@
 
 using namespace ms;
 using mailtest::Crlf;
+using mailtest::Has;
 
 namespace {
 
@@ -42,9 +45,6 @@ class Encoder : public ::testing::Test {
     return a;
   }
   static std::string Headers(const std::string& raw) { return raw.substr(0, raw.find("\r\n\r\n")); }
-  static bool Has(const std::string& raw, const std::string& part) {
-    return raw.find(part) != std::string::npos;
-  }
 
   vigilo::test::TempDir dir_;
 };
@@ -95,49 +95,36 @@ TEST_F(Encoder, HeaderValuesCannotInjectLines) {
   EXPECT_FALSE(Has(h, std::string(1, '\0')));
 }
 
+// The transfer encoding follows the bytes and the line length; the label follows the bytes.
 TEST_F(Encoder, TextEncodingsByCharsetAndLineLength) {
-  TmsMessage iso = Simple();
-  iso.CharSet = csISO8859;
-  iso.Body = {"caf\xE9"};
-  EXPECT_TRUE(Has(iso.SaveToString(),
-                  "charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: "
-                  "quoted-printable\r\n\r\ncaf=E9\r\n"));
-  TmsMessage longline = Simple();
-  longline.Body = {std::string(300, 'a')};
-  EXPECT_TRUE(Has(longline.SaveToString(),
-                  "charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable"));
-  // Bytes above 127 in a us-ascii message: labelled utf-8, sent in quoted-printable.
-  TmsMessage cyr = Simple();
-  cyr.Body = {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"};
-  cyr.Subject = "\xD0\x9F\xD1\x80\xD0\xB8";
-  std::string raw = cyr.SaveToString();
-  EXPECT_TRUE(Has(raw,
-                  "charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-                  "=D0=9F=D1=80=D0=B8=D0=B2=D0=B5=D1=82\r\n"));
-  EXPECT_TRUE(Has(raw, "Subject: =?utf-8?B?0J/RgNC4?=\r\n"));
-  for (unsigned char c : raw)
-    EXPECT_LT(c, 128);
-}
-
-TEST_F(Encoder, LongNonAsciiHeadersAreFoldedWithinTheLimit) {
+  const std::string cyr = "\xD0\x9F\xD1\x80\xD0\xB8";
+  struct Case {
+    TmsCharSet charset;
+    std::string line, subject, wants;
+  };
+  for (const Case& c : {
+           Case{csISO8859, "caf\xE9", "Hi",
+                "charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+                "caf=E9\r\n"},
+           Case{csUSASCII, std::string(300, 'a'), "Hi",
+                "charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable"},
+           // Bytes above 127 in a us-ascii message: labelled utf-8.
+           Case{csUSASCII, cyr, cyr,
+                "charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+                "=D0=9F=D1=80=D0=B8\r\n"},
+       }) {
+    TmsMessage m = Simple();
+    m.CharSet = c.charset;
+    m.Body = {c.line};
+    m.Subject = c.subject;
+    const std::string raw = m.SaveToString();
+    EXPECT_TRUE(Has(raw, c.wants)) << raw;
+    for (unsigned char b : raw)
+      ASSERT_LT(b, 128);
+  }
   TmsMessage m = Simple();
-  for (int i = 0; i < 126; ++i)
-    m.Subject += "\xD0\x96";  // 254 bytes
-  m.Recipients.Items(0).Name = m.Subject;
-  std::string words;
-  for (int i = 0; i < 300; ++i)
-    words += " word" + std::to_string(i);
-  m.Headers = {"X-Long:" + words};
-  std::string raw = m.SaveToString();
-  std::istringstream in(Headers(raw));
-  for (std::string line; std::getline(in, line);)
-    EXPECT_LE(line.size(), 999u) << line.substr(0, 40);
-  TmsMessage back;
-  back.LoadFromString(raw);
-  EXPECT_EQ(back.Subject, m.Subject);
-  EXPECT_EQ(back.Recipients.Items(0).Name, m.Subject);
-  EXPECT_EQ(back.Recipients.Items(0).Address, "anna@y.ru");
-  EXPECT_EQ(back.Headers.GetFullFieldValue("X-Long"), Trim(words));
+  m.Subject = cyr;
+  EXPECT_TRUE(Has(m.SaveToString(), "Subject: =?utf-8?B?0J/RgNC4?=\r\n"));
 }
 
 TEST_F(Encoder, DotLinesAndBase64LinesAreWrittenExactly) {
@@ -356,8 +343,12 @@ TEST_F(Encoder, AttachedMessagesAndLongHeaderLinesStayWithinTheLineLimit) {
   const std::string inner = Crlf("Subject: inner\n\nshort\n") + std::string(2000, 'q') + "\r\n";
   m.Attachments.AddItem(File("fits.eml", Crlf("Subject: inner\n\n\xD0\x96 line\n")));
   m.Attachments.AddItem(File("long.eml", inner));
+  std::string words;
+  for (int i = 0; i < 300; ++i)
+    words += " word" + std::to_string(i);
   m.Headers = {"X-Token: " + std::string(2500, 't'),
-               "References: " + std::string(1500, 'r') + ";" + std::string(500, 's')};
+               "References: " + std::string(1500, 'r') + ";" + std::string(500, 's'),
+               "X-Long:" + words};
   const std::string raw = m.SaveToString();
   std::istringstream in(raw);
   for (std::string line; std::getline(in, line);)
@@ -380,6 +371,7 @@ TEST_F(Encoder, AttachedMessagesAndLongHeaderLinesStayWithinTheLineLimit) {
   std::string token = back.Headers.GetFullFieldValue("X-Token");
   std::erase(token, ' ');
   EXPECT_EQ(token, std::string(2500, 't'));
+  EXPECT_EQ(back.Headers.GetFullFieldValue("X-Long"), Trim(words));  // folded at blanks
 }
 
 TEST_F(Encoder, AddFileReadsTheWholePathAndBoundsOnlyTheStoredName) {

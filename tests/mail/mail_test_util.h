@@ -1,6 +1,8 @@
 #pragma once
 // Helpers shared by the mail tests.
 
+#include <gtest/gtest.h>
+
 #include <iterator>
 #include <random>
 #include <string>
@@ -8,6 +10,9 @@
 #include "mail/msmsg.h"
 
 namespace mailtest {
+
+// The start of a MIME message's header, to be followed by the content type.
+inline const std::string kMime = "MIME-Version: 1.0\nContent-Type: ";
 
 // n pseudo-random bytes, the same for the same seed.
 inline std::string RandomBytes(std::size_t n, unsigned seed) {
@@ -32,6 +37,22 @@ inline ms::TmsMessage Decode(const std::string& raw) {
   ms::TmsMessage m;
   m.LoadFromString(raw);
   return m;
+}
+
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Attachment i of m has this name and data (and this content type, when one is given).
+inline void ExpectFile(const ms::TmsMessage& m, int i, const std::string& name,
+                       const std::string& data, const std::string& type = "") {
+  ASSERT_LT(i, m.Attachments.Count()) << name;
+  const ms::TmsAttItem& a = m.Attachments.Items(i);
+  EXPECT_EQ(a.FileName(), name);
+  EXPECT_EQ(a.Data, data) << name;
+  if (!type.empty()) {
+    EXPECT_EQ(a.ContentType, type) << name;
+  }
 }
 
 // Keeps the bytes a client hands to the decoder.

@@ -216,10 +216,6 @@ TEST(SmtpScript, TemporaryFileIsPrivateAndAlwaysDeleted) {
     unsetenv("XDG_RUNTIME_DIR");
 }
 
-}  // namespace
-
-namespace {
-
 // Nothing reaches MAIL FROM for a message to nobody, nor for one whose temporary file
 // could not be written whole (here a file-size limit in a child process).
 TEST(SmtpScript, NoRecipientsAndAnUnwritableTemporaryFileFailBeforeTheEnvelope) {
