@@ -80,16 +80,18 @@ TEST(DecodeMultipart, MixedWithNestedAlternativeAndNamedFiles) {
       Crlf(kMime +
            "multipart/mixed;\n boundary=\"outer\"\n\npreamble\n--outer\n"
            "Content-Type: multipart/alternative; boundary=\"inner\"\n\n"
-           "--inner\nContent-Type: text/plain; charset=koi8-r\nContent-Transfer-Encoding: 8bit\n\n"
+           "--inner\nContent-Type: text/plain; charset=KOI8-R\nContent-Transfer-Encoding: 8bit\n\n"
            "text line\n\n--inner\n"
-           "Content-Type: text/html\nContent-Transfer-Encoding: quoted-printable\n\n"
+           "Content-Type: text/html; charset=utf-8\nContent-Transfer-Encoding: quoted-printable\n\n"
            "<p>html=3D</p>\n--inner--\n\n"
            "--outer\nContent-Type: application/pdf; name=\"report.pdf\"\n"
            "Content-Transfer-Encoding: base64\n\nJVBERi0=\n\n"
            "--outer\nContent-Type: application/octet-stream\n"
            "Content-Transfer-Encoding: base64\n\nAAEC\n--outer--\nepilogue\n"));
   EXPECT_EQ(m.Body, TmsStrings{"text line"});
+  EXPECT_EQ(m.DeclaredCharSet, "koi8-r");
   ASSERT_EQ(m.Attachments.Count(), 3);
+  EXPECT_EQ(m.Attachments.Items(0).DeclaredCharSet, "utf-8");
   ExpectFile(m, 0, "_alt.0", "<p>html=</p>", "text/html");
   EXPECT_EQ(m.Attachments.Items(0).EncodingKind, ekQuotedPrintable);  // sent on as it came
   ExpectFile(m, 1, "report.pdf", "%PDF-", "application/pdf");

@@ -216,13 +216,6 @@ TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
       {"empty body", {}, {}},
       {"blank and dot lines", {"", ".", "", "..", ".signature", ""}, {}},
       {"long line", {std::string(5000, 'q') + " tail ", "x"}, {}},
-      {"utf-8 text",
-       {cyr, cyr + " = " + cyr, "."},
-       {},
-       [&](TmsMessage& m) {
-         m.Subject = m.Sender.Name = cyr + " " + cyr;
-         m.Recipients.Add("r2@x", cyr + ", " + cyr);
-       }},
       {"koi8 iso",
        {koi, "", koi + "\t"},
        {},
