@@ -4,8 +4,7 @@
 
 #include <filesystem>
 #include <functional>
-#include <random>
-#include <sstream>
+#include <tuple>
 
 #include "mail/msexcept.h"
 #include "mail/msmsg.h"
@@ -97,34 +96,27 @@ TEST_F(Encoder, HeaderValuesCannotInjectLines) {
 
 // The transfer encoding follows the bytes and the line length; the label follows the bytes.
 TEST_F(Encoder, TextEncodingsByCharsetAndLineLength) {
-  const std::string cyr = "\xD0\x9F\xD1\x80\xD0\xB8";
-  struct Case {
-    TmsCharSet charset;
-    std::string line, subject, wants;
-  };
-  for (const Case& c : {
-           Case{csISO8859, "caf\xE9", "Hi",
-                "charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-                "caf=E9\r\n"},
-           Case{csUSASCII, std::string(300, 'a'), "Hi",
-                "charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable"},
-           // Bytes above 127 in a us-ascii message: labelled utf-8.
-           Case{csUSASCII, cyr, cyr,
-                "charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-                "=D0=9F=D1=80=D0=B8\r\n"},
-       }) {
+  auto saved = [](TmsCharSet charset, const std::string& line, const std::string& subject) {
     TmsMessage m = Simple();
-    m.CharSet = c.charset;
-    m.Body = {c.line};
-    m.Subject = c.subject;
+    m.CharSet = charset;
+    m.Body = {line};
+    m.Subject = subject;
     const std::string raw = m.SaveToString();
-    EXPECT_TRUE(Has(raw, c.wants)) << raw;
-    for (unsigned char b : raw)
-      ASSERT_LT(b, 128);
-  }
-  TmsMessage m = Simple();
-  m.Subject = cyr;
-  EXPECT_TRUE(Has(m.SaveToString(), "Subject: =?utf-8?B?0J/RgNC4?=\r\n"));
+    EXPECT_TRUE(std::all_of(raw.begin(), raw.end(), [](unsigned char c) { return c < 128; }));
+    return raw;
+  };
+  EXPECT_TRUE(Has(saved(csISO8859, "caf\xE9", "Hi"),
+                  "charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+                  "caf=E9\r\n"));
+  EXPECT_TRUE(Has(saved(csUSASCII, std::string(300, 'a'), "Hi"),
+                  "charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable"));
+  // Bytes above 127 in a us-ascii message: labelled utf-8.
+  const std::string cyr = "\xD0\x9F\xD1\x80\xD0\xB8";
+  const std::string raw = saved(csUSASCII, cyr, cyr);
+  EXPECT_TRUE(Has(raw,
+                  "charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+                  "=D0=9F=D1=80=D0=B8\r\n"));
+  EXPECT_TRUE(Has(raw, "Subject: =?utf-8?B?0J/RgNC4?=\r\n"));
 }
 
 TEST_F(Encoder, DotLinesAndBase64LinesAreWrittenExactly) {
@@ -176,14 +168,10 @@ TEST_F(Encoder, FilesOnDiskAndHostileAttachmentNames) {
 namespace {
 void ExpectSameMessage(const TmsMessage& a, const TmsMessage& b, const std::string& shape) {
   SCOPED_TRACE(shape);
-  EXPECT_EQ(b.Sender, a.Sender);
-  EXPECT_EQ(b.Recipients, a.Recipients);
-  EXPECT_EQ(b.CC, a.CC);
-  EXPECT_EQ(b.Subject, a.Subject);
+  EXPECT_TRUE(
+      std::tie(b.Sender, b.Recipients, b.CC, b.Subject, b.Priority, b.ReturnReceipt, b.Encoding) ==
+      std::tie(a.Sender, a.Recipients, a.CC, a.Subject, a.Priority, a.ReturnReceipt, a.Encoding));
   EXPECT_EQ(b.Body, a.Body);
-  EXPECT_EQ(b.Priority, a.Priority);
-  EXPECT_EQ(b.ReturnReceipt, a.ReturnReceipt);
-  EXPECT_EQ(b.Encoding, a.Encoding);
   if (!a.StoredContentType().empty()) {
     EXPECT_EQ(b.StoredContentType(), a.StoredContentType());
   }
@@ -191,9 +179,7 @@ void ExpectSameMessage(const TmsMessage& a, const TmsMessage& b, const std::stri
   for (int i = 0; i < a.Attachments.Count(); ++i) {
     const TmsAttItem &x = a.Attachments.Items(i), &y = b.Attachments.Items(i);
     EXPECT_EQ(y.FileName(), ExtractFileName(x.FileName()));
-    if (a.Encoding == meMIME) {
-      EXPECT_EQ(y.ContentType, x.ContentType);
-    }
+    EXPECT_TRUE(a.Encoding != meMIME || y.ContentType == x.ContentType) << y.ContentType;
     EXPECT_EQ(y.Data, x.Data) << i;
   }
 }
@@ -309,10 +295,8 @@ TEST_F(Encoder, TextsSurviveTheRoundTrip) {
     for (const std::string& f : files)
       m.Attachments.AddItem(File(f, "data of " + f));
     const std::string raw = m.SaveToString();
-    EXPECT_EQ(Has(raw, "iso-8859-1"), false);  // every header word is labelled by its bytes
-    std::istringstream in(raw);
-    for (std::string line; std::getline(in, line);)
-      ASSERT_LE(line.size(), 999u);
+    EXPECT_FALSE(Has(raw, "iso-8859-1"));  // every header word is labelled by its bytes
+    EXPECT_LE(mailtest::LongestLine(raw), 998u);
 
     TmsMessage back;
     back.LoadFromString(raw);
@@ -343,9 +327,7 @@ TEST_F(Encoder, AttachedMessagesAndLongHeaderLinesStayWithinTheLineLimit) {
                "References: " + std::string(1500, 'r') + ";" + std::string(500, 's'),
                "X-Long:" + words};
   const std::string raw = m.SaveToString();
-  std::istringstream in(raw);
-  for (std::string line; std::getline(in, line);)
-    ASSERT_LE(line.size(), 999u);
+  EXPECT_LE(mailtest::LongestLine(raw), 998u);
   EXPECT_FALSE(Has(raw, "7 bit"));
   // Fits: sent as it is, 8bit for its Cyrillic line. Too long: base64, in a type that
   // admits it.

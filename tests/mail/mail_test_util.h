@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 #include <random>
 #include <string>
@@ -37,6 +38,17 @@ inline ms::TmsMessage Decode(const std::string& raw) {
   ms::TmsMessage m;
   m.LoadFromString(raw);
   return m;
+}
+
+// The length of the longest line of text, without its line end.
+inline std::size_t LongestLine(const std::string& text) {
+  std::size_t longest = 0;
+  for (std::size_t start = 0, lf = 0; lf != std::string::npos; start = lf + 1) {
+    lf = text.find('\n', start);
+    const std::size_t end = lf == std::string::npos ? text.size() : lf;
+    longest = std::max(longest, end - start - (end > start && text[end - 1] == '\r'));
+  }
+  return longest;
 }
 
 inline bool Has(const std::string& text, const std::string& part) {
