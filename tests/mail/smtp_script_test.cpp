@@ -155,7 +155,7 @@ TEST(SmtpScript, RefusalsAtAndAfterDataAndALostReply) {
       Envelope("250 ok\r\n"),
       Steps{Expect("DATA"), Send("354 go\r\n"), ExpectUntil("."), Send("554 Message rejected\r\n")},
       Envelope("250 ok\r\n"),
-      Steps{Expect("DATA"), Send("354 go\r\n"), ExpectUntil("."), Sleep(3000)}));
+      Steps{Expect("DATA"), Send("354 go\r\n"), ExpectUntil("."), Sleep(120'000)}));
   Client c(server);
   c.smtp.Login();
   EXPECT_EQ("451 Try again later", c.SendError());
