@@ -7,6 +7,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -170,6 +172,11 @@ bool ScriptedServer::ReadLine(std::string& line) {
 // A blocking handshake, bounded by a receive time-out; what the client sent in plain text before
 // it is dropped.
 bool ScriptedServer::StartTlsWith(const Step& step) {
+  // OpenSSL writes with plain send(): a client gone away must not end the test program.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   const size_t lf = step.text.find('\n');
   const std::string cert = step.text.substr(0, lf), key = step.text.substr(lf + 1);
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
