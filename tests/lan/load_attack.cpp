@@ -52,22 +52,14 @@ int Connect(int port, int host, bool nonBlocking) {
 
 }  // namespace
 
-long ProcessThreads() {
-  return StatusField("Threads");
-}
-long ProcessRssKb() {
-  return StatusField("VmRSS");
-}
-
 std::string LoadReport::Summary() const {
   std::ostringstream out;
   out << "real sends: " << RealSent << ", answered: " << RealAnswered
       << ", slowest answer: " << WorstAnswerMs
       << " ms\nlistener connections at most: " << MaxConnections
       << ", process threads above the start at most: " << MaxThreads
-      << "\nresident memory: " << RssStartKb << " kB at the start, " << RssPeakKb
-      << " kB at most\ngarbage frames sent: " << GarbageSent << " in " << GarbageSeconds
-      << " s\nstop and join: " << StopMs << " ms\n";
+      << "\nresident memory at most: " << RssPeakKb << " kB, garbage frames sent: " << GarbageSent
+      << "\n";
   return out.str();
 }
 
@@ -75,15 +67,13 @@ LoadReport RunLoad(TLanMsgServ& server, const LoadOptions& options,
                    const std::atomic<int>& delivered) {
   LoadReport report;
   const int port = server.BoundPort();
-  const long threadsStart = ProcessThreads();
-  report.RssStartKb = ProcessRssKb();
+  const long threadsStart = StatusField("Threads");
   std::atomic<bool> done{false};
-  // The load's own threads (sampler, four garbage senders and their watcher) are not
-  // the listener's.
+  // The load's own threads (sampler and four garbage senders) are not the listener's.
   std::thread sampler([&] {
     while (!done) {
-      report.MaxThreads = std::max(report.MaxThreads, ProcessThreads() - threadsStart - 6);
-      report.RssPeakKb = std::max(report.RssPeakKb, ProcessRssKb());
+      report.MaxThreads = std::max(report.MaxThreads, StatusField("Threads") - threadsStart - 5);
+      report.RssPeakKb = std::max(report.RssPeakKb, StatusField("VmRSS"));
       report.MaxConnections = std::max(report.MaxConnections, server.ConnectionCount());
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -100,9 +90,7 @@ LoadReport RunLoad(TLanMsgServ& server, const LoadOptions& options,
 
   // Four garbage senders, each waiting for the listener to end one frame before the
   // next, so that the stream lasts as long as the real sends.
-  std::atomic<bool> garbageDone{false};
-  std::atomic<int> garbageSent{0};
-  const auto garbageStart = Clock::now();
+  std::atomic<int> garbageSent{0}, garbageLeft{4};
   std::vector<std::thread> garbage;
   for (int k = 0; k < 4; ++k) {
     garbage.emplace_back([&, k] {
@@ -122,18 +110,12 @@ LoadReport RunLoad(TLanMsgServ& server, const LoadOptions& options,
         ::close(fd);
         ++garbageSent;
       }
+      --garbageLeft;
     });
   }
-  std::thread garbageWatch([&] {
-    for (auto& t : garbage)
-      t.join();
-    report.GarbageSent = garbageSent;
-    report.GarbageSeconds = std::chrono::duration<double>(Clock::now() - garbageStart).count();
-    garbageDone = true;
-  });
 
   // The real sender, from 127.0.0.1, again and again while the load runs.
-  for (int i = 0; i < options.RealSends || !garbageDone; ++i) {
+  for (int i = 0; i < options.RealSends || garbageLeft > 0; ++i) {
     ++report.RealSent;
     TLanMsg sender;
     sender.Host = "127.0.0.1";
@@ -157,10 +139,10 @@ LoadReport RunLoad(TLanMsgServ& server, const LoadOptions& options,
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 
-  garbageWatch.join();
-  const auto stopStart = Clock::now();
+  for (auto& t : garbage)
+    t.join();
+  report.GarbageSent = garbageSent;
   server.Stop();
-  report.StopMs = std::chrono::duration<double, std::milli>(Clock::now() - stopStart).count();
   done = true;
   sampler.join();
   for (int fd : idle)

@@ -23,22 +23,14 @@ struct LoadReport {
   double WorstAnswerMs = 0;        // the slowest real exchange
   std::size_t MaxConnections = 0;  // the listener's own count at its highest
   long MaxThreads = 0;             // threads of the process at the highest, minus the start
-  long RssStartKb = 0;
-  long RssPeakKb = 0;
+  long RssPeakKb = 0;              // resident memory at the highest
   int GarbageSent = 0;
-  double GarbageSeconds = 0;
-  double StopMs = 0;  // how long the listener took to stop and join
   std::string Summary() const;
 };
 
 // Runs the load against `server` (listening on 127.0.0.1:BoundPort()), then stops it.
-// The server's OnMSG must be set by the caller; the real sends are counted through it
-// by `delivered`, which the caller's handler increments.
+// The real sends are counted through `delivered`, which the caller's OnMSG increments.
 LoadReport RunLoad(TLanMsgServ& server, const LoadOptions& options,
                    const std::atomic<int>& delivered);
-
-// Thread count and resident memory of this process (/proc/self/status).
-long ProcessThreads();
-long ProcessRssKb();
 
 }  // namespace vigilo::test

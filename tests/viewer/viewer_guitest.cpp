@@ -43,47 +43,48 @@ TEST(HeadsModel, ColoursStylesPrefixAndHintsFollowTheRowState) {
   tusers& s = st.s;
   s.Black = {"SPAM <s@x>"};
   AddHead(s, 0, "plain@x", "anna <a@x>", "Hello", " 900 байт", "");
-  AddHead(s, 0, "black@x", "spam <S@X>", "Buy", " 1 байт", "");
+  AddHead(s, 0, "black@x", "spam <S@X>", "Buy", " 1 байт", "");  // letter case ignored
   AddHead(s, 0, "stored@x", "Boris <b@x>", "Files", " 2 байт", "");
   test::WriteFile(MessageFilePath(s.Conf[0].InDir, "stored@x"), "x");
-  s.Conf[0].Heads[1].DeleteNext = true;
   THeadsModel m(s);
   m.SetConf(0);
-  m.SetCurrentRecord(2);
   ASSERT_EQ(m.rowCount(), 3);
-  EXPECT_EQ(m.headerData(1, Qt::Horizontal).toString(), "Тема");
-  EXPECT_EQ(m.headerData(3, Qt::Horizontal, THeadsModel::SortMarkerRole).toInt(), 0);
-  EXPECT_FALSE(m.headerData(0, Qt::Horizontal, THeadsModel::SortMarkerRole).isValid());
-
-  // Plain row: black on white, bold (not downloaded).
-  EXPECT_EQ(Rgb(m, 0, Qt::BackgroundRole), 0xFFFFFFu);
-  EXPECT_EQ(Rgb(m, 0, Qt::ForegroundRole), 0x000000u);
-  EXPECT_TRUE(m.data(m.index(0, 0), THeadsModel::BoldRole).toBool());
-  // Blacklisted (letter case ignored) and marked for deletion: red on gray, prefixed.
-  EXPECT_EQ(Rgb(m, 1, Qt::BackgroundRole), 0x808080u);
-  EXPECT_EQ(Rgb(m, 1, Qt::ForegroundRole), 0xFF0000u);
-  EXPECT_EQ(Text(m, 1, 0), "ДЛЯ УДАЛЕНИЯ:spam <S@X>");
-  EXPECT_EQ(Text(m, 1, 0, Qt::ToolTipRole), "spam <S@X>");
   EXPECT_TRUE(m.AnyBlacklisted());
-  // Current and downloaded: white on navy, regular type.
-  EXPECT_EQ(Rgb(m, 2, Qt::BackgroundRole), 0x000080u);
-  EXPECT_EQ(Rgb(m, 2, Qt::ForegroundRole), 0xFFFFFFu);
+  EXPECT_TRUE(m.data(m.index(0, 0), THeadsModel::BoldRole).toBool());  // not downloaded
   EXPECT_FALSE(m.data(m.index(2, 0), THeadsModel::BoldRole).toBool());
-  // Picked with Ctrl+click: teal, and teal text while current.
-  s.Conf[0].Heads[0].Marked = true;
-  s.Conf[0].Heads[2].Marked = true;
-  m.RefreshRecord(0);
-  EXPECT_EQ(Rgb(m, 0, Qt::BackgroundRole), 0x008080u);
-  EXPECT_EQ(Rgb(m, 0, Qt::ForegroundRole), 0xFFFFFFu);
-  EXPECT_EQ(Rgb(m, 2, Qt::ForegroundRole), 0x008080u);
-  // Blacklisted and current: aqua on navy; blacklisted and picked: silver on teal.
-  s.Conf[0].Heads[1].DeleteNext = false;
-  m.SetCurrentRecord(1);
-  EXPECT_EQ(Rgb(m, 1, Qt::ForegroundRole), 0x00FFFFu);
-  m.SetCurrentRecord(0);
-  s.Conf[0].Heads[1].Marked = true;
-  EXPECT_EQ(Rgb(m, 1, Qt::BackgroundRole), 0x008080u);
-  EXPECT_EQ(Rgb(m, 1, Qt::ForegroundRole), 0xC0C0C0u);
+
+  struct Case {
+    const char* state;
+    int row, current;
+    bool deleteNext, marked;
+    int64_t background, foreground;  // -1: not checked
+  };
+  const Case cases[] = {
+      {"plain", 0, 2, false, false, 0xFFFFFF, 0x000000},
+      {"blacklisted, to delete", 1, 2, true, false, 0x808080, 0xFF0000},
+      {"current", 2, 2, false, false, 0x000080, 0xFFFFFF},
+      {"picked", 0, 2, false, true, 0x008080, 0xFFFFFF},
+      {"picked, current", 2, 2, false, true, -1, 0x008080},
+      {"blacklisted, current", 1, 1, false, false, 0x000080, 0x00FFFF},
+      {"blacklisted, picked", 1, 0, false, true, 0x008080, 0xC0C0C0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.state);
+    tmailhead& h = s.Conf[0].Heads[static_cast<std::size_t>(c.row)];
+    h.DeleteNext = c.deleteNext;
+    h.Marked = c.marked;
+    m.SetCurrentRecord(c.current);
+    m.RefreshRecord(c.row);
+    if (c.background >= 0) {
+      EXPECT_EQ(Rgb(m, c.row, Qt::BackgroundRole), c.background);
+    }
+    EXPECT_EQ(Rgb(m, c.row, Qt::ForegroundRole), c.foreground);
+    if (c.deleteNext) {
+      EXPECT_EQ(Text(m, c.row, 0), "ДЛЯ УДАЛЕНИЯ:spam <S@X>");
+      EXPECT_EQ(Text(m, c.row, 0, Qt::ToolTipRole), "spam <S@X>");
+    }
+    h.DeleteNext = h.Marked = false;
+  }
 }
 
 struct AppFirst {
