@@ -171,25 +171,26 @@ TEST_F(SettingsWindow, AddImportsTheThunderbirdAccountDeleteRemoves) {
                   "user_pref(\"mail.server.server1.type\", \"pop3\");\n"
                   "user_pref(\"mail.server.server1.name\", \"Почта\");\n"
                   "user_pref(\"mail.server.server1.hostname\", \"127.0.0.1\");\n"
-                  "user_pref(\"mail.server.server1.port\", 11110);\n");
+                  "user_pref(\"mail.server.server1.socketType\", 3);\n");
   form.ImportAccount = [tb] { return ReadThunderbirdAccount(tb.string()); };
   Run([this] {
     form.addu->click();
     EXPECT_EQ(form.listconf->count(), 2);
     EXPECT_EQ(form.listconf->currentText(), "Почта");
     EXPECT_EQ(form.host->text(), "127.0.0.1");
-    EXPECT_EQ(form.port->text(), "11110");
+    EXPECT_EQ(form.port->text(), "995");  // TLS and no port given: the TLS port
     EXPECT_EQ(form.SMTPport->text(), "25");
     EXPECT_TRUE(form.delu->isEnabled());
     form.listconf->setCurrentIndex(0);
     form.delu->click();
     EXPECT_EQ(form.listconf->count(), 1);
-    EXPECT_EQ(form.host->text(), "127.0.0.1");
+    EXPECT_FALSE(form.delu->isEnabled());  // the last one stays
     form.BitBtn3->click();
   });
   auto again = Reload();  // the delete saved at once
   ASSERT_EQ(again->Users, 1);
   EXPECT_EQ(again->Conf[0].ConfigNM, "Почта");
+  EXPECT_EQ(again->Conf[0].POP3Security, 2);
 }
 
 QImage Image(const QIcon& icon) {

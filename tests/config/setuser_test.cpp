@@ -1,9 +1,7 @@
-// The settings window's rules without widgets: what a store accepts, the
-// password-guarded configuration, add with import, delete.
+// The settings window's rules without widgets: what a store accepts and the
+// password-guarded configuration.
 
 #include <gtest/gtest.h>
-
-#include <tuple>
 
 #include "config/setuser.h"
 #include "tests/config/store_fixture.h"
@@ -94,38 +92,6 @@ TEST_F(SetUserTest, GuardedConfigurationOpensOnlyWithItsExactPassword) {
   view.typed = "Secret ";
   form.Unlock();
   EXPECT_FALSE(form.Locked);
-}
-
-TEST_F(SetUserTest, AddImportsTheAccountAndDeleteSavesAtOnce) {
-  form.Show({});
-  MailAccount account;
-  account.AccountName = "Дом";
-  account.Email = "me@example.test";
-  account.PopServer = "pop.example.test";
-  account.PopSecurity = 2;  // no port given: the TLS port
-  account.SmtpPort = 587;
-  account.SmtpSecurity = 1;
-  ASSERT_TRUE(form.AddConf(account));
-  EXPECT_EQ(form.Selected, 1);
-  const tuser& added = s->Conf[1];
-  EXPECT_EQ(added.ConfigNM + "|" + added.Host + "|" + added.Adress,
-            "Дом|pop.example.test|me@example.test");
-  EXPECT_EQ(std::tie(added.Port, added.SMTPPort, added.POP3Security, added.SMTPSecurity),
-            std::make_tuple(995, 587, 2, 1));
-  EXPECT_EQ(Reload()->Users, 1);  // added in memory only
-
-  ASSERT_TRUE(form.AddConf(std::nullopt));  // without an account: the defaults
-  EXPECT_EQ(form.Conf.ConfigNM, "Конфигурация 3");
-  EXPECT_EQ(form.Conf.Port, "110");
-
-  form.ChangeConf(0);
-  form.DeleteConf();
-  EXPECT_EQ(form.ConfNames, (std::vector<std::string>{"Дом", "Конфигурация 3"}));
-  ASSERT_EQ(Reload()->Users, 2);
-  form.DeleteConf();
-  form.DeleteConf();  // the last one stays
-  EXPECT_EQ(Reload()->Users, 1);
-  EXPECT_FALSE(form.DeleteEnabled);
 }
 
 }  // namespace
