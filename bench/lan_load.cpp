@@ -1,20 +1,46 @@
-#include "tests/lan/load_attack.h"
+// The LAN listener under load on loopback: 512 idle or slow connections from many
+// source addresses and 10,000 garbage frames while a real sender keeps sending. Prints
+// the answer times, connection and thread counts and memory (scripts/lan-load).
+//   lan_load [idle] [garbage]
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
-namespace vigilo::test {
+#include "lan/lanmsg.h"
+
+namespace vigilo::bench {
+
+struct LoadOptions {
+  int Idle = 512;       // connections that send nothing or half a length field
+  int Garbage = 10000;  // connections that send a garbage frame and close
+  int RealSends = 5;    // real messages sent at least, and on until the garbage ends
+};
+
+struct LoadReport {
+  int RealSent = 0;
+  int RealAnswered = 0;
+  double WorstAnswerMs = 0;        // the slowest real exchange
+  std::size_t MaxConnections = 0;  // the listener's own count at its highest
+  long MaxThreads = 0;             // threads of the process at the highest, minus the start
+  long RssPeakKb = 0;              // resident memory at the highest
+  int GarbageSent = 0;
+  std::string Summary() const;
+};
 
 namespace {
 
@@ -150,4 +176,34 @@ LoadReport RunLoad(TLanMsgServ& server, const LoadOptions& options,
   return report;
 }
 
-}  // namespace vigilo::test
+}  // namespace vigilo::bench
+
+int main(int argc, char** argv) {
+  rlimit files{};
+  ::getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = files.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &files);
+
+  vigilo::bench::LoadOptions options;
+  if (argc > 1) options.Idle = std::atoi(argv[1]);
+  if (argc > 2) options.Garbage = std::atoi(argv[2]);
+  vigilo::TLanMsgServ server(0);
+  std::atomic<int> delivered{0};
+  server.OnMSG = [&](const std::string&, const std::string&) { ++delivered; };
+  const std::string error = server.Listen();
+  if (!error.empty()) {
+    std::fprintf(stderr, "cannot listen: %s\n", error.c_str());
+    return 2;
+  }
+  std::printf(
+      "idle or slow connections: %d, garbage frames: %d, limits: %d connections, "
+      "%d per address, %d ms per frame\n",
+      options.Idle, options.Garbage, server.Limits.MaxConnections, server.Limits.MaxPerAddress,
+      server.Limits.FrameTimeLimitMs);
+  const auto report = vigilo::bench::RunLoad(server, options, delivered);
+  std::printf("%s", report.Summary().c_str());
+  const bool ok = report.RealAnswered == report.RealSent && report.WorstAnswerMs < 2000 &&
+                  report.MaxConnections <= static_cast<std::size_t>(server.Limits.MaxConnections);
+  std::printf("%s\n", ok ? "PASS" : "FAIL");
+  return ok ? 0 : 1;
+}
