@@ -40,19 +40,8 @@ TEST(LanFrame, TextIsWindows1251AndItsLimitCountsWireBytes) {
   EXPECT_EQ(FromWireText("\x98"), "\xEF\xBF\xBD");
 }
 
-TEST(Neighbourhood, ParsesTheBrowseProgramsOutput) {
-  const auto smb = ParseSmbtree(
-      "WORKGROUP\n"
-      "\t\\\\ALPHA          \t\tAlpha's box\n"
-      "\t\t\\\\ALPHA\\print$    \tPrinter Drivers\n"
-      "\t\\\\BETA\n"
-      "OFFICE\r\n");
-  ASSERT_EQ(smb.size(), 2u);
-  EXPECT_EQ(smb[0].Name, "WORKGROUP");
-  EXPECT_EQ(smb[0].Computers, (TNetworkWorkgroup{"ALPHA", "BETA"}));
-  EXPECT_EQ(smb[1].Name, "OFFICE");
-  EXPECT_TRUE(smb[1].Computers.empty());
-
+// The smbtree output is read end to end by the integration test; avahi's here.
+TEST(Neighbourhood, ParsesAvahiBrowseOutput) {
   const auto avahi = ParseAvahiBrowse(
       "+;eth0;IPv4;alpha;_ssh._tcp;local\n"
       "=;eth0;IPv4;alpha;_ssh._tcp;local;alpha.local;10.0.0.2;22;\n"
