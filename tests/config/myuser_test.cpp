@@ -112,8 +112,10 @@ TEST_F(Store, EverythingSurvivesSaveAndLoad) {
   EXPECT_EQ(v.InDir + "|" + v.OutDir,
             dir.str() + "in/ualicepop.example.test|" + dir.str() + "out/ualicepop.example.test");
   t->AutoRun = false;
+  t->Conf[0].SMTPSecurity = 0;  // back to the default: the value leaves the file
   t->Save();
   EXPECT_EQ(autostart.program, "");
+  EXPECT_FALSE(Reg().GetValue(Key(1), "SMTPSecurity"));
 }
 
 TEST_F(Store, MalformedSecureValuesLoadAsTheSafeChoiceAndAreLogged) {
