@@ -1,6 +1,6 @@
 // The POP3 client against a real Dovecot server on loopback. (Multipart messages with binary
-// files are read back from Dovecot in smtp_itest.cpp; a wrong password and a refused
-// connection end to end in the check's tests.)
+// files are read back from Dovecot in smtp_itest.cpp; deletions, a wrong password and a
+// refused connection end to end in the check's tests.)
 
 #include <gtest/gtest.h>
 
@@ -87,29 +87,6 @@ TEST_F(Pop3Real, StatListTopAndRawRetrieve) {
   EXPECT_EQ(Simple("one", ".starts with a dot\r\n.\r\nline two\r\n"), message.Loaded);
   EXPECT_TRUE(inRange);
   pop.Quit();
-}
-
-TEST_F(Pop3Real, DeleteTakesEffectOnlyAfterQuit) {
-  server_->AddMessage("ann", Simple("a", "1\r\n"));
-  server_->AddMessage("ann", Simple("b", "2\r\n"));
-  ms::TmsPOPClient& pop = Client();
-  pop.Login();
-  pop.DeleteMessage();
-  EXPECT_EQ(2, pop.MessageCount());  // numbers stay until the session ends
-  pop.Disconnect();                  // no QUIT: nothing is deleted
-  pop.Login();
-  EXPECT_EQ(2, pop.MessageCount());
-  pop.SetCurrentMessage(1);
-  pop.DeleteMessage();
-  pop.Quit();
-  pop.Login();
-  EXPECT_EQ(1, pop.MessageCount());
-  CapturingMessage m;
-  pop.MailMessage = &m;
-  pop.Retrieve();
-  EXPECT_EQ(Simple("a", "1\r\n"), m.Loaded);
-  pop.Quit();
-  EXPECT_EQ(1u, server_->Messages("ann").size());
 }
 
 TEST(Pop3Connect, UnknownHost) {
