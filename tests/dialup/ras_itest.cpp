@@ -104,17 +104,13 @@ TEST(TmsRasNm, NoClientOrNoNetworkManagerMeansNothingAndNoBox) {
   }
 }
 
-TEST(TmsRasNm, DialKeepsTheLoopGoingHidesThePasswordAndFailsWithTheServiceText) {
+// (The loop kept going during a dial is shown by the check's dial below.)
+TEST(TmsRasNm, DialHidesThePasswordAndFailsWithTheServiceText) {
   FakeNetworkManager nm;
-  nm.Dial(2, "ok");
   TmsRas ras;
   ras.Password = "secret pw";
-  int pumped = 0;
-  ms::SetMessagePump([&] { ++pumped; });
   ras.SetService("Provider");
   ras.Dial();
-  ms::SetMessagePump(nullptr);
-  EXPECT_GT(pumped, 10);
   EXPECT_TRUE(ras.Connected());
   EXPECT_TRUE(ras.DialedHere());
   // The password reaches the service in a file of its own, never on a command line,

@@ -74,7 +74,8 @@ struct Served {
   }
 };
 
-// Content-Length bodies and 404 pages come from the real server (http_itest.cpp).
+// Content-Length bodies come from the real server (http_itest.cpp), 404 pages through the
+// version check (tests/core/about_itest.cpp).
 TEST(HttpGet, ChunkedUntilCloseNoStatusAndShortBody) {
   {
     Served s("/c.txt",

@@ -43,7 +43,7 @@ struct Pop {
   }
 };
 
-// The colon form openssl prints is shown against Dovecot (tls_itest.cpp).
+// The colon form openssl prints is trusted against Dovecot in the check's queue tests.
 TEST(TlsFingerprint, AcceptsTheLabelledFormAndRefusesAWrongLength) {
   const std::string hex(64, 'a');
   EXPECT_EQ(hex, ms::NormalizeFingerprint("sha256 Fingerprint=" + ms::ColonFingerprint(hex)));

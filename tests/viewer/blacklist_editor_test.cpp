@@ -42,6 +42,7 @@ TEST(BlackEditor, SortedDuplicatesBlankEntriesAndSelection) {
   EXPECT_FALSE(IsBlacklisted(e.Result(), "Борис Ив. <b@x>"));
 }
 
+// Marks wait for the next check, which carries them out (tests/core/check_itest.cpp).
 TEST(DeferredDeletion, MarksToggleAndTheSenderJoinsTheBlacklistAsShown) {
   test::ViewerRig rig;
   rig.Add("W", "w", "p", 110);
@@ -56,6 +57,11 @@ TEST(DeferredDeletion, MarksToggleAndTheSenderJoinsTheBlacklistAsShown) {
   EXPECT_FALSE(rig.Conf(0).Heads[2].DeleteNext);
   rig.viewer.DelBlackClick();
   EXPECT_FALSE(rig.Conf(0).Heads[0].DeleteNext || rig.Conf(0).Heads[1].DeleteNext);
+  rig.viewer.DelOneClick();  // the current row alone
+  EXPECT_TRUE(rig.Conf(0).Heads[2].DeleteNext);
+  EXPECT_FALSE(rig.Conf(0).Heads[0].DeleteNext || rig.Conf(0).Heads[1].DeleteNext);
+  rig.viewer.DelOneClick();
+  EXPECT_FALSE(rig.Conf(0).Heads[2].DeleteNext);
 
   rig.viewer.AddSenderToBlacklist();
   rig.viewer.AddSenderToBlacklist();  // no duplicate test, as the command always did

@@ -137,20 +137,5 @@ TEST_F(ViewerIT, AMailboxChangedSinceTheCheckNeverGivesTheWrongMessage) {
   EXPECT_EQ(server_->Messages("work").size(), 3u);  // the viewer deleted nothing
 }
 
-TEST_F(ViewerIT, DeferredMarksAreConsumedByTheNextCheck) {
-  for (const char* id : {"a@x", "b@x", "c@x"})
-    server_->AddMessage("work", Plain(id, "text"));
-  CheckAndShow();
-  Select("b@x");
-  rig.viewer.DelOneClick();
-  rig.check.StartCheck();
-  EXPECT_EQ(server_->Messages("work").size(), 2u);
-  ASSERT_EQ(rig.Conf(0).HeadCount, 2);
-  for (const tmailhead& h : rig.Conf(0).Heads) {
-    EXPECT_NE(h.MessageID, "b@x");
-    EXPECT_FALSE(h.DeleteNext);
-  }
-}
-
 }  // namespace
 }  // namespace vigilo

@@ -98,11 +98,6 @@ TEST(MailViewer, DeclaredCharsetWinsUntilTheUserPicksAPage) {
   EXPECT_EQ(rig.Conf(0).Heads[0].CodePage, static_cast<uint8_t>(TCodePage::CP1251));
   rig.viewer.Redetect();  // the subject agrees now, so the sender's name decides
   EXPECT_EQ(rig.Conf(0).Heads[0].CodePage, static_cast<uint8_t>(TCodePage::KOI8R));
-
-  rig.viewer.Close();  // the choice survives in info.txt
-  rig.Conf(0).Heads[0].CodePage = 0;
-  rig.viewer.Show(0);
-  EXPECT_EQ(rig.shown.page, TCodePage::KOI8R);
 }
 
 TEST(MailViewer, AttachmentNamesFollowThePage) {
