@@ -152,19 +152,13 @@ TEST_F(ComposeIT, RefusedRecipientIsQueuedAndTheServerLineShown) {
 }
 
 TEST_F(ComposeIT, ConnectionDroppedAfterDataLeavesTheMessageQueued) {
-  using S = test::ScriptedServer::Step;
+  using namespace test;  // Send below is the fixture's: the server's replies are named in full
   smtp_.HeloName = "client";
-  test::ScriptedServer server({{S::Send, "220 ready\r\n"},
-                               {S::Expect, "HELO client"},
-                               {S::Send, "250 hi\r\n"},
-                               {S::Expect, "MAIL FROM:<work@example.test>"},
-                               {S::Send, "250 ok\r\n"},
-                               {S::Expect, "RCPT TO:<alice@example.test>"},
-                               {S::Send, "250 ok\r\n"},
-                               {S::Expect, "DATA"},
-                               {S::Send, "354 go\r\n"},
-                               {S::ExpectUntil, "."},
-                               {S::Close, ""}});
+  ScriptedServer server({test::Send("220 ready\r\n"), Expect("HELO client"),
+                         test::Send("250 hi\r\n"), Expect("MAIL FROM:<work@example.test>"),
+                         test::Send("250 ok\r\n"), Expect("RCPT TO:<alice@example.test>"),
+                         test::Send("250 ok\r\n"), Expect("DATA"), test::Send("354 go\r\n"),
+                         ExpectUntil("."), Close()});
   u_->SMTPHost = "127.0.0.1";
   u_->SMTPPort = server.Port();
   const ComposeInput in{"work@example.test", "", "alice@example.test", "x", "Текст", {}};

@@ -41,15 +41,13 @@ TEST(TextRoutines, HeaderParameters) {
   EXPECT_EQ(GetHeaderParameter("name", "x; name*1=missing-first"), "");
 }
 
-TEST(TextRoutines, ParseAddressForms) {
+// Broken forms stay whole as the name; the usual forms are read in headers_test.cpp.
+TEST(TextRoutines, ParseAddressKeepsBrokenFormsAndBoundsTheAddress) {
   struct Case {
     std::string text, name, address;
   };
   for (const Case& c :
-       std::vector<Case>{{"\"Ivan Petrov\" <ivan@example.ru>", "Ivan Petrov", "ivan@example.ru"},
-                         {"ivan@example.ru (Ivan Petrov)", "Ivan Petrov", "ivan@example.ru"},
-                         {"ivan@example.ru", "", "ivan@example.ru"},
-                         {"Ivan <ivan@example.ru", "Ivan <ivan@example.ru", ""},  // no ">"
+       std::vector<Case>{{"Ivan <ivan@example.ru", "Ivan <ivan@example.ru", ""},  // no ">"
                          {"x> Ivan <y", "x> Ivan <y", ""}}) {
     TmsMailAddress a;
     ParseAddress(c.text, a);

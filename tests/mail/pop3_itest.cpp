@@ -1,32 +1,23 @@
-// The POP3 client against a real Dovecot server on loopback.
+// The POP3 client against a real Dovecot server on loopback. (Multipart messages with binary
+// files are read back from Dovecot in smtp_itest.cpp; deletions, a wrong password and a
+// refused connection end to end in the check's tests.)
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <random>
 #include <string>
 
 #include "mail/msexcept.h"
-#include "mail/mshttp.h"
 #include "mail/msmsg.h"
 #include "mail/mspop.h"
 #include "tests/mail/mail_test_util.h"
 #include "tests/support/dovecot.h"
-#include "tests/support/free_port.h"
 
 namespace {
 
 using namespace vigilo::test;
 using mailtest::CapturingMessage;
 using mailtest::ErrorText;
-
-std::string Wrapped64(const std::string& bytes) {
-  const std::string b = ms::Base64(bytes);
-  std::string out;
-  for (size_t i = 0; i < b.size(); i += 76)
-    out += b.substr(i, 76) + "\r\n";
-  return out;
-}
 
 std::string Simple(const std::string& subject, const std::string& body) {
   return "From: Ann <ann@example.test>\r\nTo: bob@example.test\r\nSubject: " + subject +
@@ -54,23 +45,13 @@ class Pop3Real : public ::testing::Test {
 };
 std::unique_ptr<DovecotServer> Pop3Real::server_;
 
-TEST_F(Pop3Real, LoginEmptyMailboxAndWrongPassword) {
+TEST_F(Pop3Real, LoginToAnEmptyMailbox) {
   ms::TmsPOPClient& pop = Client();
   pop.Login();
   EXPECT_EQ(0, pop.MessageCount());
   EXPECT_EQ(0, pop.MailboxSize());
   EXPECT_EQ(-1, pop.CurrentMessage());
   pop.Quit();
-
-  pop.Password = "wrong";
-  try {
-    pop.Login();
-    FAIL();
-  } catch (const ms::EmsServerError& e) {
-    EXPECT_EQ(pop.LastReply, e.what());
-    EXPECT_EQ(0u, std::string(e.what()).rfind("-ERR", 0)) << e.what();
-  }
-  pop.Disconnect();
 }
 
 TEST_F(Pop3Real, StatListTopAndRawRetrieve) {
@@ -108,75 +89,8 @@ TEST_F(Pop3Real, StatListTopAndRawRetrieve) {
   pop.Quit();
 }
 
-TEST_F(Pop3Real, RetrieveMultipartWithAttachmentsByteExact) {
-  std::string binary(40000, '\0');
-  std::mt19937 rng(42);
-  for (char& c : binary)
-    c = static_cast<char>(rng());
-  const std::string text = ".leading dot\r\n.\r\nplain line\r\n";
-  auto part = [](const std::string& type, const std::string& name, const std::string& data) {
-    return "--=_b1\r\nContent-Type: " + type + "; name=\"" + name +
-           "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
-           "filename=\"" +
-           name + "\"\r\n\r\n" + Wrapped64(data);
-  };
-  const std::string raw =
-      "From: Ann <ann@example.test>\r\nTo: Carol <carol@example.test>\r\nSubject: files\r\n"
-      "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"=_b1\"\r\n\r\n"
-      "preamble\r\n--=_b1\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
-      "Hello Carol,\r\n.this line starts with a dot\r\n" +
-      part("application/octet-stream", "data.bin", binary) + part("text/plain", "dots.txt", text) +
-      "--=_b1--\r\n";
-  server_->AddMessage("ann", raw);
-  ms::TmsPOPClient& pop = Client();
-  ms::TmsMessage message;
-  pop.MailMessage = &message;
-  pop.Login();
-  pop.Retrieve();
-  pop.Quit();
-  EXPECT_EQ("files", message.Subject);
-  EXPECT_EQ("ann@example.test", message.Sender.Address);
-  ASSERT_EQ(1, message.Recipients.Count());
-  EXPECT_EQ("carol@example.test", message.Recipients.Items(0).Address);
-  ASSERT_EQ(2, message.Attachments.Count());
-  EXPECT_EQ("data.bin", message.Attachments.Items(0).FileName());
-  EXPECT_EQ(binary, message.Attachments.Items(0).Data);
-  EXPECT_EQ("dots.txt", message.Attachments.Items(1).FileName());
-  EXPECT_EQ(text, message.Attachments.Items(1).Data);
-  bool dotLine = false;
-  for (const std::string& l : message.Body)
-    dotLine |= l == ".this line starts with a dot";
-  EXPECT_TRUE(dotLine);
-}
-
-TEST_F(Pop3Real, DeleteTakesEffectOnlyAfterQuit) {
-  server_->AddMessage("ann", Simple("a", "1\r\n"));
-  server_->AddMessage("ann", Simple("b", "2\r\n"));
-  ms::TmsPOPClient& pop = Client();
-  pop.Login();
-  pop.DeleteMessage();
-  EXPECT_EQ(2, pop.MessageCount());  // numbers stay until the session ends
-  pop.Disconnect();                  // no QUIT: nothing is deleted
-  pop.Login();
-  EXPECT_EQ(2, pop.MessageCount());
-  pop.SetCurrentMessage(1);
-  pop.DeleteMessage();
-  pop.Quit();
-  pop.Login();
-  EXPECT_EQ(1, pop.MessageCount());
-  CapturingMessage m;
-  pop.MailMessage = &m;
-  pop.Retrieve();
-  EXPECT_EQ(Simple("a", "1\r\n"), m.Loaded);
-  pop.Quit();
-  EXPECT_EQ(1u, server_->Messages("ann").size());
-}
-
-TEST(Pop3Connect, RefusedAndUnknownHost) {
+TEST(Pop3Connect, UnknownHost) {
   ms::TmsPOPClient pop;
-  const ClosedPort closed;
-  pop.SetHost("127.0.0.1:" + std::to_string(closed.Port()));
-  EXPECT_EQ("Winsock error no 10061", ErrorText<ms::EWinsockError>([&] { pop.Login(); }));
   pop.SetHost("pop.no-such-host.invalid");
   EXPECT_EQ(110, pop.Port);
   EXPECT_EQ("Winsock error no 11001", ErrorText<ms::EWinsockError>([&] { pop.Login(); }));

@@ -90,8 +90,6 @@ TEST_F(ViewerIT, DownloadShowsTheBodyAndAttachmentsAndARepeatAsksFirst) {
   EXPECT_EQ(test::ReadFile(rig.shown.paths["report.pdf"]), "%PDF-1.4\n");
   EXPECT_NE(test::ReadFile(rig.shown.paths["temp.html"]).find("<p>The page</p>"),
             std::string::npos);
-  EXPECT_GT(rig.shown.progressMax, 0);
-  EXPECT_EQ(rig.shown.progressLabel, "0k/0k");
   EXPECT_TRUE(rig.shown.asked.empty());
 
   const std::string file = HeadFilePath(rig.Conf(0), rig.Conf(0).Heads[0]);
@@ -137,21 +135,6 @@ TEST_F(ViewerIT, AMailboxChangedSinceTheCheckNeverGivesTheWrongMessage) {
   EXPECT_NE(rig.shown.informed[0].find("на сервере уже нет"), std::string::npos);
   EXPECT_EQ(rig.shown.text, "");
   EXPECT_EQ(server_->Messages("work").size(), 3u);  // the viewer deleted nothing
-}
-
-TEST_F(ViewerIT, DeferredMarksAreConsumedByTheNextCheck) {
-  for (const char* id : {"a@x", "b@x", "c@x"})
-    server_->AddMessage("work", Plain(id, "text"));
-  CheckAndShow();
-  Select("b@x");
-  rig.viewer.DelOneClick();
-  rig.check.StartCheck();
-  EXPECT_EQ(server_->Messages("work").size(), 2u);
-  ASSERT_EQ(rig.Conf(0).HeadCount, 2);
-  for (const tmailhead& h : rig.Conf(0).Heads) {
-    EXPECT_NE(h.MessageID, "b@x");
-    EXPECT_FALSE(h.DeleteNext);
-  }
 }
 
 }  // namespace
