@@ -2,7 +2,9 @@
 // Helpers of the check-cycle tests: settings in a fresh folder, a view that records what a
 // check shows, and the mail components wired as the data module wires them.
 
-#include <functional>
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,16 +46,13 @@ class RecordingView : public CheckView {
     progress = true;
     barMax = max;
   }
-  void SetProgress(int, const std::string&) override {
-    if (onProgress) onProgress();
-  }
+  void SetProgress(int, const std::string&) override {}
   void SetProgressLabels(const std::string& label1, const std::string&) override {
     labels.push_back(label1);
   }
   bool ProgressVisible() const override { return progress; }
   void ReleaseProgress() override { progress = false; }
 
-  std::function<void()> onProgress;  // after each message of a mailbox
   std::vector<std::string> calls, hints, labels;
   std::string hint;
   std::vector<int32_t> tags;
@@ -136,5 +135,24 @@ inline bool HasLogStamp(const std::string& line) {
     if (shape[i] == '0' ? !(line[i] >= '0' && line[i] <= '9') : line[i] != shape[i]) return false;
   return true;
 }
+
+#ifdef VIGILO_BINARY
+// The command that runs `vigilo --check` over the program folder `home`, with its
+// environment and output in `xdg`; `prefix` goes before the program (a limit).
+inline std::string CheckCommand(const TempDir& home, const TempDir& xdg,
+                                const std::string& prefix = "") {
+  const std::string x = xdg.str();
+  return "cd " + x + " && env -u VIGILO_HOME XDG_CONFIG_HOME=" + x + "config XDG_DATA_HOME=" + x +
+         "data XDG_RUNTIME_DIR=" + x + "run " + prefix + VIGILO_BINARY " --check --home " +
+         home.str() + " >" + x + "stdout 2>" + x + "stderr";
+}
+
+// Runs `vigilo --check` over the program folder `home`: its exit code and output.
+inline std::pair<int, std::string> RunCheck(const TempDir& home, const TempDir& xdg,
+                                            const std::string& prefix = "") {
+  const int status = std::system(CheckCommand(home, xdg, prefix).c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(xdg.path() / "stdout")};
+}
+#endif
 
 }  // namespace vigilo::test

