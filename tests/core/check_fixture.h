@@ -11,9 +11,11 @@
 
 #include "config/myuser.h"
 #include "core/check.h"
+#include "core/refresh.h"
 #include "platform/regfile.h"
 #include "tests/support/fake_sound.h"
 #include "tests/support/tempdir.h"
+#include "viewer/mailviewer.h"
 
 namespace vigilo::test {
 
@@ -116,6 +118,21 @@ struct CheckRig {
   }
   tuser& Conf(int32_t i) { return s.Conf.at(static_cast<std::size_t>(i)); }
   std::string ErrorLog() const { return ReadFile(dir.path() / "error.log"); }
+};
+
+// The viewer's server work for an immediate deletion, as the program wires it, over a rig.
+class RefreshingServices : public ViewerServices {
+ public:
+  explicit RefreshingServices(CheckRig& rig) : rig_(rig) {}
+  bool PopLogin(int32_t conf) override { return rig_.check.PopLogin(conf); }
+  std::vector<std::string> RefreshHeaders(int32_t conf,
+                                          const std::vector<tmailhead>& chosen) override {
+    if (!rig_.check.PopLogin(conf)) return {};
+    return RefreshHeads(rig_.s, conf, rig_.pop, chosen);
+  }
+
+ private:
+  CheckRig& rig_;
 };
 
 // The lines of a text without their line ends.

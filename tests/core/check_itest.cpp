@@ -34,12 +34,11 @@ std::string Message(const std::string& id, const std::string& subject) {
 class CheckCycleIT : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    server_ = new test::DovecotServer({{"work", "workpw"}, {"bad", "badpw"}, {"idle", "idlepw"}});
+    server_ = new test::DovecotServer({{"work", "workpw"}});
   }
   static void TearDownTestSuite() { delete server_; }
   void SetUp() override {
-    for (const char* u : {"work", "bad", "idle"})
-      server_->Clear(u);
+    server_->Clear("work");
   }
   static test::DovecotServer& Server() { return *server_; }
   static int Port() { return server_->Pop3Port(); }
@@ -55,21 +54,18 @@ std::vector<std::string> Keys(const tuser& u) {
   return ids;
 }
 
-TEST_F(CheckCycleIT, WorkBadNonActiveThenAMarkedMessageIsDeletedAndItsFilePruned) {
+// Records of the messages (the other configurations' lines: see the headless check), then a
+// deferred deletion that also prunes the cached copies, and nothing outside the folder.
+TEST_F(CheckCycleIT, RecordsThenAMarkedMessageIsDeletedAndItsFilePruned) {
   Server().AddMessage("work", Message("keep1@x", "keep1"));
   Server().AddMessage("work", Message("gone/../@x", "gone"));
   // One KOI8-R letter: the guess alone would not say KOI8-R, the declared page does.
   Server().AddMessage("work", Message("keep2@x", "=?KOI8-R?B?wQ==?="));
   CheckRig rig;
   rig.Add("Work", "work", "workpw", Port());
-  rig.Add("Bad", "bad", "wrong", Port());
-  rig.Add("Idle", "idle", "idlepw", Port(), /*nonActive=*/true);
   rig.check.StartCheck();
-  EXPECT_EQ(rig.view.hint, "Work-3;\r\nBad-нет связи");
-  EXPECT_EQ(test::Lines(rig.ErrorLog()).size(), 1u);  // its text: see the headless check
-  EXPECT_EQ(rig.view.tags, (std::vector<int32_t>{0, 1}));
-  EXPECT_EQ(rig.view.looks[0], (ConfItemLook{true, "Work (3)", 1}));
-  EXPECT_EQ(rig.view.looks[1], (ConfItemLook{false, "Bad (Нет связи)", 0}));
+  EXPECT_EQ(rig.view.hint, "Work-3;");
+  EXPECT_EQ(rig.view.looks.at(0), (ConfItemLook{true, "Work (3)", 1}));
   EXPECT_EQ(rig.view.calls.back(), "waiting");
   EXPECT_EQ(Keys(rig.Conf(0)), (std::vector<std::string>{"gone/../@x", "keep1@x", "keep2@x"}));
   for (const tmailhead& h : rig.Conf(0).Heads) {
@@ -78,10 +74,8 @@ TEST_F(CheckCycleIT, WorkBadNonActiveThenAMarkedMessageIsDeletedAndItsFilePruned
     EXPECT_EQ(h.Date, "Sun, 6 Dec 2026 10:00:00 +0000");
     EXPECT_EQ(h.CodePage, static_cast<uint8_t>(TCodePage::KOI8R));
   }
-  EXPECT_FALSE(rig.view.progress);
   EXPECT_EQ(rig.busy, 0);
   EXPECT_FALSE(rig.pop.IsOpen());
-  EXPECT_EQ(rig.sound.Plays().size(), 1u);
   EXPECT_EQ(Server().Messages("work").size(), 3u);  // reading headers deletes nothing
 
   // Deferred deletion: the marked message goes at the next check, with its cached file.
@@ -102,7 +96,7 @@ TEST_F(CheckCycleIT, WorkBadNonActiveThenAMarkedMessageIsDeletedAndItsFilePruned
   EXPECT_TRUE(fs::exists(MessageFilePath(in, "keep2@x")));
   EXPECT_TRUE(fs::exists(in + "/info.txt"));
   EXPECT_TRUE(fs::exists(rig.dir.path() / "in" / "m_outside"));
-  EXPECT_EQ(rig.view.hint, "Work-2;\r\nBad-нет связи");
+  EXPECT_EQ(rig.view.hint, "Work-2;");
 
   // Once the mailbox is empty no cached message stays; "info.txt" does.
   Server().Clear("work");
@@ -110,19 +104,7 @@ TEST_F(CheckCycleIT, WorkBadNonActiveThenAMarkedMessageIsDeletedAndItsFilePruned
   EXPECT_FALSE(fs::exists(MessageFilePath(in, "keep1@x")));
   EXPECT_FALSE(fs::exists(MessageFilePath(in, "keep2@x")));
   EXPECT_TRUE(fs::exists(in + "/info.txt"));
-  EXPECT_EQ(rig.view.hint, "Bad-нет связи\r\nНовой почты нет");
-}
-
-// What is left on the server: the first body line of every message.
-std::vector<std::string> BodiesLeft(const test::DovecotServer& server) {
-  std::vector<std::string> out;
-  for (const std::string& m : server.Messages("work")) {
-    const std::size_t body = m.find("\n\n");
-    out.push_back(
-        body == std::string::npos ? "" : m.substr(body + 2, m.find('\n', body + 2) - body - 2));
-  }
-  std::sort(out.begin(), out.end());
-  return out;
+  EXPECT_EQ(rig.view.hint, "Новой почты нет");
 }
 
 // Marks the records with this subject.
@@ -131,54 +113,42 @@ void Mark(tuser& u, const std::string& subject) {
     if (u.Heads[static_cast<std::size_t>(i)].Subject == subject) u.Heads[i].DeleteNext = true;
 }
 
-// A mark deletes the marked message and no other: not a second copy with the same
-// Message-ID, not one whose Message-ID differs in letter case, not a victim named by another
-// message's first body line. Without unique ids a
-// shared key deletes nothing (and says so); with them the copy is told apart. A failed login
-// keeps the records and their marks.
-TEST_F(CheckCycleIT, AMarkDeletesOnlyTheMarkedMessage) {
-  const auto add = [&](const std::string& headers, const std::string& body) {
-    Server().AddMessage("work",
-                        "From: n@x\nTo: work@example.test\n" + headers + "\n" + body + "\n");
-  };
-  add("Subject: list copy\nMessage-ID: <dup@x>\n", "list copy");
-  add("Subject: direct copy\nMessage-ID: <dup@x>\n", "direct copy");
-  add("Subject: lower\nMessage-ID: <case@x>\n", "lower");
-  add("Subject: upper\nMessage-ID: <CASE@x>\n", "upper");
-  add("Subject: victim\nMessage-ID: <victim@x>\n", "victim");
-  add("Subject: decoy\n", "Message-ID: <victim@x>");
+// Without unique ids a Message-ID two messages share deletes neither and says so; with them
+// the marked copy goes alone. A failed login keeps the records and their marks. (The random
+// deletion sequences try the other ways a key can name the wrong message.)
+TEST_F(CheckCycleIT, ASharedKeyDeletesNothingAndAFailedLoginKeepsTheMark) {
+  for (const char* copy : {"list copy", "direct copy", "other"})
+    Server().AddMessage("work", "From: n@x\nSubject: " + std::string(copy) +
+                                    "\nMessage-ID: <dup@x>\n\n" + copy + "\n");
   CheckRig rig;
   tuser& u = rig.Add("Work", "work", "workpw", Port());
   rig.check.StartCheck();
-  ASSERT_EQ(u.HeadCount, 6);
+  ASSERT_EQ(u.HeadCount, 3);
   for (tmailhead& h : u.Heads)
     h.UniqueID.clear();  // as if the last check had no unique ids
-  for (const char* subject : {"list copy", "upper", "decoy"})
-    Mark(u, subject);
+  Mark(u, "list copy");
   rig.check.StartCheck();
-  const auto left = BodiesLeft(Server());
-  EXPECT_EQ(left, (std::vector<std::string>{"direct copy", "list copy", "lower", "victim"}));
+  EXPECT_EQ(Server().Messages("work").size(), 3u);
   const auto log = test::Lines(rig.ErrorLog());
   ASSERT_EQ(log.size(), 1u);
   EXPECT_NE(log[0].find("dup@x"), std::string::npos);
-  EXPECT_EQ(u.HeadCount, 4);
 
-  // With unique ids the copy the user marked goes alone.
   Mark(u, "list copy");
   rig.check.StartCheck();
-  EXPECT_EQ(BodiesLeft(Server()), (std::vector<std::string>{"direct copy", "lower", "victim"}));
+  ASSERT_EQ(Server().Messages("work").size(), 2u);
+  for (const std::string& m : Server().Messages("work"))
+    EXPECT_EQ(m.find("list copy"), std::string::npos);
 
-  // A failed login keeps the records and the mark; the next good one carries it out.
   Mark(u, "direct copy");
   u.UserPwd = "wrong";
   rig.check.StartCheck();
-  EXPECT_EQ(u.HeadCount, 3);
-  EXPECT_EQ(std::count_if(u.Heads.begin(), u.Heads.begin() + 3,
-                          [](const tmailhead& h) { return h.DeleteNext; }),
-            1);
+  ASSERT_EQ(u.HeadCount, 2);
+  EXPECT_TRUE(u.Heads[0].DeleteNext || u.Heads[1].DeleteNext);
   u.UserPwd = "workpw";
   rig.check.StartCheck();
-  EXPECT_EQ(BodiesLeft(Server()), (std::vector<std::string>{"lower", "victim"}));
+  EXPECT_EQ(Server().Messages("work").size(), 1u);
+  EXPECT_EQ(u.HeadCount, 1);
+  EXPECT_EQ(u.Heads[0].Subject, "other");
 }
 
 TEST_F(CheckCycleIT, BlacklistedSenderDeletedWhateverTheCase) {

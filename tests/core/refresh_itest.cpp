@@ -26,23 +26,6 @@ class Informed : public ViewerView {
   bool closed = false;
 };
 
-// The services the program wires, over a check rig.
-class RigServices : public ViewerServices {
- public:
-  explicit RigServices(CheckRig& rig) : rig_(rig) {}
-  bool PopLogin(int32_t conf) override { return rig_.check.PopLogin(conf); }
-  std::vector<std::string> RefreshHeaders(int32_t conf,
-                                          const std::vector<tmailhead>& chosen) override {
-    ++refreshes;
-    if (!rig_.check.PopLogin(conf)) return {};
-    return RefreshHeads(rig_.s, conf, rig_.pop, chosen);
-  }
-  int refreshes = 0;
-
- private:
-  CheckRig& rig_;
-};
-
 class RefreshIT : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { server_ = new test::DovecotServer({{"work", "workpw"}}); }
@@ -75,7 +58,7 @@ test::DovecotServer* RefreshIT::server_ = nullptr;
 
 struct ViewerRig {
   CheckRig rig;
-  RigServices services{rig};
+  test::RefreshingServices services{rig};
   Informed view;
   TMailViewer viewer{rig.s, rig.pop, services, view, rig.dir.str()};
   tuser& u;
