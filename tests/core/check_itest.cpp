@@ -1,5 +1,5 @@
-// The check cycle against a real Dovecot on 127.0.0.1, and scripted servers for errors after
-// login and invented counts.
+// The check cycle and the viewer's immediate deletion against a real Dovecot on 127.0.0.1,
+// and scripted servers for errors after login and invented counts.
 
 #include <gtest/gtest.h>
 
@@ -7,13 +7,16 @@
 #include <chrono>
 #include <filesystem>
 
+#include "core/certprobe.h"
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
 #include "tests/core/check_fixture.h"
+#include "tests/support/certs.h"
 #include "tests/support/dovecot.h"
 #include "tests/support/free_port.h"
 #include "tests/support/scripted_server.h"
 #include "viewer/CyrCoder.h"
+#include "viewer/mailviewer.h"
 #include "viewer/msgstore.h"
 
 namespace vigilo {
@@ -33,13 +36,9 @@ std::string Message(const std::string& id, const std::string& subject) {
 
 class CheckCycleIT : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    server_ = new test::DovecotServer({{"work", "workpw"}});
-  }
+  static void SetUpTestSuite() { server_ = new test::DovecotServer({{"work", "workpw"}}); }
   static void TearDownTestSuite() { delete server_; }
-  void SetUp() override {
-    server_->Clear("work");
-  }
+  void SetUp() override { server_->Clear("work"); }
   static test::DovecotServer& Server() { return *server_; }
   static int Port() { return server_->Pop3Port(); }
   static test::DovecotServer* server_;
@@ -151,6 +150,100 @@ TEST_F(CheckCycleIT, ASharedKeyDeletesNothingAndAFailedLoginKeepsTheMark) {
   EXPECT_EQ(u.Heads[0].Subject, "other");
 }
 
+// The subjects of the messages left on the server, sorted.
+std::vector<std::string> SubjectsLeft(const test::DovecotServer& server) {
+  std::vector<std::string> out;
+  for (const std::string& m : server.Messages("work")) {
+    const std::size_t at = m.find("Subject: ") + 9;
+    out.push_back(m.substr(at, m.find('\n', at) - at));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The record with this Message-ID.
+int Record(const tuser& u, const std::string& id) {
+  for (int32_t i = 0; i < u.HeadCount; ++i)
+    if (u.Heads[static_cast<std::size_t>(i)].MessageID == id) return i;
+  return -1;
+}
+
+// The viewer with immediate deletion, after a check, as the program wires it.
+struct ViewerRig {
+  struct Informed : ViewerView {
+    void Inform(const std::string& text) override { told.push_back(text); }
+    std::vector<std::string> told;
+  };
+  CheckRig rig;
+  test::RefreshingServices services{rig};
+  Informed view;
+  TMailViewer viewer{rig.s, rig.pop, services, view, rig.dir.str()};
+  tuser& u;
+  explicit ViewerRig(int port) : u(rig.Add("Work", "work", "workpw", port)) {
+    rig.s.delType = true;
+    rig.check.StartCheck();
+    viewer.Show(0);
+  }
+};
+
+// A row picked in the viewer goes at once and nothing else; the user's page choice for
+// another row and the declared page of a subject survive the rebuilt records. (The random
+// deletion sequences and the viewer's window test try many more choices.)
+TEST_F(CheckCycleIT, PickedRowsAreDeletedAtOnceAndPagesSurvive) {
+  for (const char* s : {"a", "b", "c"})
+    Server().AddMessage("work", Message(std::string(s) + "@x", s));
+  Server().AddMessage("work", Message("koi@x", "=?koi8-r?B?8NLJ18XU?="));
+  ViewerRig v(Port());
+  ASSERT_EQ(v.u.HeadCount, 4);
+  v.viewer.ToggleMarked(Record(v.u, "a@x"));
+  v.viewer.SelectRecord(Record(v.u, "b@x"));
+  v.viewer.SetCodePage(TCodePage::CP866);  // the user's choice for "b"
+  v.viewer.DelOneClick();
+  EXPECT_EQ(SubjectsLeft(Server()), (std::vector<std::string>{"=?koi8-r?B?8NLJ18XU?=", "b", "c"}));
+  ASSERT_EQ(v.u.HeadCount, 3);
+  const auto page = [&](const char* id) {
+    const int r = Record(v.u, id);
+    return r < 0 ? -1 : v.u.Heads[static_cast<std::size_t>(r)].CodePage;
+  };
+  EXPECT_EQ(page("b@x"), static_cast<int>(TCodePage::CP866));
+  EXPECT_EQ(page("koi@x"), static_cast<int>(TCodePage::KOI8R));
+  EXPECT_TRUE(v.view.told.empty());
+  for (int32_t i = 0; i < v.u.HeadCount; ++i)
+    EXPECT_FALSE(v.u.Heads[static_cast<std::size_t>(i)].Marked);
+}
+
+// Without unique ids a key two messages share deletes neither, and the user is told.
+TEST_F(CheckCycleIT, ASharedKeyDeletesNothingAtOnceWithoutUniqueIds) {
+  for (const char* s : {"twin", "twin", "single"})
+    Server().AddMessage("work", Message(std::string(s) + "@x", s));
+  ViewerRig v(Port());
+  ASSERT_EQ(v.u.HeadCount, 3);
+  for (int32_t i = 0; i < v.u.HeadCount; ++i)
+    v.u.Heads[static_cast<std::size_t>(i)].UniqueID.clear();
+  v.viewer.ToggleMarked(Record(v.u, "twin@x"));
+  v.viewer.ToggleMarked(Record(v.u, "single@x"));
+  v.viewer.DelOneClick();
+  EXPECT_EQ(SubjectsLeft(Server()), (std::vector<std::string>{"twin", "twin"}));
+  ASSERT_EQ(v.view.told.size(), 1u);
+  EXPECT_NE(v.view.told[0].find("twin@x"), std::string::npos);
+}
+
+// What the settings window shows the user to trust: the POP3 server's certificate, read over
+// STLS or TLS; a plain port or TLS spoken to it gives a reason instead.
+TEST_F(CheckCycleIT, CertificateProbeShowsTheFingerprintOverStlsAndTls) {
+  const std::string expected = test::Certificates().server.sha256;
+  const CertProbeResult stls = ProbeServerCertificate("127.0.0.1", Port(), 1);
+  EXPECT_EQ(stls.Fingerprint, expected) << stls.Error;
+  EXPECT_FALSE(stls.TrustedByCA);  // the test CA is not among the system's
+  const CertProbeResult tls = ProbeServerCertificate("127.0.0.1", Server().Pop3sPort(), 2);
+  EXPECT_EQ(tls.Fingerprint, expected) << tls.Error;
+  for (const CertProbeResult& none : {ProbeServerCertificate("127.0.0.1", Port(), 0),
+                                      ProbeServerCertificate("127.0.0.1", Port(), 2, 5)}) {
+    EXPECT_TRUE(none.Fingerprint.empty());
+    EXPECT_FALSE(none.Error.empty());
+  }
+}
+
 TEST_F(CheckCycleIT, BlacklistedSenderDeletedWhateverTheCase) {
   Server().AddMessage("work", Message("Message-ID: <s1@x>", "SPAMMER <Spam@Example.TEST>", "Buy"));
   Server().AddMessage("work", Message("Message-ID: <s2@x>", "spam@example.test", "Buy too"));
@@ -197,6 +290,52 @@ TEST_F(CheckCycleIT, TickDuringACheckStartsNothingSoundOnlyWhenTheCountChanges) 
   rig.check.StartCheck();
   EXPECT_EQ(rig.sound.Plays().size(), 2u);
   EXPECT_EQ(notices, 2);
+}
+
+// A server that announces PIPELINING fails a command in the middle of a batch: the session ends
+// without QUIT, so the DELE sent before the failure deletes nothing, the records and marks of
+// before stay, and the check is over.
+TEST(CheckCycleScripted, ErrorMidPipelinedBatchDeletesNothing) {
+  using namespace test;
+  std::vector<ScriptedServer::Step> script = {Send("+OK ready\r\n"),
+                                              Expect("USER u"),
+                                              Send("+OK\r\n"),
+                                              Expect("PASS p"),
+                                              Send("+OK\r\n"),
+                                              Expect("STAT"),
+                                              Send("+OK 4 400\r\n"),
+                                              Expect("UIDL"),
+                                              Send("-ERR\r\n"),
+                                              Expect("CAPA"),
+                                              Send("+OK\r\nPIPELINING\r\n.\r\n")};
+  std::string tops;
+  for (int n = 1; n <= 4; ++n) {
+    script.push_back(Expect("TOP " + std::to_string(n) + " 1"));
+    tops += "+OK\r\nMessage-ID: <m" + std::to_string(n) + "@x>\r\n\r\n.\r\n";
+  }
+  script.insert(script.end(), {Send(tops), Expect("LIST 1"), Expect("DELE 2"), Expect("LIST 3"),
+                               Expect("LIST 4"), Send("+OK 1 100\r\n+OK\r\n-ERR gone\r\n")});
+  ScriptedServer server(script);
+  CheckRig rig;
+  tuser& u = rig.Add("Work", "u", "p", server.Port());
+  for (int k = 0; k < 4; ++k)
+    rig.s.AddHead(0, k, "f", "s", " 1 байт", "d", "t", "m" + std::to_string(k + 1) + "@x", 0);
+  u.Heads[1].DeleteNext = true;
+  const std::vector<tmailhead> before(u.Heads.begin(), u.Heads.begin() + u.HeadCount);
+  EXPECT_THROW(rig.check.StartCheck(), ms::EmsServerError);
+  EXPECT_TRUE(server.Finished()) << server.Failure();
+  const std::vector<std::string> received = server.Received();
+  EXPECT_EQ(std::count(received.begin(), received.end(), "QUIT"), 0);
+  EXPECT_FALSE(rig.pop.IsOpen());
+  EXPECT_EQ(rig.busy, 0);
+  EXPECT_FALSE(rig.view.progress);
+  EXPECT_FALSE(rig.check.Running());
+  EXPECT_EQ(rig.ErrorLog(), "");  // reported to the caller, not logged
+  ASSERT_EQ(u.HeadCount, 4);
+  for (std::size_t k = 0; k < before.size(); ++k) {
+    EXPECT_EQ(u.Heads[k].MessageID, before[k].MessageID);
+    EXPECT_EQ(u.Heads[k].DeleteNext, before[k].DeleteNext);
+  }
 }
 
 // Stopping a check (the progress window's "Остановить") ends the wait at once and quietly:

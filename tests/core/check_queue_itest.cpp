@@ -1,5 +1,5 @@
-// The check's outgoing queue through a real Exim, secure configurations (POP3 over TLS or
-// STLS with a trusted fingerprint, STARTTLS and AUTH), and the real binary's headless check.
+// The check's outgoing queue through a real Exim, and the real binary's headless check (also
+// over TLS with a trusted fingerprint, STARTTLS and AUTH).
 
 #include <gtest/gtest.h>
 
@@ -107,35 +107,6 @@ TEST_F(QueueIT, RefusedFileStaysOthersAreSentAndDeleted) {
   }
 }
 
-// The check passes its security settings on: POP3 by STLS with a trusted fingerprint; SMTP AUTH
-// over a plain connection is refused (the password never leaves) until it is allowed.
-TEST_F(QueueIT, PlainTextSmtpAuthOnlyWhenAllowed) {
-  dovecot_->AddMessage("work", "From: a@x\nSubject: s\nMessage-ID: <s1@x>\n\nbody\n");
-  CheckRig rig;
-  tuser& u = rig.Add("Work", "work", "workpw", dovecot_->Pop3Port());
-  u.POP3Security = 1;
-  u.TrustCert = test::Certificates().server.sha256Colon;
-  u.SMTPHost = "127.0.0.1";
-  u.SMTPPort = exim_->AuthPlainPort();
-  u.SMTPAuth = 2;
-  u.SMTPUser = "sender";
-  u.SMTPPwd = "senderpw";
-  Queue(u.OutDir, "1");
-  rig.check.StartCheck();
-  EXPECT_EQ(rig.view.hint, "Work-1;");
-  EXPECT_TRUE(fs::exists(u.OutDir + "/1"));
-  const auto log = Lines(rig.ErrorLog());
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_NE(log[0].find("needs an encrypted connection"), std::string::npos) << log[0];
-  EXPECT_NE(log[0].find("(пароль не отправлен без шифрования"), std::string::npos);
-
-  u.SMTPPlainAuth = true;
-  rig.check.StartCheck();
-  EXPECT_FALSE(fs::exists(u.OutDir + "/1"));
-  EXPECT_EQ(exim_->WaitForMessages("alice", 1).size(), 1u);
-  EXPECT_EQ(Lines(rig.ErrorLog()).size(), 1u);
-}
-
 // Claimed files are never sent twice: a file without recipients stays, a file that was
 // sent but cannot be deleted is kept under another name and reported once, and a file a
 // run left claimed is not sent again. The sender adds a missing Date and Message-ID.
@@ -196,7 +167,6 @@ TEST_F(QueueIT, QueuedTextsArriveAsComposed) {
   const std::vector<std::pair<fs::path, std::string>> attached = {
       {files.path() / "a\"b.txt", "quote\r\n"},
       {files.path() / "отчёт 2026.pdf", std::string(1000, '\xAB')},
-      {files.path() / "semi;colon (1).zip", "zip"},
       {files.path() / "fwd.eml", "Subject: inner\r\n\r\n" + std::string(2000, 'q') + "\r\n"}};
   std::string subject;
   for (int i = 0; i < 50; ++i)
@@ -227,8 +197,6 @@ TEST_F(QueueIT, QueuedTextsArriveAsComposed) {
   EXPECT_EQ(rig.ErrorLog(), "");
   const auto got = exim_->WaitForMessages("alice", 1);
   ASSERT_EQ(got.size(), 1u);
-  for (const std::string& line : Lines(got[0]))
-    EXPECT_LE(line.size(), 998u) << line.substr(0, 60);
 
   const fs::path mail = files.path() / "got.eml", script = files.path() / "read.py",
                  result = files.path() / "result.txt";
@@ -255,8 +223,7 @@ open(sys.argv[2], 'w', encoding='utf-8').write('\n'.join(out) + '\n')
   for (const std::string& n : names)
     want.push_back("address\t" + n + "\talice@example.test");
   // The delivered files have LF line ends.
-  for (const char* file :
-       {"a\"b.txt\t6", "отчёт 2026.pdf\t1000", "semi;colon (1).zip\t3", "fwd.eml\t2020"})
+  for (const char* file : {"a\"b.txt\t6", "отчёт 2026.pdf\t1000", "fwd.eml\t2020"})
     want.push_back(std::string("file\t") + file);
   want.push_back("date\tTrue");
   want.push_back("defects\t0");

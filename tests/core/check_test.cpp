@@ -1,5 +1,5 @@
 // The check cycle without servers: message keys and their file names, the blacklist rule,
-// and what a check shows when nothing answers or nothing may be contacted.
+// and what a check shows when nothing answers.
 
 #include <gtest/gtest.h>
 
@@ -109,7 +109,7 @@ TEST(BlacklistTest, WholeTextWithoutRegardToCase) {
   EXPECT_FALSE(IsBlacklisted({""}, " "));
 }
 
-TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {
+TEST(CheckCycle, NothingActiveOrNothingAnswers) {
   CheckRig rig;
   const test::ClosedPort closed;  // nobody answers there
   rig.Add("Off", "off", "pw", closed.Port(), /*nonActive=*/true);
@@ -131,23 +131,6 @@ TEST(CheckCycle, NothingActiveNothingAnswersNothingMayBeDialled) {
   EXPECT_TRUE(test::HasLogStamp(log[0]));
   EXPECT_NE(log[0].find(" u1 Winsock error no 10061"), std::string::npos) << log[0];
   EXPECT_EQ(rig.busy, 0);
-
-  // No connection is up and none may be dialled: nothing is contacted, the stored state shows.
-  rig.s.Lan = 2;
-  rig.s.ChIfCon = true;
-  rig.s.Ras = "Provider";
-  rig.view.hints.clear();
-  rig.view.calls.clear();
-  rig.check.StartCheck();
-  EXPECT_EQ(test::Lines(rig.ErrorLog()).size(), 2u);
-  EXPECT_EQ(rig.view.hints.front(), "Нет активного соединения");
-  EXPECT_EQ(rig.view.hint, "One-нет связи\r\nTwo-нет связи\r\nНовой почты нет");
-  EXPECT_EQ(std::count(rig.view.calls.begin(), rig.view.calls.end(), "clear"), 0);
-  // Without the option and without a dial-up service there is no entry to dial: the check goes on.
-  rig.s.ChIfCon = false;
-  rig.check.StartCheck();
-  EXPECT_EQ(test::Lines(rig.ErrorLog()).size(), 4u);
-  EXPECT_FALSE(rig.ras.DialedHere());
 }
 
 }  // namespace

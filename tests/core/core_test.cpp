@@ -1,15 +1,23 @@
-// What the tray icon shows, icon sets, the timer and the command line, without widgets.
+// The core without widgets: what the tray icon shows, icon sets, the timer, the command line,
+// the mail program's command, the about window's texts and the hints of error.log lines.
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <string>
+#include <vector>
 
 #include "base/utf8.h"
 #include "config/inifile.h"
+#include "core/about.h"
+#include "core/check.h"
 #include "core/cmdline.h"
 #include "core/iconset.h"
+#include "core/mailhint.h"
+#include "core/shellwords.h"
 #include "core/timing.h"
 #include "core/trayicon_model.h"
+#include "mail/msexcept.h"
 #include "tests/support/tempdir.h"
 
 namespace vigilo {
@@ -77,6 +85,76 @@ TEST(CommandLine, OptionsAndErrors) {
   EXPECT_EQ(ParseCommandLine({"--home=/y"}).Home, "/y");
   EXPECT_FALSE(ParseCommandLine({"--home"}).Error.empty());
   EXPECT_TRUE(ParseCommandLine({}).Error.empty());
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(AboutTexts, VersionsAndAddresses) {
+  EXPECT_EQ(FileVersionText("2.0.1-rc1"), "2.0.1.0");
+  EXPECT_EQ(FileVersionText("1.2.3.4.5"), "1.2.3.4");
+  EXPECT_EQ(PublisherUrl("  ", kVersionDocument), "");
+  EXPECT_EQ(PublisherUrl(" http://h:81// ", kInfoDocument), "http://h:81/project/vigilo/info.txt");
+}
+
+TEST(AboutTexts, FetchedTextIsPlainAndBounded) {
+  EXPECT_EQ(FetchedTextLines("1.5\r\nnew\rold\nlast\n"), (Lines{"1.5", "new", "old", "last"}));
+  // Control characters go, tabs stay, bytes that are not UTF-8 become U+FFFD.
+  EXPECT_EQ(FetchedTextLines(std::string("a\0b\x1b[31m\tc\x7f\xff", 12)),
+            (Lines{"ab[31m\tc\xEF\xBF\xBD"}));
+  EXPECT_EQ(FetchedTextLines(std::string(100000, '\n')).size(), kFetchedTextLines);
+  const Lines wide = FetchedTextLines(std::string(100000, 'x'));
+  ASSERT_EQ(wide.size(), 1u);
+  EXPECT_EQ(wide[0].size(), kFetchedTextChars);
+  // A cut never splits a character.
+  std::string cyrillic;
+  for (int i = 0; i < 10000; ++i)
+    cyrillic += "ж";
+  EXPECT_EQ(FetchedTextLines(cyrillic)[0].size(), 2 * kFetchedTextChars);
+}
+
+TEST(MailErrorHint, RefusalsGetTheHintTheyAskForOthersNone) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"-ERR [PRIVACY] Use STLS first", "требует шифрование"},
+      {"530 5.7.0 Must issue a STARTTLS command first", "требует шифрование"},
+      {"535 Incorrect authentication data", "имя или пароль SMTP"},
+      {"550 5.7.0 Authentication required", "авторизацию SMTP"},
+      {"SMTP authentication needs an encrypted connection; the password was not sent",
+       "пароль не отправлен"},
+      {"-ERR [AUTH] Authentication failed.", ""},
+      {"550 Unrouteable address", ""},
+      {"Operation timed out", ""},
+  };
+  for (const auto& [line, words] : cases) {
+    const std::string hint = MailErrorHint(line);
+    EXPECT_EQ(hint.empty(), !*words) << line;
+    EXPECT_NE(hint.find(words), std::string::npos) << line;
+  }
+  // The logged line keeps the server's text; an untrusted certificate asks for its fingerprint.
+  EXPECT_EQ(WithMailErrorHint(ms::EmsServerError("530 5.7.0 Must issue a STARTTLS command first")),
+            "530 5.7.0 Must issue a STARTTLS command first (сервер требует шифрование: "
+            "включите STARTTLS или TLS в настройках)");
+  const std::string untrusted =
+      WithMailErrorHint(ms::EmsTlsError(ms::EmsTlsError::Untrusted, "TLS failed"));
+  EXPECT_EQ(untrusted.rfind("TLS failed (", 0), 0u);
+  EXPECT_NE(untrusted.find("отпечаток сертификата"), std::string::npos);
+  // An unknown stored level never means plain text.
+  EXPECT_EQ(SecurityOf(0), ms::TmsSecurity::None);
+  EXPECT_EQ(SecurityOf(2), ms::TmsSecurity::TLS);
+  EXPECT_EQ(SecurityOf(7), ms::TmsSecurity::StartTLS);
+}
+
+using Words = std::vector<std::string>;
+
+TEST(SplitCommandLine, SplitsLikeAShellWithoutExpanding) {
+  EXPECT_EQ(SplitCommandLine("  thunderbird  -P  work "), (Words{"thunderbird", "-P", "work"}));
+  EXPECT_EQ(SplitCommandLine("'/opt/My Mail/mail' \"a \\\"b\\\" $HOME\" c\\ d ''"),
+            (Words{"/opt/My Mail/mail", "a \"b\" $HOME", "c d", ""}));
+  EXPECT_EQ(SplitCommandLine("prog ';' rm -rf '~' `x` $(y)"),
+            (Words{"prog", ";", "rm", "-rf", "~", "`x`", "$(y)"}));
+  EXPECT_EQ(SplitCommandLine(""), Words{});
+  EXPECT_FALSE(SplitCommandLine("prog 'open"));
+  EXPECT_FALSE(SplitCommandLine("prog \"open"));
+  EXPECT_FALSE(SplitCommandLine("prog \\"));
 }
 
 }  // namespace

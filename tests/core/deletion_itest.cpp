@@ -96,8 +96,11 @@ TEST(RandomDeletions, TheMessagesGoneAreExactlyThoseTheUserChose) {
   const auto deliver = [&](int kind) {
     static const char* kIds[] = {"<dup0@x>", "<dup1@x>", "<Case@x>", "<case@x>", "<CASE@x>"};
     static const char* kFirstLines[] = {"hello", "Message-ID: <dup0@x>", "hello again"};
-    std::string id = kind == 0 ? "<own" + std::to_string(tag) + "@x>" : kind == 1 ? kIds[pick(5)] : "";
-    std::string idLine = id.empty() ? (pick(2) ? "Message-ID:   \n" : "") : "Message-ID: " + id + "\n";
+    std::string id = kind == 0   ? "<own" + std::to_string(tag) + "@x>"
+                     : kind == 1 ? kIds[pick(5)]
+                                 : "";
+    std::string idLine =
+        id.empty() ? (pick(2) ? "Message-ID:   \n" : "") : "Message-ID: " + id + "\n";
     const std::string headers =
         "From: a@x\nTo: rnd@example.test\nSubject: s" + std::to_string(pick(2)) + "\n" + idLine;
     const std::string first = kFirstLines[pick(3)];
@@ -142,7 +145,9 @@ TEST(RandomDeletions, TheMessagesGoneAreExactlyThoseTheUserChose) {
       if (now) viewer.Show(0);  // sorts the records
       // The user's choice, named by tag through the records' unique ids.
       ReadTags(port, tagOfUid);
-      const auto tagOf = [&](int i) { return tagOfUid.at(u.Heads[static_cast<std::size_t>(i)].UniqueID); };
+      const auto tagOf = [&](int i) {
+        return tagOfUid.at(u.Heads[static_cast<std::size_t>(i)].UniqueID);
+      };
       Tags records, chosen;
       std::vector<int> picked;
       for (int32_t i = 0; i < u.HeadCount; ++i) {

@@ -105,8 +105,26 @@ TEST_F(KeyringIT, MovedInThenLockedOrGoneTheCheckLogsInEveryTime) {
   ExpectPasswordsLoad();
 }
 
-TEST_F(KeyringIT, TurningTheKeyringOffMovesThePasswordsBack) {
+// A save while the keyring is gone keeps the passwords in registry.reg; with the keyring back
+// the next save moves them in again, and turning the keyring off moves them back for good.
+TEST_F(KeyringIT, ASaveWithoutTheKeyringOrTurnedOffKeepsThePasswordsInTheRegistry) {
   SaveIntoKeyring();
+  daemon.StopKeyring();
+  {
+    auto st = Open();  // the passwords come from the backup copy
+    st->s.Conf[0].ConfigNM = "Renamed";
+    st->s.Save();
+    ASSERT_TRUE(st->reg.Flush());
+  }
+  EXPECT_NE(Registry().find(tusers::EncodePwd(kPwd, "work")), std::string::npos);
+  EXPECT_NE(Registry().find(tusers::EncodePwd(kSmtpPwd, "mailer")), std::string::npos);
+  std::filesystem::remove(home.path() / "passwords.reg");
+  EXPECT_TRUE(ChecksIn());
+  ExpectPasswordsLoad(false);
+
+  ASSERT_EQ(daemon.StartKeyring(), "");
+  SaveIntoKeyring();
+  EXPECT_TRUE(ChecksIn());
   {
     auto st = Open();
     st->s.UseKeyring = false;
@@ -122,26 +140,6 @@ TEST_F(KeyringIT, TurningTheKeyringOffMovesThePasswordsBack) {
   std::filesystem::remove(home.path() / "passwords.reg");
   EXPECT_TRUE(ChecksIn());
   ExpectPasswordsLoad();
-}
-
-TEST_F(KeyringIT, ASaveWhileTheKeyringIsGoneKeepsThePasswordsInTheRegistry) {
-  SaveIntoKeyring();
-  daemon.StopKeyring();
-  {
-    auto st = Open();  // the passwords come from the backup copy
-    st->s.Conf[0].ConfigNM = "Renamed";
-    st->s.Save();
-    ASSERT_TRUE(st->reg.Flush());
-  }
-  EXPECT_NE(Registry().find(tusers::EncodePwd(kPwd, "work")), std::string::npos);
-  EXPECT_NE(Registry().find(tusers::EncodePwd(kSmtpPwd, "mailer")), std::string::npos);
-  std::filesystem::remove(home.path() / "passwords.reg");
-  EXPECT_TRUE(ChecksIn());
-  ExpectPasswordsLoad(false);
-  // The keyring back: the next save moves them in again.
-  ASSERT_EQ(daemon.StartKeyring(), "");
-  SaveIntoKeyring();
-  EXPECT_TRUE(ChecksIn());
 }
 
 }  // namespace
