@@ -1,12 +1,14 @@
-// The about window and the new-mail notice as windows (offscreen).
+// The about window and its version check, and the new-mail notice as a window (offscreen).
 
 #include <gtest/gtest.h>
 
 #include <QBitmap>
 #include <QLabel>
 #include <QTextEdit>
+#include <atomic>
 #include <functional>
 
+#include "core/about.h"
 #include "core/ui/Mail.h"
 #include "core/ui/visual.h"
 #include "tests/core/gui_app.h"
@@ -125,6 +127,21 @@ TEST_F(Gui, AboutWindowShowsTheFetchedTextsAsPlainText) {
   EXPECT_EQ(form.Memo2->text(), "<i>один</i>\nдва");
   EXPECT_EQ(form.Memo2->textFormat(), Qt::PlainText);
   EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(Gui, EndingTheProgramCancelsASilentVersionFetch) {
+  // A server that accepts and then says nothing for longer than any test runs: the
+  // owner going away must not wait for the fetch's own time limit.
+  ScriptedServer silent({Sleep(600000)});
+  std::atomic<int> texts = 0;
+  {
+    TVersion version(
+        "http://127.0.0.1:" + std::to_string(silent.Port()),
+        [&](TVersion::Which, std::vector<std::string>) { ++texts; }, 600);
+    ASSERT_TRUE(SpinUntil([&] { return silent.Connections() > 0; }));
+    EXPECT_FALSE(version.WaitDone(0));
+  }  // returns once the fetch is canceled
+  EXPECT_EQ(texts, 0);
 }
 
 }  // namespace

@@ -297,17 +297,10 @@ TEST_F(CheckCycleIT, TickDuringACheckStartsNothingSoundOnlyWhenTheCountChanges) 
 // before stay, and the check is over.
 TEST(CheckCycleScripted, ErrorMidPipelinedBatchDeletesNothing) {
   using namespace test;
-  std::vector<ScriptedServer::Step> script = {Send("+OK ready\r\n"),
-                                              Expect("USER u"),
-                                              Send("+OK\r\n"),
-                                              Expect("PASS p"),
-                                              Send("+OK\r\n"),
-                                              Expect("STAT"),
-                                              Send("+OK 4 400\r\n"),
-                                              Expect("UIDL"),
-                                              Send("-ERR\r\n"),
-                                              Expect("CAPA"),
-                                              Send("+OK\r\nPIPELINING\r\n.\r\n")};
+  std::vector<ScriptedServer::Step> script(
+      {Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"), Send("+OK\r\n"),
+       Expect("STAT"), Send("+OK 4 400\r\n"), Expect("UIDL"), Send("-ERR\r\n"), Expect("CAPA"),
+       Send("+OK\r\nPIPELINING\r\n.\r\n")});
   std::string tops;
   for (int n = 1; n <= 4; ++n) {
     script.push_back(Expect("TOP " + std::to_string(n) + " 1"));

@@ -13,6 +13,7 @@
 #include "core/ui/prbar.h"
 #include "core/ui/trayicon.h"
 #include "tests/config/store_fixture.h"
+#include "tests/core/check_fixture.h"
 #include "tests/core/gui_app.h"
 #include "tests/support/fake_sound.h"
 #include "tests/support/free_port.h"
@@ -224,20 +225,6 @@ TEST_F(Menus, SettingsSequenceAnimatesAppliesAndKeepsStopped) {
   EXPECT_TRUE(tdm->N26->isEnabled());  // ready for Resume
 }
 
-TEST_F(Menus, BannerFollowsPonty) {
-  S().Ponty = true;
-  tdm->MenuPopup(tdm->PopupMenu2);
-  const QImage shot = tdm->PopupMenu2->grab().toImage();
-  // The banner strip is painted dark down the left side, the items light.
-  EXPECT_LT(QColor(shot.pixel(3, shot.height() - 3)).lightness(), 110);
-  EXPECT_GT(QColor(shot.pixel(shot.width() - 4, 3)).lightness(), 180);
-  tdm->MenuPopup(tdm->ConfMenu);
-  EXPECT_EQ(tdm->ConfMenu->contentsMargins().left(), 0);  // no banner on the list
-  S().Ponty = false;
-  tdm->MenuPopup(tdm->PopupMenu2);
-  EXPECT_EQ(tdm->PopupMenu2->contentsMargins().left(), 0);
-}
-
 TEST_F(Menus, IconSetChangedPictureReplacesOnlyItsIcon) {
   const std::string ini = dir.str() + "icon.ini";
   EXPECT_EQ(tdm->SaveIconSet(ini), "");
@@ -288,6 +275,11 @@ TEST(TdmCheck, MenusAndTrayFollowTheCheck) {
   EXPECT_EQ(n5[1]->text().toStdString(), "Two (Нет связи)");
   EXPECT_FALSE(conf[1]->isEnabled());
   EXPECT_EQ(tdm.TrayIcon1->Hint(), "One-нет связи\r\nTwo-нет связи\r\nНовой почты нет");
+  const auto log = test::Lines(store.ErrorLog());
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(test::HasLogStamp(log[0]));
+  EXPECT_NE(log[0].find(" One Winsock error no 10061"), std::string::npos) << log[0];
+  EXPECT_TRUE(sound.Plays().empty());
   EXPECT_FALSE(tdm.TrayIcon1->CycleIcons());
   EXPECT_EQ(tdm.Busy, 0);
 
