@@ -13,18 +13,12 @@
 #include "core/check.h"
 #include "core/refresh.h"
 #include "platform/regfile.h"
+#include "tests/config/store_fixture.h"
 #include "tests/support/fake_sound.h"
 #include "tests/support/tempdir.h"
 #include "viewer/mailviewer.h"
 
 namespace vigilo::test {
-
-class NoAutostart : public Autostart {
- public:
-  bool Exists() const override { return false; }
-  std::string Set(const std::string&) override { return {}; }
-  void Remove() override {}
-};
 
 class RecordingView : public CheckView {
  public:
@@ -88,7 +82,7 @@ struct Settings {
     s.Save();
     ASSERT_TRUE(reg.Flush());
   }
-  NoAutostart autostart;
+  RecordingAutostart autostart;
   RegistryFile reg;
   tusers s;
 };

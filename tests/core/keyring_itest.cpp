@@ -28,7 +28,7 @@ struct Store {
       : reg(home.path() / "registry.reg", home.path() / "error.log"),
         backup(home.path() / "passwords.reg", home.path() / "error.log"),
         s(reg, autostart, home.str(), "/usr/bin/vigilo", keyring, keyring ? &backup : nullptr) {}
-  test::NoAutostart autostart;
+  test::RecordingAutostart autostart;
   RegistryFile reg;
   RegistryFile backup;
   tusers s;
