@@ -84,19 +84,8 @@ TEST_F(Gui, AboutWindowSplashScrollKeysAndClose) {
   form.show();
   opened.clear();
   const QPoint before = form.pos();
-  for (QWidget* handle : {static_cast<QWidget*>(form.Label4), static_cast<QWidget*>(form.Image1)}) {
-    const QPointF at(2, 2);
-    const QPointF global = handle->mapToGlobal(at);
-    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(handle, &press);
-    QMouseEvent move(QEvent::MouseMove, at, global + QPointF(30, 20), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QCoreApplication::sendEvent(handle, &move);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, global + QPointF(30, 20), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(handle, &release);
-  }
+  for (QWidget* handle : {static_cast<QWidget*>(form.Label4), static_cast<QWidget*>(form.Image1)})
+    Click(handle, QPointF(30, 20));
   EXPECT_EQ(form.pos(), before + QPoint(60, 40));
   EXPECT_TRUE(form.isVisible());
   EXPECT_TRUE(opened.isEmpty());  // a drag that starts on a link opens nothing

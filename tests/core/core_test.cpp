@@ -94,13 +94,6 @@ TEST(CommandLine, OptionsAndErrors) {
 
 using Lines = std::vector<std::string>;
 
-TEST(AboutTexts, VersionsAndAddresses) {
-  EXPECT_EQ(FileVersionText("2.0.1-rc1"), "2.0.1.0");
-  EXPECT_EQ(FileVersionText("1.2.3.4.5"), "1.2.3.4");
-  EXPECT_EQ(PublisherUrl("  ", kVersionDocument), "");
-  EXPECT_EQ(PublisherUrl(" http://h:81// ", kInfoDocument), "http://h:81/project/vigilo/info.txt");
-}
-
 TEST(AboutTexts, FetchedTextIsPlainAndBounded) {
   EXPECT_EQ(FetchedTextLines("1.5\r\nnew\rold\nlast\n"), (Lines{"1.5", "new", "old", "last"}));
   // Control characters go, tabs stay, bytes that are not UTF-8 become U+FFFD.
