@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 
 #include "core/certprobe.h"
@@ -340,10 +339,8 @@ TEST(CheckCycleScripted, StopEndsTheCheckQuietly) {
   ms::SetMessagePump([&] {
     if (rig.view.progress && ++pumps == 20) rig.check.Cancel();
   });
-  const auto start = std::chrono::steady_clock::now();
   rig.check.StartCheck();
   ms::SetMessagePump(nullptr);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   EXPECT_FALSE(rig.check.LastResult().Ran);
   EXPECT_FALSE(rig.check.Running());
   EXPECT_EQ(rig.busy, 0);

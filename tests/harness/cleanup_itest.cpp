@@ -85,7 +85,7 @@ TEST(Demo, ServesTheDemoMailboxToTheProgramAndCleansUp) {
                       "cp \"$VIGILO_HOME/registry.reg\" \"$out.tmp/registry.reg\"\n"
                       "pgrep -f \"$VIGILO_HOME/server/dovecot.conf\" >\"$out.tmp/pid\"\n"
                       "mv \"$out.tmp\" \"$out\"\n"
-                      "for i in $(seq 300); do [ -e \"$out/done\" ] && exit 7; sleep 0.1; done\n"
+                      "for i in $(seq 1200); do [ -e \"$out/done\" ] && exit 7; sleep 0.1; done\n"
                       "exit 9\n");
   chmod(fake.c_str(), 0755);
   const std::string demo = std::string(VIGILO_TEST_SOURCE_DIR) + "/scripts/demo";
@@ -117,7 +117,7 @@ TEST(Demo, ServesTheDemoMailboxToTheProgramAndCleansUp) {
 
   const pid_t server = std::stoi(ReadFile(report / "pid"));
   WriteFile(report / "done", "");
-  ASSERT_EQ(run.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  ASSERT_EQ(run.wait_for(std::chrono::seconds(120)), std::future_status::ready);
   EXPECT_EQ(run.get(), 7) << output;  // the program's exit status
   EXPECT_FALSE(fs::exists(home));
   // Helpers that outlived the master are orphans the harness may have adopted: reap those.
