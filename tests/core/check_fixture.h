@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the check-cycle tests: settings in a fresh folder, a view that records what a
-// check shows, and the mail components wired as the data module wires them.
+// check shows, the mail components wired as the data module wires them, the viewer's
+// immediate deletion over them, and the command of the headless check.
 
 #include <sys/wait.h>
 
