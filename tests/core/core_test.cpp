@@ -127,14 +127,6 @@ TEST(MailErrorHint, RefusalsGetTheHintTheyAskForOthersNone) {
     EXPECT_EQ(hint.empty(), !*words) << line;
     EXPECT_NE(hint.find(words), std::string::npos) << line;
   }
-  // The logged line keeps the server's text; an untrusted certificate asks for its fingerprint.
-  EXPECT_EQ(WithMailErrorHint(ms::EmsServerError("530 5.7.0 Must issue a STARTTLS command first")),
-            "530 5.7.0 Must issue a STARTTLS command first (сервер требует шифрование: "
-            "включите STARTTLS или TLS в настройках)");
-  const std::string untrusted =
-      WithMailErrorHint(ms::EmsTlsError(ms::EmsTlsError::Untrusted, "TLS failed"));
-  EXPECT_EQ(untrusted.rfind("TLS failed (", 0), 0u);
-  EXPECT_NE(untrusted.find("отпечаток сертификата"), std::string::npos);
   // An unknown stored level never means plain text.
   EXPECT_EQ(SecurityOf(0), ms::TmsSecurity::None);
   EXPECT_EQ(SecurityOf(2), ms::TmsSecurity::TLS);
