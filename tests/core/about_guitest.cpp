@@ -1,4 +1,5 @@
-// The about window and its version check, and the new-mail notice as a window (offscreen).
+// The about window and its version check (also against a real HTTP server), and the new-mail
+// notice as a window (offscreen).
 
 #include <gtest/gtest.h>
 
@@ -7,12 +8,16 @@
 #include <QTextEdit>
 #include <atomic>
 #include <functional>
+#include <map>
+#include <mutex>
 
 #include "core/about.h"
 #include "core/ui/Mail.h"
 #include "core/ui/visual.h"
 #include "tests/core/gui_app.h"
+#include "tests/support/http_server.h"
 #include "tests/support/scripted_server.h"
+#include "tests/support/tempdir.h"
 
 namespace vigilo {
 namespace {
@@ -131,6 +136,25 @@ TEST_F(Gui, EndingTheProgramCancelsASilentVersionFetch) {
     EXPECT_FALSE(version.WaitDone(0));
   }  // returns once the fetch is canceled
   EXPECT_EQ(texts, 0);
+}
+
+// Against a real HTTP server: a missing version document (404) leaves the info text.
+TEST_F(Gui, AMissingVersionDocumentLeavesTheInfoText) {
+  TempDir dir;
+  WriteFile(dir.path() / "project/vigilo/info.txt", "<b>не разметка</b>\n");
+  ServerProcess http;
+  const int port = StartHttpServer(http, dir.str());
+  std::mutex mutex;
+  std::map<TVersion::Which, std::vector<std::string>> texts;
+  TVersion version("http://127.0.0.1:" + std::to_string(port),
+                   [&](TVersion::Which which, std::vector<std::string> lines) {
+                     std::lock_guard<std::mutex> lock(mutex);
+                     texts[which] = std::move(lines);
+                   });
+  ASSERT_TRUE(version.WaitDone(60000));
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(texts.count(TVersion::Version), 0u);
+  EXPECT_EQ(texts[TVersion::Info], std::vector<std::string>{"<b>не разметка</b>"});
 }
 
 }  // namespace
