@@ -1,6 +1,7 @@
 #include "mail/mspars.h"
 
 #include <algorithm>
+#include <functional>
 #include <string_view>
 
 #include "mail/mscodec.h"
@@ -65,27 +66,6 @@ void TakeWholeLines(std::string& bytes, TmsStrings& lines) {
   bytes.erase(0, taken);
 }
 
-// Quoted-printable text to lines of bytes, as SplitLines splits the decoded
-// text, decoded in pieces so that the decoded text is never held whole.
-void QuotedPrintableDecodeLines(std::string_view text, TmsStrings& lines) {
-  constexpr std::size_t kPiece = 256 * 1024;
-  std::string bytes;
-  while (!text.empty()) {
-    // A piece ends after an LF, so that it holds whole lines.
-    std::size_t cut = text.size();
-    if (cut > kPiece) {
-      const std::size_t lf = text.find('\n', kPiece);
-      if (lf != std::string_view::npos) cut = lf + 1;
-    }
-    QuotedPrintableDecodeText(text.substr(0, cut), bytes);
-    text.remove_prefix(cut);
-    TakeWholeLines(bytes, lines);
-    PumpMessages();
-  }
-  for (auto& l : SplitLines(bytes))
-    lines.push_back(std::move(l));
-}
-
 // Names an attachment without applying the type rule of SetFileName.
 void SetNameKeepingType(TmsAttItem& item, const std::string& name) {
   std::string type = item.ContentType;
@@ -112,6 +92,15 @@ bool NamesAFile(const std::string& contentType, const std::string& disposition) 
          StartsWith(AsciiLower(Trim(disposition)), "attachment");
 }
 
+// Parts are decoded in pieces of about this many bytes of source.
+constexpr std::size_t kPiece = 256 * 1024;
+
+// Room for a decoded part of about Size bytes, sized once; a small part is
+// left to the codec.
+void ReserveFor(std::string& out, std::size_t size) {
+  if (size > kPiece) out.reserve(out.size() + size + kPiece);
+}
+
 // Nesting of multiparts, and leaf parts of one message, that are decoded; deeper
 // or further parts are kept raw.
 constexpr int kMaxDepth = 16;
@@ -120,7 +109,10 @@ constexpr std::size_t kMaxParts = 10000;
 }  // namespace
 
 TmsCustomDecoder::TmsCustomDecoder(std::string source, TmsCustomMessage& target)
-    : source_(std::move(source)), target_(target) {}
+    : source_(std::move(source)), target_(target) {
+  source_.SetRefill(std::move(target.source_refill_));
+  target.source_refill_ = nullptr;
+}
 
 TmsCustomDecoder::~TmsCustomDecoder() = default;
 
@@ -128,8 +120,43 @@ void TmsCustomDecoder::ApplyHeaders() {
   target_.ParseHeaders(main_headers_);
 }
 
-std::string_view TmsCustomDecoder::RestOf(std::size_t start) const {
-  return std::string_view(source_.Data()).substr(std::min(start, source_.Data().size()));
+void TmsCustomDecoder::DecodePieces(std::size_t start, std::size_t end,
+                                    const PieceDecoder& decode) {
+  std::string_view text = source_.View(start);
+  text = text.substr(0, end > start ? end - start : 0);
+  const std::size_t stop = start + text.size();
+  // Each piece but the last ends after an LF, so that it holds whole lines.
+  do {
+    std::size_t cut = text.size();
+    if (cut > kPiece) {
+      const std::size_t lf = text.find('\n', kPiece);
+      if (lf != std::string_view::npos) cut = lf + 1;
+    }
+    decode(text.substr(0, cut), cut == text.size());
+    text.remove_prefix(cut);
+    source_.Release(stop - text.size());
+    PumpMessages();
+  } while (!text.empty());
+}
+
+void TmsCustomDecoder::DecodeBodyLines(std::size_t start, const BodyDecoder& decode) {
+  // The lines join the body only once all of them are decoded: an error
+  // leaves the body as it was.
+  TmsStrings lines;
+  std::string bytes;
+  DecodePieces(start, source_.Size(), [&](std::string_view piece, bool) {
+    decode(piece, bytes);
+    TakeWholeLines(bytes, lines);
+  });
+  for (auto& l : SplitLines(bytes))
+    lines.push_back(std::move(l));
+  source_.Seek(source_.Size());
+  if (target_.Body.empty()) {
+    target_.Body.swap(lines);
+  } else {
+    for (auto& l : lines)
+      target_.Body.push_back(std::move(l));
+  }
 }
 
 void TmsCustomDecoder::ReadHeaders(TmsHeaders& headers) {
@@ -223,17 +250,17 @@ void TmsCustomDecoder::DecodeTextBody() {
       return;
     }
     if (qp) {
-      QuotedPrintableDecodeLines(RestOf(start), target_.Body);
+      DecodeBodyLines(start, [](std::string_view piece, std::string& bytes) {
+        QuotedPrintableDecodeText(piece, bytes);
+      });
     } else {
       for (auto& l : lines)
         target_.Body.push_back(std::move(l));
     }
   } else {
-    std::string bytes;
-    DecodeBase64LinesAppend(RestOf(source_.Position()), bytes);
-    source_.Seek(source_.Data().size());
-    for (auto& l : SplitLines(bytes))
-      target_.Body.push_back(std::move(l));
+    DecodeBodyLines(source_.Position(), [](std::string_view piece, std::string& bytes) {
+      DecodeBase64LinesAppend(piece, bytes);
+    });
   }
 }
 
@@ -297,7 +324,7 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
   if (item.EncodingKind == ekBase64) {
     // The data ends at a line of a single dot, or at the end.
     const std::size_t start = source_.Position();
-    std::size_t end = source_.Data().size();
+    std::size_t end = source_.Size();
     std::string_view line;
     std::size_t count = 0;
     for (;;) {
@@ -310,13 +337,10 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
       if (uue) AppendEncodedLine(std::string(line), true, item.Data);
       if (++count % 4096 == 0) PumpMessages();
     }
-    if (!uue) DecodeBase64LinesAppend(RestOf(start).substr(0, end - start), item.Data);
-  } else if (item.EncodingKind == ekSevenBit) {
-    AppendCrLfLines(RestOf(source_.Position()), item.Data, true);
-    source_.Seek(source_.Data().size());
+    if (!uue) DecodeLeafPieces(item, start, end, true);
   } else {
-    QuotedPrintableDecodeText(RestOf(source_.Position()), item.Data);
-    source_.Seek(source_.Data().size());
+    DecodeLeafPieces(item, source_.Position(), source_.Size(), true);
+    source_.Seek(source_.Size());
   }
   target_.Attachments.AddItem(std::move(item));
 }
@@ -395,8 +419,8 @@ int TmsCustomDecoder::DecodeParts(bool alternative, bool inAlternative, int dept
       // Too many parts: the rest of the message is kept as it is, in one piece.
       Leaf rest;
       rest.item.ContentType = rest.bare_type = "text/plain";
-      rest.item.Data = source_.Data().substr(std::min(source_.Position(), source_.Data().size()));
-      source_.Seek(source_.Data().size());
+      rest.item.Data = std::string(source_.View(source_.Position()));
+      source_.Seek(source_.Size());
       leaves_.push_back(std::move(rest));
       stop = Stop{};
       return body;
@@ -488,7 +512,7 @@ std::size_t TmsCustomDecoder::ScanPart(Stop& stop) {
   stop = Stop{};
   for (;;) {
     const std::size_t before = source_.Position();
-    if (!source_.NextLine(line)) return source_.Data().size();
+    if (!source_.NextLine(line)) return source_.Size();
     if ((stop = MatchDelimiter(line)).level >= 0) return before;
     if (++count % 4096 == 0) PumpMessages();
   }
@@ -511,19 +535,33 @@ void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
     // The part is decoded straight from the source once its end is known.
     const std::size_t start = source_.Position();
     const std::size_t end = ScanPart(stop);
-    const std::string_view text(source_.Data().data() + start, end - start);
-    if (item.EncodingKind == ekBase64) {
-      DecodeBase64LinesAppend(text, item.Data);
-    } else if (item.EncodingKind == ekQuotedPrintable) {
-      // The line end before a delimiter belongs to the delimiter.
-      QuotedPrintableDecodeText(text, item.Data, stop.level < 0);
-    } else {
-      AppendCrLfLines(text, item.Data, stop.level < 0);
-    }
+    // The line end before a delimiter belongs to the delimiter.
+    DecodeLeafPieces(item, start, end, stop.level < 0);
   } catch (const EMessageParserError&) {
     throw;
   } catch (const std::exception&) {
     throw EMessageParserError("Error decoding the attachment");
+  }
+}
+
+void TmsCustomDecoder::DecodeLeafPieces(TmsAttItem& item, std::size_t start, std::size_t end,
+                                        bool finalLineBreak) {
+  const std::size_t size = end > start ? end - start : 0;
+  if (item.EncodingKind == ekBase64) {
+    ReserveFor(item.Data, size / 4 * 3);
+    DecodePieces(start, end, [&](std::string_view piece, bool) {
+      DecodeBase64LinesAppend(piece, item.Data);
+    });
+  } else if (item.EncodingKind == ekQuotedPrintable) {
+    ReserveFor(item.Data, size);
+    DecodePieces(start, end, [&](std::string_view piece, bool last) {
+      QuotedPrintableDecodeText(piece, item.Data, finalLineBreak || !last);
+    });
+  } else {
+    ReserveFor(item.Data, size);
+    DecodePieces(start, end, [&](std::string_view piece, bool last) {
+      AppendCrLfLines(piece, item.Data, finalLineBreak || !last);
+    });
   }
 }
 
