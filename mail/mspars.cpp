@@ -1,8 +1,13 @@
 #include "mail/mspars.h"
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
@@ -66,6 +71,42 @@ void TakeWholeLines(std::string& bytes, TmsStrings& lines) {
   bytes.erase(0, taken);
 }
 
+bool IsUUBeginLine(std::string_view line) {
+  return line.size() >= 9 && (line[0] == 'b' || line[0] == 'B') && IsUUBegin(std::string(line));
+}
+
+// True when a line of Text (lines end at CR LF, a lone CR or a lone LF) begins
+// a uuencoded file. Only lines that begin with a "b" are looked at.
+bool HasUUBeginLine(std::string_view text) {
+  const char* const s = text.data();
+  const std::size_t n = text.size();
+  // Whether the "b" at offset I begins a line that begins a file.
+  auto file_at = [&](std::size_t i) {
+    if (i > 0 && s[i - 1] != '\r' && s[i - 1] != '\n') return false;
+    return IsUUBeginLine(std::string_view(s + i, FindLineEnd(s + i, s + n) - (s + i)));
+  };
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time, for a "b" or "B" right after a CR or LF.
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  const __m128i lower = _mm_set1_epi8(0x20), b = _mm_set1_epi8('b');
+  unsigned after_end = 1;  // the text begins a line
+  for (; i + 16 <= n; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const auto ends = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf))));
+    const auto bs =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(x, lower), b)));
+    for (unsigned starts = bs & ((ends << 1) | after_end); starts != 0; starts &= starts - 1)
+      if (file_at(i + static_cast<std::size_t>(std::countr_zero(starts)))) return true;
+    after_end = ends >> 15;
+  }
+#endif
+  for (; i < n; ++i)
+    if ((s[i] | 0x20) == 'b' && file_at(i)) return true;
+  return false;
+}
+
 // Names an attachment without applying the type rule of SetFileName.
 void SetNameKeepingType(TmsAttItem& item, const std::string& name) {
   std::string type = item.ContentType;
@@ -120,7 +161,7 @@ void TmsCustomDecoder::ApplyHeaders() {
   target_.ParseHeaders(main_headers_);
 }
 
-void TmsCustomDecoder::DecodePieces(std::size_t start, std::size_t end,
+bool TmsCustomDecoder::DecodePieces(std::size_t start, std::size_t end,
                                     const PieceDecoder& decode) {
   std::string_view text = source_.View(start);
   text = text.substr(0, end > start ? end - start : 0);
@@ -132,22 +173,27 @@ void TmsCustomDecoder::DecodePieces(std::size_t start, std::size_t end,
       const std::size_t lf = text.find('\n', kPiece);
       if (lf != std::string_view::npos) cut = lf + 1;
     }
-    decode(text.substr(0, cut), cut == text.size());
+    if (!decode(text.substr(0, cut), cut == text.size())) return false;
     text.remove_prefix(cut);
     source_.Release(stop - text.size());
     PumpMessages();
   } while (!text.empty());
+  return true;
 }
 
-void TmsCustomDecoder::DecodeBodyLines(std::size_t start, const BodyDecoder& decode) {
+bool TmsCustomDecoder::DecodeBodyLines(std::size_t start, bool stopAtFile,
+                                       const BodyDecoder& decode) {
   // The lines join the body only once all of them are decoded: an error
   // leaves the body as it was.
   TmsStrings lines;
   std::string bytes;
-  DecodePieces(start, source_.Size(), [&](std::string_view piece, bool) {
+  const bool whole = DecodePieces(start, source_.Size(), [&](std::string_view piece, bool) {
+    if (stopAtFile && HasUUBeginLine(piece)) return false;
     decode(piece, bytes);
     TakeWholeLines(bytes, lines);
+    return true;
   });
+  if (!whole) return false;
   for (auto& l : SplitLines(bytes))
     lines.push_back(std::move(l));
   source_.Seek(source_.Size());
@@ -157,6 +203,7 @@ void TmsCustomDecoder::DecodeBodyLines(std::size_t start, const BodyDecoder& dec
     for (auto& l : lines)
       target_.Body.push_back(std::move(l));
   }
+  return true;
 }
 
 void TmsCustomDecoder::ReadHeaders(TmsHeaders& headers) {
@@ -225,42 +272,37 @@ void TmsCustomDecoder::DecodeTextBody() {
   target_.CharSet = cs;
   target_.DeclaredCharSet = AsciiLower(GetHeaderParameter("charset", ct));
 
-  std::string line;
-  if (!b64) {
+  bool uu = false;
+  if (b64) {
+    DecodeBodyLines(source_.Position(), false, [](std::string_view piece, std::string& bytes) {
+      DecodeBase64LinesAppend(piece, bytes);
+    });
+  } else if (qp) {
+    uu = !DecodeBodyLines(source_.Position(), true, [](std::string_view piece, std::string& bytes) {
+      QuotedPrintableDecodeText(piece, bytes);
+    });
+  } else {
     TmsStrings lines;
-    bool uu = false;
-    const std::size_t start = source_.Position();
     std::string_view view;
-    while (source_.NextLine(view)) {
-      if (view.size() >= 9 && (view[0] == 'b' || view[0] == 'B') && IsUUBegin(std::string(view))) {
-        uu = true;
-        break;
-      }
-      if (!qp) lines.emplace_back(view);  // quoted-printable is decoded from the source
+    while (source_.NextLine(view) && !uu) {
+      uu = IsUUBeginLine(view);
+      if (!uu) lines.emplace_back(view);
     }
-    if (uu) {
-      // A uuencoded file inside a text body: read the message again as plain text.
-      source_.Reset();
-      while (source_.ReadLine(line) && !line.empty()) {
-      }
-      main_headers_.RemoveField("MIME-VERSION");
-      main_headers_.RemoveField("CONTENT-TYPE");
-      main_headers_.RemoveField("CONTENT-TRANSFER-ENCODING");
-      DecodePlain();
-      return;
-    }
-    if (qp) {
-      DecodeBodyLines(start, [](std::string_view piece, std::string& bytes) {
-        QuotedPrintableDecodeText(piece, bytes);
-      });
-    } else {
+    if (!uu) {
       for (auto& l : lines)
         target_.Body.push_back(std::move(l));
     }
-  } else {
-    DecodeBodyLines(source_.Position(), [](std::string_view piece, std::string& bytes) {
-      DecodeBase64LinesAppend(piece, bytes);
-    });
+  }
+  if (uu) {
+    // A uuencoded file inside a text body: read the message again as plain text.
+    std::string line;
+    source_.Reset();
+    while (source_.ReadLine(line) && !line.empty()) {
+    }
+    main_headers_.RemoveField("MIME-VERSION");
+    main_headers_.RemoveField("CONTENT-TYPE");
+    main_headers_.RemoveField("CONTENT-TRANSFER-ENCODING");
+    DecodePlain();
   }
 }
 
@@ -551,16 +593,19 @@ void TmsCustomDecoder::DecodeLeafPieces(TmsAttItem& item, std::size_t start, std
     ReserveFor(item.Data, size / 4 * 3);
     DecodePieces(start, end, [&](std::string_view piece, bool) {
       DecodeBase64LinesAppend(piece, item.Data);
+      return true;
     });
   } else if (item.EncodingKind == ekQuotedPrintable) {
     ReserveFor(item.Data, size);
     DecodePieces(start, end, [&](std::string_view piece, bool last) {
       QuotedPrintableDecodeText(piece, item.Data, finalLineBreak || !last);
+      return true;
     });
   } else {
     ReserveFor(item.Data, size);
     DecodePieces(start, end, [&](std::string_view piece, bool last) {
       AppendCrLfLines(piece, item.Data, finalLineBreak || !last);
+      return true;
     });
   }
 }
