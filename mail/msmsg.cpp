@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <streambuf>
 
@@ -58,19 +59,20 @@ class MessageFile {
   // the whole file or an error, never a message cut short by a failing read.
   std::string ReadAll() {
     if (fstat(fd_, &read_as_) != 0) Fail();
-    std::string bytes(static_cast<std::size_t>(std::max<off_t>(read_as_.st_size, 0)) + 1, '\0');
-    std::size_t got = 0;
+    // Read through a small block, so that the bytes of the message are
+    // written once, into room sized for them.
+    constexpr std::size_t kBlock = 256 * 1024;
+    const std::unique_ptr<char[]> block(new char[kBlock]);
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(std::max<off_t>(read_as_.st_size, 0)));
     for (;;) {
-      // One byte of room more than the size known, so that the end is seen at once.
-      if (got == bytes.size()) bytes.resize(bytes.size() + 65536);
-      const ssize_t n = read(fd_, bytes.data() + got, bytes.size() - got);
+      const ssize_t n = read(fd_, block.get(), kBlock);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) Fail();
       if (n == 0) break;
-      got += static_cast<std::size_t>(n);
+      bytes.append(block.get(), static_cast<std::size_t>(n));
     }
-    bytes.resize(got);
-    size_ = got;
+    size_ = bytes.size();
     return bytes;
   }
 

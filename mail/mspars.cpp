@@ -187,10 +187,16 @@ bool TmsCustomDecoder::DecodeBodyLines(std::size_t start, bool stopAtFile,
   // leaves the body as it was.
   TmsStrings lines;
   std::string bytes;
+  const std::size_t size = source_.Size() - std::min(start, source_.Size());
   const bool whole = DecodePieces(start, source_.Size(), [&](std::string_view piece, bool) {
     if (stopAtFile && HasUUBeginLine(piece)) return false;
     decode(piece, bytes);
+    const bool first = lines.empty();
     TakeWholeLines(bytes, lines);
+    // Room for as many lines as the first piece promises, so that they are
+    // seldom moved (at most one for every 16 bytes of source).
+    if (first && !lines.empty() && piece.size() < size)
+      lines.reserve(std::min(lines.size() * (size / piece.size() + 1), size / 16));
     return true;
   });
   if (!whole) return false;
