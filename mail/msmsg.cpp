@@ -246,6 +246,7 @@ void TmsCustomMessage::LoadFromFile(const std::string& path) {
   std::string bytes = file.ReadAll();
   // The decoder takes the refill over; an overridden DecodeRaw may leave it.
   source_refill_ = file.Refill();
+  source_size_ = bytes.size();
   try {
     DecodeRaw(std::move(bytes));
   } catch (...) {

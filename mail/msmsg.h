@@ -73,8 +73,10 @@ class TmsCustomMessage {
  private:
   friend class TmsCustomDecoder;
   // While LoadFromFile decodes: reads bytes of the file again, so that the
-  // decoder may give back the memory of what it has decoded.
+  // decoder may give back the memory of what it has decoded; only for bytes of
+  // the file's size as read (a DecodeRaw that changes them gets no refill).
   TRefill source_refill_;
+  std::size_t source_size_ = 0;
 };
 
 class TmsMessage : public TmsCustomMessage {

@@ -151,7 +151,7 @@ constexpr std::size_t kMaxParts = 10000;
 
 TmsCustomDecoder::TmsCustomDecoder(std::string source, TmsCustomMessage& target)
     : source_(std::move(source)), target_(target) {
-  source_.SetRefill(std::move(target.source_refill_));
+  if (source_.Size() == target.source_size_) source_.SetRefill(std::move(target.source_refill_));
   target.source_refill_ = nullptr;
 }
 
