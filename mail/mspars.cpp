@@ -75,35 +75,47 @@ bool IsUUBeginLine(std::string_view line) {
   return line.size() >= 9 && (line[0] == 'b' || line[0] == 'B') && IsUUBegin(std::string(line));
 }
 
-// True when a line of Text (lines end at CR LF, a lone CR or a lone LF) begins
-// a uuencoded file. Only lines that begin with a "b" are looked at.
-bool HasUUBeginLine(std::string_view text) {
+// The offset of the first line of Text at or after offset From that begins
+// with a byte B for which (B | Fold) == C (lines end at CR LF, a lone CR or a
+// lone LF); the size of Text when there is none.
+std::size_t FindLineBeginning(std::string_view text, std::size_t from, char c, char fold) {
   const char* const s = text.data();
   const std::size_t n = text.size();
-  // Whether the "b" at offset I begins a line that begins a file.
-  auto file_at = [&](std::size_t i) {
-    if (i > 0 && s[i - 1] != '\r' && s[i - 1] != '\n') return false;
-    return IsUUBeginLine(std::string_view(s + i, FindLineEnd(s + i, s + n) - (s + i)));
-  };
-  std::size_t i = 0;
+  auto begins_line = [s](std::size_t i) { return i == 0 || s[i - 1] == '\r' || s[i - 1] == '\n'; };
+  std::size_t i = from;
 #if defined(__SSE2__)
-  // Sixteen bytes at a time, for a "b" or "B" right after a CR or LF.
+  // Sixteen bytes at a time: the wanted byte right after a CR or LF.
   const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-  const __m128i lower = _mm_set1_epi8(0x20), b = _mm_set1_epi8('b');
-  unsigned after_end = 1;  // the text begins a line
+  const __m128i folding = _mm_set1_epi8(fold), wanted = _mm_set1_epi8(c);
+  unsigned after_end = i < n && begins_line(i) ? 1 : 0;
   for (; i + 16 <= n; i += 16) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
     const auto ends = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf))));
-    const auto bs =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(x, lower), b)));
-    for (unsigned starts = bs & ((ends << 1) | after_end); starts != 0; starts &= starts - 1)
-      if (file_at(i + static_cast<std::size_t>(std::countr_zero(starts)))) return true;
+    const auto hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(x, folding), wanted)));
+    const unsigned starts = hits & ((ends << 1) | after_end);
+    if (starts != 0) return i + static_cast<std::size_t>(std::countr_zero(starts));
     after_end = ends >> 15;
   }
 #endif
   for (; i < n; ++i)
-    if ((s[i] | 0x20) == 'b' && file_at(i)) return true;
+    if ((s[i] | fold) == c && begins_line(i)) return i;
+  return n;
+}
+
+// The line of Text that begins at offset I, without its line end.
+std::string_view LineAt(std::string_view text, std::size_t i) {
+  const char* const line = text.data() + i;
+  return std::string_view(line, FindLineEnd(line, text.data() + text.size()) - line);
+}
+
+// True when a line of Text begins a uuencoded file.
+bool HasUUBeginLine(std::string_view text) {
+  for (std::size_t i = FindLineBeginning(text, 0, 'b', 0x20); i < text.size();
+       i = FindLineBeginning(text, i + 1, 'b', 0x20)) {
+    if (IsUUBeginLine(LineAt(text, i))) return true;
+  }
   return false;
 }
 
@@ -290,7 +302,7 @@ void TmsCustomDecoder::DecodeTextBody() {
   } else {
     TmsStrings lines;
     std::string_view view;
-    while (source_.NextLine(view) && !uu) {
+    while (!uu && source_.NextLine(view)) {
       uu = IsUUBeginLine(view);
       if (!uu) lines.emplace_back(view);
     }
@@ -555,15 +567,29 @@ int TmsCustomDecoder::AddLeaf(bool inAlternative, bool directlyInAlternative, bo
 }
 
 std::size_t TmsCustomDecoder::ScanPart(Stop& stop) {
-  std::string_view line;
-  std::size_t count = 0;
   stop = Stop{};
-  for (;;) {
-    const std::size_t before = source_.Position();
-    if (!source_.NextLine(line)) return source_.Size();
-    if ((stop = MatchDelimiter(line)).level >= 0) return before;
-    if (++count % 4096 == 0) PumpMessages();
+  const std::size_t start = source_.Position();
+  const std::string_view text = source_.View(start);
+  // Only a line that begins with "-" may be a delimiter; the search pauses
+  // now and then for the message pump.
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t limit = std::min(text.size(), i + 4 * kPiece);
+    i = FindLineBeginning(text.substr(0, limit), i, '-', 0);
+    if (i >= limit) {
+      PumpMessages();
+      continue;
+    }
+    if ((stop = MatchDelimiter(LineAt(text, i))).level >= 0) {
+      // The delimiter line is read.
+      std::string_view line;
+      source_.Seek(start + i);
+      source_.NextLine(line);
+      return start + i;
+    }
+    ++i;
   }
+  source_.Seek(source_.Size());
+  return source_.Size();
 }
 
 void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
