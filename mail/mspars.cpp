@@ -92,8 +92,8 @@ std::size_t FindLineBeginning(std::string_view text, std::size_t from, char c, c
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
     const auto ends = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf))));
-    const auto hits = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(x, folding), wanted)));
+    const auto hits =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(x, folding), wanted)));
     const unsigned starts = hits & ((ends << 1) | after_end);
     if (starts != 0) return i + static_cast<std::size_t>(std::countr_zero(starts));
     after_end = ends >> 15;

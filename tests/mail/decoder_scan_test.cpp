@@ -13,12 +13,12 @@ TEST(DecoderScan, DelimitersAndFilesFoundAtEveryOffset) {
     for (std::size_t pad = 0; pad < 40; ++pad) {
       // A line with "-" and "b" inside it, then the line that matters.
       const std::string text = "x-b-" + std::string(pad, 'y');
-      const std::string multipart =
-          "From: a@example.com" + eol + "MIME-Version: 1.0" + eol +
-          "Content-Type: multipart/mixed; boundary=b" + eol + eol + "--b" + eol +
-          "Content-Type: text/plain" + eol + eol + text + eol + "--b" + eol +
-          "Content-Type: application/x-y; name=a" + eol + "Content-Transfer-Encoding: base64" +
-          eol + eol + "AAEC" + eol + "--b--" + eol;
+      const std::string multipart = "From: a@example.com" + eol + "MIME-Version: 1.0" + eol +
+                                    "Content-Type: multipart/mixed; boundary=b" + eol + eol +
+                                    "--b" + eol + "Content-Type: text/plain" + eol + eol + text +
+                                    eol + "--b" + eol + "Content-Type: application/x-y; name=a" +
+                                    eol + "Content-Transfer-Encoding: base64" + eol + eol + "AAEC" +
+                                    eol + "--b--" + eol;
       TmsMessage m = mailtest::Decode(multipart);
       EXPECT_EQ(m.Body, TmsStrings{text}) << pad;
       ASSERT_EQ(m.Attachments.Count(), 1) << pad;
