@@ -36,7 +36,13 @@ struct StoreFixture {
     reg.reset();
     return std::make_unique<tusers>(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
   }
+  // What a new start would read, beside the store in use.
+  std::unique_ptr<tusers> Reload() {
+    other = std::make_unique<RegistryFile>(file, dir.path() / "error.log");
+    return std::make_unique<tusers>(*other, autostart, dir.str(), "/usr/bin/vigilo");
+  }
   std::string ErrorLog() const { return ReadFile(dir.path() / "error.log"); }
+  std::unique_ptr<RegistryFile> other;
 };
 
 }  // namespace vigilo::test

@@ -2,8 +2,6 @@
 // made from it by cpack, checked file by file.
 
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <sys/wait.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/server_process.h"
 #include "tests/support/tempdir.h"
 
 namespace vigilo {
@@ -25,23 +24,17 @@ struct Output {
   std::string text;  // stdout and stderr
 };
 
+Output Shell(const std::string& command) {
+  Output out;
+  out.status = test::RunShell(command, &out.text);
+  return out;
+}
+
 std::string Quote(const std::string& s) {
   std::string q = "'";
   for (const char c : s)
     q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
-}
-
-Output Shell(const std::string& command) {
-  Output out;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-    out.text.append(buf, n);
-  const int status = pclose(p);
-  out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
 }
 
 bool Have(const std::string& program) {

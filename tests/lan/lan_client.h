@@ -11,6 +11,8 @@
 #include <chrono>
 #include <string>
 
+#include "lan/lanmsg.h"
+
 namespace vigilo::test {
 
 class RawClient {
@@ -69,5 +71,15 @@ class RawClient {
   int fd_ = -1;
   bool ok_ = false;
 };
+
+// Sends one message to 127.0.0.1:port as another computer would; throws ESockError.
+inline void Post(int port, const std::string& from, const std::string& text) {
+  TLanMsg m;
+  m.Host = "127.0.0.1";
+  m.Port = port;
+  m.TimeOut = 20000;
+  m.FromName = from;
+  m.PostIt(text);
+}
 
 }  // namespace vigilo::test

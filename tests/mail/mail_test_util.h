@@ -1,6 +1,9 @@
 #pragma once
 // Helpers shared by the mail tests.
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <iterator>
 #include <random>
 #include <string>
@@ -8,6 +11,9 @@
 #include "mail/msmsg.h"
 
 namespace mailtest {
+
+// The start of a MIME message's header, to be followed by the content type.
+inline const std::string kMime = "MIME-Version: 1.0\nContent-Type: ";
 
 // n pseudo-random bytes, the same for the same seed.
 inline std::string RandomBytes(std::size_t n, unsigned seed) {
@@ -32,6 +38,33 @@ inline ms::TmsMessage Decode(const std::string& raw) {
   ms::TmsMessage m;
   m.LoadFromString(raw);
   return m;
+}
+
+// The length of the longest line of text, without its line end.
+inline std::size_t LongestLine(const std::string& text) {
+  std::size_t longest = 0;
+  for (std::size_t start = 0, lf = 0; lf != std::string::npos; start = lf + 1) {
+    lf = text.find('\n', start);
+    const std::size_t end = lf == std::string::npos ? text.size() : lf;
+    longest = std::max(longest, end - start - (end > start && text[end - 1] == '\r'));
+  }
+  return longest;
+}
+
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Attachment i of m has this name and data (and this content type, when one is given).
+inline void ExpectFile(const ms::TmsMessage& m, int i, const std::string& name,
+                       const std::string& data, const std::string& type = "") {
+  ASSERT_LT(i, m.Attachments.Count()) << name;
+  const ms::TmsAttItem& a = m.Attachments.Items(i);
+  EXPECT_EQ(a.FileName(), name);
+  EXPECT_EQ(a.Data, data) << name;
+  if (!type.empty()) {
+    EXPECT_EQ(a.ContentType, type) << name;
+  }
 }
 
 // Keeps the bytes a client hands to the decoder.

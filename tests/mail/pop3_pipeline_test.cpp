@@ -28,6 +28,14 @@ const std::vector<std::string> kReplies = {
     "+OK\r\nSubject: one\r\n\r\n..dot\r\n.\r\n", "+OK 2 1234\r\n",
     "+OK\r\nSubject: three\r\nX-A: b\r\n\r\n.\r\n", "+OK deleted\r\n", "+OK 5\r\n"};
 
+void Connect(ms::TmsPOPClient& pop, const ScriptedServer& server, CapturingMessage& message) {
+  pop.SetHost("127.0.0.1:" + std::to_string(server.Port()));
+  pop.UserName = "ann";
+  pop.Password = "secret";
+  pop.TimeOut = 30;  // a stall shows as a failed script long before this
+  pop.MailMessage = &message;
+}
+
 Steps Login(const std::string& capa) {
   Steps s = {Send("+OK ready\r\n"), Expect("USER ann"), Send("+OK\r\n"),      Expect("PASS secret"),
              Send("+OK\r\n"),       Expect("STAT"),     Send("+OK 5 900\r\n")};
@@ -58,10 +66,8 @@ Steps AllAhead(bool byteByByte) {
   return s;
 }
 
-struct Heard {
-  std::vector<std::string> lines;  // what each reply gave
-  bool operator==(const Heard& o) const { return lines == o.lines; }
-};
+// What each reply gave.
+using Heard = std::vector<std::string>;
 
 Heard RunOnce(ms::TmsPOPClient& pop, CapturingMessage& message) {
   Heard heard;
@@ -72,7 +78,7 @@ Heard RunOnce(ms::TmsPOPClient& pop, CapturingMessage& message) {
         line += "|" + h;
       line += "|body=" + (message.Body.empty() ? std::string("-") : message.Body.front());
     }
-    heard.lines.push_back(line);
+    heard.push_back(line);
   });
   return heard;
 }
@@ -106,13 +112,9 @@ TEST(Pop3Pipeline, SameCommandsAndRepliesWithOrWithoutPipelining) {
     script.insert(script.end(), {Expect("QUIT"), Send("+OK bye\r\n")});
     ScriptedServer server(script);
     ms::TmsPOPClient pop;
-    pop.SetHost("127.0.0.1:" + std::to_string(server.Port()));
-    pop.UserName = "ann";
-    pop.Password = "secret";
-    pop.TimeOut = 30;  // a stall shows as a failed script long before this
-    pop.AllowPipelining = c.allow;
     CapturingMessage message;
-    pop.MailMessage = &message;
+    Connect(pop, server, message);
+    pop.AllowPipelining = c.allow;
     pop.Login();
     const Heard first = RunOnce(pop, message);
     const Heard second = RunOnce(pop, message);
@@ -120,10 +122,10 @@ TEST(Pop3Pipeline, SameCommandsAndRepliesWithOrWithoutPipelining) {
     EXPECT_TRUE(server.Finished()) << server.Failure();
     EXPECT_EQ(c.pipelines, pop.ServerPipelines());
     EXPECT_EQ(first, second);
-    if (expected.lines.empty()) expected = first;
+    if (expected.empty()) expected = first;
     EXPECT_EQ(expected, first);
   }
-  EXPECT_EQ(expected.lines,
+  EXPECT_EQ(expected,
             (std::vector<std::string>{"0:-1|Subject: one|body=.dot", "1:1234",
                                       "2:-1|Subject: three|X-A: b|body=-", "3:-1", "4:-1"}));
 }
@@ -140,11 +142,8 @@ TEST(Pop3Pipeline, ErrorMidBatchEndsTheRun) {
     script.push_back(closes ? Close() : Send("-ERR no such message\r\n" + kReplies[2]));
     ScriptedServer server(script);
     ms::TmsPOPClient pop;
-    pop.SetHost("127.0.0.1:" + std::to_string(server.Port()));
-    pop.UserName = "ann";
-    pop.Password = "secret";
     CapturingMessage message;
-    pop.MailMessage = &message;
+    Connect(pop, server, message);
     pop.Login();
     std::vector<std::size_t> heard;
     const std::string error = mailtest::ErrorText<ms::EmsServerError>(

@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "platform/folders.h"
+#include "tests/support/server_process.h"
 #include "tests/support/tempdir.h"
 
 namespace vigilo {
@@ -30,13 +31,8 @@ TEST(ProgramFile, NamesThePathAfterTheFileWasReplaced) {
   fs::permissions(copy, fs::perms::owner_all);
   const std::string command = "VIGILO_TEST_REPLACE_SELF=1 '" + copy.string() +
                               "' --gtest_filter=ProgramFile.NamesThePathAfterTheFileWasReplaced";
-  FILE* p = popen(command.c_str(), "r");
-  ASSERT_NE(p, nullptr);
   std::string out;
-  char buf[4096];
-  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-    out.append(buf, n);
-  EXPECT_EQ(pclose(p), 0) << out;
+  EXPECT_EQ(test::RunShell(command, &out), 0) << out;
   EXPECT_NE(out.find("PROGRAM=" + copy.string() + "\n"), std::string::npos) << out;
 }
 

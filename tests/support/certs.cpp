@@ -70,6 +70,27 @@ void IssueSigned(const std::string& dir, const std::string& name, const std::str
   Fingerprint(pair);
 }
 
+// For localhost: one the CA signed for a day in 2020, and one signed by itself.
+void IssueExpiredAndSelfSigned(TestCertificates& c) {
+  WriteFile(c.dir + "/ca.cnf",
+            "[ca]\ndefault_ca = c\n[c]\ndatabase = index.txt\nnew_certs_dir = .\n"
+            "serial = ca.srl\ndefault_md = sha256\npolicy = p\n[p]\ncommonName = supplied\n");
+  WriteFile(c.dir + "/index.txt", "");
+  const std::string key =
+      "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=localhost";
+  Run("cd '" + c.dir + "' && openssl req -new " + key +
+      " -keyout expired.key -out expired.csr 2>&1 && openssl ca -batch -config ca.cnf -cert ca.pem "
+      "-keyfile ca.key -in expired.csr -out expired.pem -notext -extfile server.ext "
+      "-startdate 20200101000000Z -enddate 20200102000000Z 2>&1 && openssl req -x509 " +
+      key +
+      " -days 3 -addext 'subjectAltName=DNS:localhost,IP:127.0.0.1' -keyout self.key "
+      "-out self.pem 2>&1");
+  c.expired = {c.dir + "/expired.pem", c.dir + "/expired.key", "", ""};
+  c.selfSigned = {c.dir + "/self.pem", c.dir + "/self.key", "", ""};
+  Fingerprint(c.expired);
+  Fingerprint(c.selfSigned);
+}
+
 std::unique_ptr<Store> Make() {
   auto store = std::make_unique<Store>();
   TestCertificates& c = store->certs;
@@ -84,6 +105,7 @@ std::unique_ptr<Store> Make() {
   Fingerprint(c.ca);
   IssueSigned(c.dir, "server", "localhost", "DNS:localhost, IP:127.0.0.1", c.server);
   IssueSigned(c.dir, "other", "other.example.test", "DNS:other.example.test", c.other);
+  IssueExpiredAndSelfSigned(c);
   return store;
 }
 

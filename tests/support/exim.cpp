@@ -47,8 +47,8 @@ void EditTrusted(const std::string& line, bool add) {
       present = true;
     } else if (l.rfind(std::string("/tmp/") + kDirPrefix, 0) == 0 &&
                !fs::exists(fs::path(l).parent_path())) {
-      // A finished run's line, judged by its folder: a running server's file may be being rewritten,
-      // and its delivery processes check the list again.
+      // A finished run's line, judged by its folder: a running server's file may be being
+      // rewritten, and its delivery processes check the list again.
       continue;
     }
     text += l + "\n";

@@ -4,7 +4,11 @@
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -97,6 +101,11 @@ bool ScriptedServer::AcceptNext() {
 // unread input would reset the connection and could destroy the last reply in flight.
 void ScriptedServer::CloseConnection() {
   if (connFd_ < 0) return;
+  if (ssl_) {
+    SSL_shutdown(ssl_);
+    SSL_free(ssl_);
+    ssl_ = nullptr;
+  }
   shutdown(connFd_, SHUT_WR);
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
   char sink[4096];
@@ -115,7 +124,8 @@ void ScriptedServer::CloseConnection() {
 bool ScriptedServer::SendAll(const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size() && !stop_) {
-    ssize_t n = send(connFd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    ssize_t n = ssl_ ? SSL_write(ssl_, bytes.data() + done, static_cast<int>(bytes.size() - done))
+                     : send(connFd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n < 0) return false;
     done += static_cast<size_t>(n);
@@ -145,11 +155,11 @@ bool ScriptedServer::ReadLine(std::string& line) {
       return false;
     }
     pollfd p{connFd_, POLLIN, 0};
-    int r = poll(&p, 1, kSliceMs);
+    int r = ssl_ && SSL_pending(ssl_) > 0 ? 1 : poll(&p, 1, kSliceMs);
     if (r < 0 && errno != EINTR) return false;
     if (r <= 0) continue;
     char chunk[4096];
-    ssize_t n = recv(connFd_, chunk, sizeof chunk, 0);
+    ssize_t n = ssl_ ? SSL_read(ssl_, chunk, sizeof chunk) : recv(connFd_, chunk, sizeof chunk, 0);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) {
       Fail(n == 0 ? "client closed the connection" : "read error " + std::to_string(errno));
@@ -157,6 +167,36 @@ bool ScriptedServer::ReadLine(std::string& line) {
     }
     buffer_.append(chunk, static_cast<size_t>(n));
   }
+}
+
+// A blocking handshake, bounded by a receive time-out; what the client sent in plain text before
+// it is dropped.
+bool ScriptedServer::StartTlsWith(const Step& step) {
+  // OpenSSL writes with plain send(): a client gone away must not end the test program.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+  const size_t lf = step.text.find('\n');
+  const std::string cert = step.text.substr(0, lf), key = step.text.substr(lf + 1);
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  bool ok = ctx && SSL_CTX_use_certificate_file(ctx, cert.c_str(), SSL_FILETYPE_PEM) == 1 &&
+            SSL_CTX_use_PrivateKey_file(ctx, key.c_str(), SSL_FILETYPE_PEM) == 1;
+  if (ok) {
+    timeval tv{kReadTimeoutMs / 1000, 0};
+    setsockopt(connFd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ssl_ = SSL_new(ctx);
+    SSL_set_fd(ssl_, connFd_);
+    buffer_.clear();
+    ok = SSL_accept(ssl_) == 1;
+  }
+  SSL_CTX_free(ctx);  // the connection holds its own reference
+  if (ok) return true;
+  char why[256];
+  ERR_error_string_n(ERR_get_error(), why, sizeof why);
+  ERR_clear_error();
+  Fail(std::string("TLS handshake failed: ") + why);
+  return false;
 }
 
 void ScriptedServer::Run() {
@@ -187,6 +227,9 @@ void ScriptedServer::Run() {
         break;
       case Step::Close:
         CloseConnection();
+        break;
+      case Step::StartTls:
+        ok = StartTlsWith(step);
         break;
     }
   }

@@ -13,39 +13,33 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
+// Sorted, no duplicates whatever the letter case (Cyrillic too), no blank entry (which
+// would match every mail without a sender); without a selection the commands do nothing.
 TEST(BlackEditor, SortedDuplicatesBlankEntriesAndSelection) {
-  TBlackEditor e({"zed@x", "Борис <b@x>", "anna@x", "алла <a@x>"});
-  EXPECT_EQ(e.Items(), (Strings{"anna@x", "zed@x", "алла <a@x>", "Борис <b@x>"}));
-
-  e.Edit = "  ZED@X ";  // already there, letter case aside: selected, not added
-  e.Add();
-  EXPECT_EQ(e.Items().size(), 4u);
-  EXPECT_EQ(e.Selected(), 1);
-  e.Edit = "БОРИС <B@X>";  // Cyrillic letters fold too
-  e.Add();
-  EXPECT_EQ(e.Selected(), 3);
-  e.Edit = "   ";  // blanks only: no empty entry, which would match every sender-less mail
-  e.Add();
-  EXPECT_EQ(e.Items().size(), 4u);
+  TBlackEditor e({"zed@x", "Борис <b@x>", "anna@x"});
+  EXPECT_EQ(e.Items(), (Strings{"anna@x", "zed@x", "Борис <b@x>"}));
+  for (const char* present : {"   ", "  ZED@X ", "БОРИС <B@X>"}) {
+    e.Edit = present;
+    e.Add();
+  }
+  EXPECT_EQ(e.Items().size(), 3u);
+  EXPECT_EQ(e.Selected(), 2);
   e.Edit = " bob@x ";
   e.Add();
-  EXPECT_EQ(e.Items(), (Strings{"anna@x", "bob@x", "zed@x", "алла <a@x>", "Борис <b@x>"}));
-  EXPECT_EQ(e.Edit, "");
-
-  e.Select(-1);  // nothing selected: "Изм" and "Удал" do nothing
+  EXPECT_EQ(e.Items(), (Strings{"anna@x", "bob@x", "zed@x", "Борис <b@x>"}));
+  e.Select(-1);
   e.Change();
   e.Remove();
-  EXPECT_EQ(e.Items().size(), 5u);
+  EXPECT_EQ(e.Items().size(), 4u);
   e.Select(2);
   e.Change();  // "zed@x" into the edit field, the one before it selected
   EXPECT_EQ(e.Edit, "zed@x");
   EXPECT_EQ(e.Selected(), 1);
   e.Select(0);
   e.Remove();
-  EXPECT_EQ(e.Selected(), 0);
-  EXPECT_EQ(e.Result(), (Strings{"bob@x", "алла <a@x>", "Борис <b@x>"}));
-  EXPECT_TRUE(IsBlacklisted(e.Result(), "АЛЛА <A@X>"));
-  EXPECT_FALSE(IsBlacklisted(e.Result(), "Алла Ивановна <a@x>"));
+  EXPECT_EQ(e.Result(), (Strings{"bob@x", "Борис <b@x>"}));
+  EXPECT_TRUE(IsBlacklisted(e.Result(), "БОРИС <B@X>"));
+  EXPECT_FALSE(IsBlacklisted(e.Result(), "Борис Ив. <b@x>"));
 }
 
 TEST(DeferredDeletion, MarksToggleAndTheSenderJoinsTheBlacklistAsShown) {
@@ -57,10 +51,6 @@ TEST(DeferredDeletion, MarksToggleAndTheSenderJoinsTheBlacklistAsShown) {
   rig.s.Black = {"spam@x"};
   rig.viewer.Show(0);
   rig.viewer.SelectRecord(2);
-  rig.viewer.DelOneClick();
-  EXPECT_TRUE(rig.Conf(0).Heads[2].DeleteNext);
-  rig.viewer.DelOneClick();  // a second click unmarks
-  EXPECT_FALSE(rig.Conf(0).Heads[2].DeleteNext);
   rig.viewer.DelBlackClick();
   EXPECT_TRUE(rig.Conf(0).Heads[0].DeleteNext && rig.Conf(0).Heads[1].DeleteNext);
   EXPECT_FALSE(rig.Conf(0).Heads[2].DeleteNext);

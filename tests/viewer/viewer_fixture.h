@@ -15,10 +15,9 @@ class RecordingViewerView : public ViewerView {
  public:
   void ShowText(const std::string& t) override { text = t; }
   void ClearAttachments() override { attachments.clear(); }
-  void AddAttachment(const std::string& name, int64_t size, const std::string& path) override {
+  void AddAttachment(const std::string& name, int64_t, const std::string& path) override {
     attachments.push_back(name);
     paths[name] = path;
-    sizes[name] = size;
   }
   void ShowCodePage(TCodePage cp) override { page = cp; }
   void CloseWindow() override { closed = true; }
@@ -27,19 +26,16 @@ class RecordingViewerView : public ViewerView {
     asked.push_back(t);
     return answer;
   }
-  void ShowDownloadProgress(int max) override { progressMax = max; }
-  void SetDownloadProgress(int, const std::string& label2) override { progressLabel = label2; }
+  void ShowDownloadProgress(int) override {}
+  void SetDownloadProgress(int, const std::string&) override {}
 
   std::string text;
   std::vector<std::string> attachments;
   std::map<std::string, std::string> paths;
-  std::map<std::string, int64_t> sizes;
   TCodePage page = TCodePage::CP1251;
   bool closed = false;
   std::vector<std::string> informed, asked;
   bool answer = true;
-  int progressMax = -1;
-  std::string progressLabel;
 };
 
 // Server operations through a real check cycle; external programs are recorded.

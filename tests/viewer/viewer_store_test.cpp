@@ -23,52 +23,31 @@ std::vector<std::string> Ids(const tuser& u) {
   return ids;
 }
 
-TEST(SortHeads, SizeIsNumericDateIsParsedTextIsByteOrderAndIndexTravels) {
+struct StoreTest : ::testing::Test {
+  StoreTest() { st.Add("W", "w", "p", 110); }
   test::TempDir dir;
-  test::Settings st(dir);
-  st.Add("W", "w", "p", 110);
+  test::Settings st{dir};
   tusers& s = st.s;
+};
+
+TEST_F(StoreTest, SortByNumericSizeParsedDateOrBytesAndIndexTravels) {
   AddHead(s, 0, "a", "Яна", "s", " 1200 байт", "Mon, 7 Dec 2026 10:00:00 +0000");
   AddHead(s, 0, "b", "anna", "s", " 900 байт", "Sun, 6 Dec 2026 10:00:00 +0000");
   AddHead(s, 0, "c", "Boris", "s", " 30000 байт", "Sat, 5 Dec 2026 23:59:00 +0000");
+  AddHead(s, 0, "d", "Anton", "s", " 800 байт", "garbage");
   tuser& u = s.Conf[0];
-
   SortHeads(u, SortKeyOfColumn(2), true);
-  EXPECT_EQ(Ids(u), (std::vector<std::string>{"b", "a", "c"}));  // 900 before 1200
-  EXPECT_EQ(u.Heads[0].Index, 1);
-  SortHeads(u, SortKeyOfColumn(3), true);
-  EXPECT_EQ(Ids(u), (std::vector<std::string>{"c", "b", "a"}));
+  EXPECT_EQ(Ids(u), (std::vector<std::string>{"d", "b", "a", "c"}));  // 900 before 1200
+  EXPECT_EQ(u.Heads[1].Index, 1);
+  SortHeads(u, SortKeyOfColumn(3), true);  // an unreadable date is 0 and comes first
+  EXPECT_EQ(Ids(u), (std::vector<std::string>{"d", "c", "b", "a"}));
   SortHeads(u, SortKeyOfColumn(3), false);
-  EXPECT_EQ(Ids(u), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(Ids(u), (std::vector<std::string>{"a", "b", "c", "d"}));
   SortHeads(u, SortKeyOfColumn(0), true);  // bytes: "B" < "a" < Cyrillic
-  EXPECT_EQ(Ids(u), (std::vector<std::string>{"c", "b", "a"}));
+  EXPECT_EQ(Ids(u), (std::vector<std::string>{"d", "c", "b", "a"}));
 }
 
-TEST(SortHeads, ExchangeOrderOfEqualKeysAndUnreadableDates) {
-  test::TempDir dir;
-  test::Settings st(dir);
-  st.Add("W", "w", "p", 110);
-  tusers& s = st.s;
-  // Equal keys keep the order the exchange gives: the record at position 0 changes
-  // place with the smaller key found from the end, not with the equal ones.
-  AddHead(s, 0, "x1", "f", "s", " 5 байт", "garbage");
-  AddHead(s, 0, "x2", "f", "s", " 5 байт", "");
-  AddHead(s, 0, "x3", "f", "s", " 1 байт", "Sun, 6 Dec 2026 10:00:00 +0000");
-  AddHead(s, 0, "x4", "f", "s", " 5 байт", "also garbage");
-  tuser& u = s.Conf[0];
-  SortHeads(u, 3, true);
-  EXPECT_EQ(Ids(u), (std::vector<std::string>{"x3", "x2", "x1", "x4"}));
-  SortHeads(u, 5, true);  // unreadable dates are 0 and come first
-  EXPECT_EQ(u.Heads[3].MessageID, "x3");
-  EXPECT_GT(HeadDate("Sun, 6 Dec 2026 10:00:00 +0000"), 46000.0);
-  EXPECT_EQ(HeadDate("not a date"), 0.0);
-}
-
-TEST(CodePagesFile, PairsInListOrderAndChoicesComeBackCaseInsensitively) {
-  test::TempDir dir;
-  test::Settings st(dir);
-  st.Add("W", "w", "p", 110);
-  tusers& s = st.s;
+TEST_F(StoreTest, CodePagesFilePairsInListOrderAndChoicesComeBackCaseInsensitively) {
   AddHead(s, 0, "One@x", "f", "s", " 1 байт", "", TCodePage::KOI8R);
   AddHead(s, 0, "two@x", "f", "s", " 1 байт", "", TCodePage::UTF8);
   ASSERT_EQ(SaveCodePages(s.ProgramFolder(), s.Conf[0]), "");
@@ -136,24 +115,29 @@ TEST(HeaderCodePage, DeclaredPageWinsWhenAllEncodedWordsAgree) {
   EXPECT_EQ(HeaderCodePage(none, "Subject", "Report"), TCodePage::CP1251);
 }
 
-std::string Link(const std::u16string& line, std::size_t caret, LinkKind* kind = nullptr) {
-  const LinkAtCaret l = FindLinkAtCaret(line, caret);
-  if (kind) *kind = l.Kind;
-  return std::string(l.Text.begin(), l.Text.end());  // ASCII in these cases
-}
-
 TEST(LinkAtCaret, WebAndMailAddressesAroundTheCaret) {
+  struct Case {
+    std::u16string line;
+    std::size_t caret;
+    std::string link;
+    LinkKind kind;
+  };
   const std::u16string line = u"See http://example.test/a?b=1. Or write to ivan@mail.test, ok";
-  LinkKind kind;
-  EXPECT_EQ(Link(line, 12, &kind), "http://example.test/a?b=1");  // no final "."
-  EXPECT_EQ(kind, LinkKind::Web);
-  EXPECT_EQ(Link(line, 44, &kind), "ivan@mail.test");  // caret inside the name part
-  EXPECT_EQ(kind, LinkKind::Mail);
-  EXPECT_EQ(Link(line, 52), "ivan@mail.test");  // caret after the "@"
-  EXPECT_EQ(Link(line, 2), "");                 // a plain word
-  EXPECT_EQ(Link(u"www.example.test is here", 5), "www.example.test");
-  EXPECT_EQ(Link(u"boss@corp.test: call me", 0), "boss@corp.test");  // caret at the start
-  EXPECT_EQ(Link(u"http://x.test", 0), "");  // found at position 0 counts as none
+  const Case cases[] = {
+      {line, 12, "http://example.test/a?b=1", LinkKind::Web},  // no final "."
+      {line, 44, "ivan@mail.test", LinkKind::Mail},            // caret inside the name part
+      {line, 52, "ivan@mail.test", LinkKind::Mail},            // caret after the "@"
+      {line, 2, "", LinkKind::None},                           // a plain word
+      {u"www.example.test is here", 5, "www.example.test", LinkKind::Web},
+      {u"boss@corp.test: call me", 0, "boss@corp.test", LinkKind::Mail},
+      {u"http://x.test", 0, "", LinkKind::None},  // found at position 0 counts as none
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link + " at " + std::to_string(c.caret));
+    const LinkAtCaret l = FindLinkAtCaret(c.line, c.caret);
+    EXPECT_EQ(std::string(l.Text.begin(), l.Text.end()), c.link);  // ASCII in these cases
+    EXPECT_EQ(l.Kind, c.kind);
+  }
 }
 
 }  // namespace
