@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string_view>
@@ -289,90 +291,118 @@ void QuotedPrintableDecode(const TmsStrings& lines, std::string& out, bool final
 
 namespace {
 
-// How the single-pass decoder treats each byte.
-enum : unsigned char { kQpPlain, kQpBlank, kQpEquals, kQpLineEnd, kQpCtrlZ };
-constexpr std::array<unsigned char, 256> MakeQpClassTable() {
-  std::array<unsigned char, 256> t{};
-  t[' '] = t['\t'] = kQpBlank;
-  t['='] = kQpEquals;
-  t['\r'] = t['\n'] = kQpLineEnd;
-  t[26] = kQpCtrlZ;
-  return t;
+// The byte two hex digits stand for; negative when one of them is none.
+inline int HexPair(unsigned char hi, unsigned char lo) {
+  return kHexTable[hi] * 16 | kHexTable[lo];
 }
-constexpr auto kQpClass = MakeQpClassTable();
+
+// Source bytes decoded between two checks of the room left in the output.
+constexpr std::size_t kQpWindow = 64 * 1024;
+
+// The high bit of each byte of the word X that is "=" or below 14 (CR, LF and
+// the other controls). Only the lowest one set surely marks such a byte; that
+// is the first of them in memory order.
+inline std::uint64_t QpStops(std::uint64_t x) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  const std::uint64_t eq = x ^ (kOnes * '=');
+  return ((eq - kOnes) & ~eq & kHighs) | ((x - kOnes * 14) & ~x & kHighs);
+}
+
+// Ends the line [Line, End) of the source whose decoded bytes end at Dst: blanks
+// at its end are transport padding, an "=" before them a soft break, and any
+// other line gets CR LF when LineBreak is set, unless it ends with the byte 26.
+// Returns the new end of the decoded bytes.
+char* EndQpLine(const unsigned char* line, const unsigned char* end, char* dst, bool lineBreak) {
+  const unsigned char* q = end;
+  while (q > line && (q[-1] == ' ' || q[-1] == '\t'))
+    --q;
+  // The blanks were copied byte for byte, and so was a final "=": no escape
+  // ends with one.
+  dst -= end - q;
+  const unsigned char last = q > line ? q[-1] : 0;
+  if (last == '=') return dst - 1;
+  if (lineBreak && last != 26) {
+    *dst++ = '\r';
+    *dst++ = '\n';
+  }
+  return dst;
+}
+
+// Room after Dst for Window source bytes (two decoded bytes each at most, as a
+// lone CR or LF becomes CR LF, and a word more for copying a word at a time):
+// the window is narrowed to the room left, or the output grows.
+char* QpRoom(std::string& out, char* dst, std::size_t& window) {
+  const auto at = static_cast<std::size_t>(dst - out.data());
+  const std::size_t room = out.size() - at;
+  if (room >= 2 * window + 16) return dst;
+  if (room >= 2 * 4096 + 16) {
+    window = (room - 16) / 2;
+    return dst;
+  }
+  out.resize(std::max(at + 2 * window + 16, out.size() + out.size() / 2));
+  return out.data() + at;
+}
 
 }  // namespace
 
 void QuotedPrintableDecodeText(std::string_view text, std::string& out, bool finalLineBreak) {
-  // Sized for text with CR LF line ends; grown when a stretch of lone CRs or
-  // LFs (each of which becomes CR LF) needs more.
-  const std::size_t base = out.size();
-  out.resize(base + text.size() + text.size() / 16 + 64);
+  // Sized for text with CR LF line ends, which never decodes to more bytes.
+  const std::size_t base = out.size(), n = text.size();
+  out.resize(base + n + std::max(n / 16, std::min(n, kQpWindow)) + 16);
   char* dst = out.data() + base;
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
-  const unsigned char* const end = p + text.size();
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* const end = p + n;
+  const unsigned char* line = p;  // where the line being decoded begins
   std::size_t count = 0;
-  // One pass per line: bytes are decoded as they are met, and what the line's
-  // end shows (blanks as padding, a soft break) is taken back from the output.
-  enum { kNone, kEquals, kCtrlZ, kOther };
   while (p < end) {
-    // The stretch up to the next LF gives at most two bytes for each of its own.
-    const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-    const unsigned char* const stretch = lf ? static_cast<const unsigned char*>(lf) + 1 : end;
-    const std::size_t need = 2 * static_cast<std::size_t>(stretch - p) + 2;
-    if (static_cast<std::size_t>(out.data() + out.size() - dst) < need) {
-      const std::size_t at = static_cast<std::size_t>(dst - out.data());
-      out.resize(std::max(at + need, out.size() + out.size() / 2));
-      dst = out.data() + at;
-    }
-    while (p < stretch) {
-      char* kept = dst;  // the output without the line's trailing blanks
-      int last = kNone;  // what the last byte that is not a blank was
-      for (; p < end; ++p) {
-        const unsigned char c = *p;
-        const unsigned char k = kQpClass[c];
-        if (k == kQpPlain) {
-          *dst++ = static_cast<char>(c);
-          kept = dst;
-          last = kOther;
-        } else if (k == kQpBlank) {
-          *dst++ = static_cast<char>(c);
-        } else if (k == kQpEquals) {
-          const int hi = end - p >= 3 ? kHexTable[p[1]] : -1;
-          const int lo = end - p >= 3 ? kHexTable[p[2]] : -1;
-          if (hi >= 0 && lo >= 0) {
-            *dst++ = static_cast<char>(hi * 16 + lo);
-            p += 2;
-            last = kOther;
+    std::size_t window = std::min(static_cast<std::size_t>(end - p), kQpWindow);
+    dst = QpRoom(out, dst, window);
+    const unsigned char* const limit = p + window;
+    while (p < limit) {
+      // Plain bytes a word at a time, up to the first "=" or control.
+      while (limit - p >= 8) {
+        std::uint64_t x;
+        std::memcpy(&x, p, 8);
+        std::memcpy(dst, &x, 8);
+        const std::uint64_t stops = QpStops(x);
+        if (stops == 0) {
+          p += 8;
+          dst += 8;
+          continue;
+        }
+        const auto k = static_cast<std::size_t>(std::countr_zero(stops) / 8);
+        p += k;
+        dst += k;
+        break;
+      }
+      if (p >= limit) break;
+      const unsigned char c = *p;
+      if (c == '=') {
+        // Escapes come in runs (every byte of a non-Latin letter is one).
+        do {
+          const int v = end - p >= 3 ? HexPair(p[1], p[2]) : -1;
+          if (v >= 0) {
+            *dst++ = static_cast<char>(v);
+            p += 3;
           } else {
             *dst++ = '=';
-            last = kEquals;
+            ++p;
           }
-          kept = dst;
-        } else if (k == kQpCtrlZ) {
-          *dst++ = static_cast<char>(c);
-          kept = dst;
-          last = kCtrlZ;
-        } else {
-          break;
-        }
+        } while (p < limit && *p == '=');
+      } else if (c == '\r' || c == '\n') {
+        // The line ends at CR LF, a lone CR or a lone LF, as TLineStream reads it.
+        const unsigned char* next = p + 1;
+        if (c == '\r' && next < end && *next == '\n') ++next;
+        dst = EndQpLine(line, p, dst, finalLineBreak || next < end);
+        p = line = next;
+        if (++count % 4096 == 0) PumpMessages();
+      } else {
+        *dst++ = static_cast<char>(c);
+        ++p;
       }
-      dst = kept;
-      const bool soft = last == kEquals;
-      if (soft) --dst;
-      // The line ends at CR LF, a lone CR or a lone LF, as TLineStream reads it.
-      const unsigned char* next = p;
-      if (next < end && *next == '\r') ++next;
-      if (next < end && *next == '\n' && (next == p || next == p + 1)) ++next;
-      const bool last_line = next >= end;
-      if (!soft && (finalLineBreak || !last_line) && last != kCtrlZ) {
-        *dst++ = '\r';
-        *dst++ = '\n';
-      }
-      p = next;
-      if (++count % 4096 == 0) PumpMessages();
     }
   }
+  if (line < end) dst = EndQpLine(line, end, dst, finalLineBreak);
   out.resize(static_cast<std::size_t>(dst - out.data()));
 }
 

@@ -1,6 +1,13 @@
 #include "mail/msmsg.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <streambuf>
 
@@ -33,6 +40,78 @@ std::string ReadAll(std::istream& in) {
     bytes.append(block, static_cast<std::size_t>(in.gcount()));
   return bytes;
 }
+
+// A message file, read whole and kept open while it is decoded, so that bytes
+// whose memory the decoder gave back can be read again.
+class MessageFile {
+ public:
+  explicit MessageFile(const std::string& path) : path_(path) {
+    do
+      fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) throw EmsError("Cannot open file " + path);
+  }
+  ~MessageFile() { close(fd_); }
+  MessageFile(const MessageFile&) = delete;
+  MessageFile& operator=(const MessageFile&) = delete;
+
+  // The whole file as it is now, however its size changes while it is read:
+  // the whole file or an error, never a message cut short by a failing read.
+  std::string ReadAll() {
+    if (fstat(fd_, &read_as_) != 0) Fail();
+    // Read through a small block, so that the bytes of the message are
+    // written once, into room sized for them.
+    constexpr std::size_t kBlock = 256 * 1024;
+    const std::unique_ptr<char[]> block(new char[kBlock]);
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(std::max<off_t>(read_as_.st_size, 0)));
+    for (;;) {
+      const ssize_t n = read(fd_, block.get(), kBlock);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Fail();
+      if (n == 0) break;
+      bytes.append(block.get(), static_cast<std::size_t>(n));
+    }
+    size_ = bytes.size();
+    return bytes;
+  }
+
+  // Reads bytes again; false when the file is no longer the one first read.
+  TRefill Refill() {
+    return [this](std::size_t offset, char* dst, std::size_t size) {
+      return Reread(offset, dst, size);
+    };
+  }
+
+ private:
+  [[noreturn]] void Fail() const { throw EmsError("Cannot read file " + path_); }
+
+  bool Unchanged() const {
+    struct stat now {};
+    return fstat(fd_, &now) == 0 && now.st_size == read_as_.st_size &&
+           static_cast<std::size_t>(now.st_size) == size_ &&
+           now.st_mtim.tv_sec == read_as_.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == read_as_.st_mtim.tv_nsec;
+  }
+
+  bool Reread(std::size_t offset, char* dst, std::size_t size) const {
+    if (!Unchanged() || offset > size_ || size > size_ - offset) return false;
+    while (size > 0) {
+      const ssize_t n = pread(fd_, dst, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      dst += n;
+      offset += static_cast<std::size_t>(n);
+      size -= static_cast<std::size_t>(n);
+    }
+    return Unchanged();
+  }
+
+  std::string path_;
+  int fd_ = -1;
+  struct stat read_as_ {};  // the file when it was first read
+  std::size_t size_ = 0;    // bytes read then
+};
 
 // A stream buffer appending what is written to a string.
 class StringSink : public std::streambuf {
@@ -163,12 +242,18 @@ void TmsCustomMessage::SaveToStream(std::ostream& out) {
 
 void TmsCustomMessage::LoadFromFile(const std::string& path) {
   Clear();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw EmsError("Cannot open file " + path);
-  // The whole file or an error: a message cut short by a failing read is never used.
-  std::string bytes = ReadAll(in);
-  if (in.bad()) throw EmsError("Cannot read file " + path);
-  DecodeRaw(std::move(bytes));
+  MessageFile file(path);
+  std::string bytes = file.ReadAll();
+  // The decoder takes the refill over; an overridden DecodeRaw may leave it.
+  source_refill_ = file.Refill();
+  source_size_ = bytes.size();
+  try {
+    DecodeRaw(std::move(bytes));
+  } catch (...) {
+    source_refill_ = nullptr;
+    throw;
+  }
+  source_refill_ = nullptr;
 }
 
 void TmsCustomMessage::LoadFromString(std::string bytes) {

@@ -7,9 +7,12 @@
 #include <iosfwd>
 #include <string>
 
+#include "mail/mslinestream.h"
 #include "mail/msmsgcls.h"
 
 namespace ms {
+
+class TmsCustomDecoder;
 
 class TmsCustomMessage {
  public:
@@ -51,7 +54,8 @@ class TmsCustomMessage {
   // Fills the fields from a block of header lines.
   virtual void ParseHeaders(const TmsHeaders& lines);
 
-  // Clear, then LoadFromStream of the file; EmsError when it cannot be opened.
+  // Clear, then LoadFromStream of the file; EmsError when it cannot be opened
+  // or read (also when it changes while it is decoded and must be read again).
   void LoadFromFile(const std::string& path);
   void LoadFromString(std::string bytes);
   // Creates (or truncates) the file and writes the message; EmsError on failure.
@@ -65,6 +69,14 @@ class TmsCustomMessage {
   virtual void DecodeRaw(std::string raw);
 
   mutable std::string content_type_ = "text/plain";
+
+ private:
+  friend class TmsCustomDecoder;
+  // While LoadFromFile decodes: reads bytes of the file again, so that the
+  // decoder may give back the memory of what it has decoded; only for bytes of
+  // the file's size as read (a DecodeRaw that changes them gets no refill).
+  TRefill source_refill_;
+  std::size_t source_size_ = 0;
 };
 
 class TmsMessage : public TmsCustomMessage {

@@ -1,7 +1,13 @@
 #include "mail/mspars.h"
 
 #include <algorithm>
+#include <bit>
+#include <functional>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
@@ -65,25 +71,52 @@ void TakeWholeLines(std::string& bytes, TmsStrings& lines) {
   bytes.erase(0, taken);
 }
 
-// Quoted-printable text to lines of bytes, as SplitLines splits the decoded
-// text, decoded in pieces so that the decoded text is never held whole.
-void QuotedPrintableDecodeLines(std::string_view text, TmsStrings& lines) {
-  constexpr std::size_t kPiece = 256 * 1024;
-  std::string bytes;
-  while (!text.empty()) {
-    // A piece ends after an LF, so that it holds whole lines.
-    std::size_t cut = text.size();
-    if (cut > kPiece) {
-      const std::size_t lf = text.find('\n', kPiece);
-      if (lf != std::string_view::npos) cut = lf + 1;
-    }
-    QuotedPrintableDecodeText(text.substr(0, cut), bytes);
-    text.remove_prefix(cut);
-    TakeWholeLines(bytes, lines);
-    PumpMessages();
+bool IsUUBeginLine(std::string_view line) {
+  return line.size() >= 9 && (line[0] == 'b' || line[0] == 'B') && IsUUBegin(std::string(line));
+}
+
+// The offset of the first line of Text at or after offset From that begins
+// with a byte B for which (B | Fold) == C (lines end at CR LF, a lone CR or a
+// lone LF); the size of Text when there is none.
+std::size_t FindLineBeginning(std::string_view text, std::size_t from, char c, char fold) {
+  const char* const s = text.data();
+  const std::size_t n = text.size();
+  auto begins_line = [s](std::size_t i) { return i == 0 || s[i - 1] == '\r' || s[i - 1] == '\n'; };
+  std::size_t i = from;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: the wanted byte right after a CR or LF.
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  const __m128i folding = _mm_set1_epi8(fold), wanted = _mm_set1_epi8(c);
+  unsigned after_end = i < n && begins_line(i) ? 1 : 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const auto ends = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf))));
+    const auto hits =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(x, folding), wanted)));
+    const unsigned starts = hits & ((ends << 1) | after_end);
+    if (starts != 0) return i + static_cast<std::size_t>(std::countr_zero(starts));
+    after_end = ends >> 15;
   }
-  for (auto& l : SplitLines(bytes))
-    lines.push_back(std::move(l));
+#endif
+  for (; i < n; ++i)
+    if ((s[i] | fold) == c && begins_line(i)) return i;
+  return n;
+}
+
+// The line of Text that begins at offset I, without its line end.
+std::string_view LineAt(std::string_view text, std::size_t i) {
+  const char* const line = text.data() + i;
+  return std::string_view(line, FindLineEnd(line, text.data() + text.size()) - line);
+}
+
+// True when a line of Text begins a uuencoded file.
+bool HasUUBeginLine(std::string_view text) {
+  for (std::size_t i = FindLineBeginning(text, 0, 'b', 0x20); i < text.size();
+       i = FindLineBeginning(text, i + 1, 'b', 0x20)) {
+    if (IsUUBeginLine(LineAt(text, i))) return true;
+  }
+  return false;
 }
 
 // Names an attachment without applying the type rule of SetFileName.
@@ -112,6 +145,15 @@ bool NamesAFile(const std::string& contentType, const std::string& disposition) 
          StartsWith(AsciiLower(Trim(disposition)), "attachment");
 }
 
+// Parts are decoded in pieces of about this many bytes of source.
+constexpr std::size_t kPiece = 256 * 1024;
+
+// Room for a decoded part of about Size bytes, sized once; a small part is
+// left to the codec.
+void ReserveFor(std::string& out, std::size_t size) {
+  if (size > kPiece) out.reserve(out.size() + size + kPiece);
+}
+
 // Nesting of multiparts, and leaf parts of one message, that are decoded; deeper
 // or further parts are kept raw.
 constexpr int kMaxDepth = 16;
@@ -120,7 +162,10 @@ constexpr std::size_t kMaxParts = 10000;
 }  // namespace
 
 TmsCustomDecoder::TmsCustomDecoder(std::string source, TmsCustomMessage& target)
-    : source_(std::move(source)), target_(target) {}
+    : source_(std::move(source)), target_(target) {
+  if (source_.Size() == target.source_size_) source_.SetRefill(std::move(target.source_refill_));
+  target.source_refill_ = nullptr;
+}
 
 TmsCustomDecoder::~TmsCustomDecoder() = default;
 
@@ -128,8 +173,55 @@ void TmsCustomDecoder::ApplyHeaders() {
   target_.ParseHeaders(main_headers_);
 }
 
-std::string_view TmsCustomDecoder::RestOf(std::size_t start) const {
-  return std::string_view(source_.Data()).substr(std::min(start, source_.Data().size()));
+bool TmsCustomDecoder::DecodePieces(std::size_t start, std::size_t end,
+                                    const PieceDecoder& decode) {
+  std::string_view text = source_.View(start);
+  text = text.substr(0, end > start ? end - start : 0);
+  const std::size_t stop = start + text.size();
+  // Each piece but the last ends after an LF, so that it holds whole lines.
+  do {
+    std::size_t cut = text.size();
+    if (cut > kPiece) {
+      const std::size_t lf = text.find('\n', kPiece);
+      if (lf != std::string_view::npos) cut = lf + 1;
+    }
+    if (!decode(text.substr(0, cut), cut == text.size())) return false;
+    text.remove_prefix(cut);
+    source_.Release(stop - text.size());
+    PumpMessages();
+  } while (!text.empty());
+  return true;
+}
+
+bool TmsCustomDecoder::DecodeBodyLines(std::size_t start, bool stopAtFile,
+                                       const BodyDecoder& decode) {
+  // The lines join the body only once all of them are decoded: an error
+  // leaves the body as it was.
+  TmsStrings lines;
+  std::string bytes;
+  const std::size_t size = source_.Size() - std::min(start, source_.Size());
+  const bool whole = DecodePieces(start, source_.Size(), [&](std::string_view piece, bool) {
+    if (stopAtFile && HasUUBeginLine(piece)) return false;
+    decode(piece, bytes);
+    const bool first = lines.empty();
+    TakeWholeLines(bytes, lines);
+    // Room for as many lines as the first piece promises, so that they are
+    // seldom moved (at most one for every 16 bytes of source).
+    if (first && !lines.empty() && piece.size() < size)
+      lines.reserve(std::min(lines.size() * (size / piece.size() + 1), size / 16));
+    return true;
+  });
+  if (!whole) return false;
+  for (auto& l : SplitLines(bytes))
+    lines.push_back(std::move(l));
+  source_.Seek(source_.Size());
+  if (target_.Body.empty()) {
+    target_.Body.swap(lines);
+  } else {
+    for (auto& l : lines)
+      target_.Body.push_back(std::move(l));
+  }
+  return true;
 }
 
 void TmsCustomDecoder::ReadHeaders(TmsHeaders& headers) {
@@ -198,42 +290,37 @@ void TmsCustomDecoder::DecodeTextBody() {
   target_.CharSet = cs;
   target_.DeclaredCharSet = AsciiLower(GetHeaderParameter("charset", ct));
 
-  std::string line;
-  if (!b64) {
+  bool uu = false;
+  if (b64) {
+    DecodeBodyLines(source_.Position(), false, [](std::string_view piece, std::string& bytes) {
+      DecodeBase64LinesAppend(piece, bytes);
+    });
+  } else if (qp) {
+    uu = !DecodeBodyLines(source_.Position(), true, [](std::string_view piece, std::string& bytes) {
+      QuotedPrintableDecodeText(piece, bytes);
+    });
+  } else {
     TmsStrings lines;
-    bool uu = false;
-    const std::size_t start = source_.Position();
     std::string_view view;
-    while (source_.NextLine(view)) {
-      if (view.size() >= 9 && (view[0] == 'b' || view[0] == 'B') && IsUUBegin(std::string(view))) {
-        uu = true;
-        break;
-      }
-      if (!qp) lines.emplace_back(view);  // quoted-printable is decoded from the source
+    while (!uu && source_.NextLine(view)) {
+      uu = IsUUBeginLine(view);
+      if (!uu) lines.emplace_back(view);
     }
-    if (uu) {
-      // A uuencoded file inside a text body: read the message again as plain text.
-      source_.Reset();
-      while (source_.ReadLine(line) && !line.empty()) {
-      }
-      main_headers_.RemoveField("MIME-VERSION");
-      main_headers_.RemoveField("CONTENT-TYPE");
-      main_headers_.RemoveField("CONTENT-TRANSFER-ENCODING");
-      DecodePlain();
-      return;
-    }
-    if (qp) {
-      QuotedPrintableDecodeLines(RestOf(start), target_.Body);
-    } else {
+    if (!uu) {
       for (auto& l : lines)
         target_.Body.push_back(std::move(l));
     }
-  } else {
-    std::string bytes;
-    DecodeBase64LinesAppend(RestOf(source_.Position()), bytes);
-    source_.Seek(source_.Data().size());
-    for (auto& l : SplitLines(bytes))
-      target_.Body.push_back(std::move(l));
+  }
+  if (uu) {
+    // A uuencoded file inside a text body: read the message again as plain text.
+    std::string line;
+    source_.Reset();
+    while (source_.ReadLine(line) && !line.empty()) {
+    }
+    main_headers_.RemoveField("MIME-VERSION");
+    main_headers_.RemoveField("CONTENT-TYPE");
+    main_headers_.RemoveField("CONTENT-TRANSFER-ENCODING");
+    DecodePlain();
   }
 }
 
@@ -297,7 +384,7 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
   if (item.EncodingKind == ekBase64) {
     // The data ends at a line of a single dot, or at the end.
     const std::size_t start = source_.Position();
-    std::size_t end = source_.Data().size();
+    std::size_t end = source_.Size();
     std::string_view line;
     std::size_t count = 0;
     for (;;) {
@@ -310,13 +397,10 @@ void TmsCustomDecoder::DecodeSingleAttachment() {
       if (uue) AppendEncodedLine(std::string(line), true, item.Data);
       if (++count % 4096 == 0) PumpMessages();
     }
-    if (!uue) DecodeBase64LinesAppend(RestOf(start).substr(0, end - start), item.Data);
-  } else if (item.EncodingKind == ekSevenBit) {
-    AppendCrLfLines(RestOf(source_.Position()), item.Data, true);
-    source_.Seek(source_.Data().size());
+    if (!uue) DecodeLeafPieces(item, start, end, true);
   } else {
-    QuotedPrintableDecodeText(RestOf(source_.Position()), item.Data);
-    source_.Seek(source_.Data().size());
+    DecodeLeafPieces(item, source_.Position(), source_.Size(), true);
+    source_.Seek(source_.Size());
   }
   target_.Attachments.AddItem(std::move(item));
 }
@@ -395,8 +479,8 @@ int TmsCustomDecoder::DecodeParts(bool alternative, bool inAlternative, int dept
       // Too many parts: the rest of the message is kept as it is, in one piece.
       Leaf rest;
       rest.item.ContentType = rest.bare_type = "text/plain";
-      rest.item.Data = source_.Data().substr(std::min(source_.Position(), source_.Data().size()));
-      source_.Seek(source_.Data().size());
+      rest.item.Data = std::string(source_.View(source_.Position()));
+      source_.Seek(source_.Size());
       leaves_.push_back(std::move(rest));
       stop = Stop{};
       return body;
@@ -483,15 +567,29 @@ int TmsCustomDecoder::AddLeaf(bool inAlternative, bool directlyInAlternative, bo
 }
 
 std::size_t TmsCustomDecoder::ScanPart(Stop& stop) {
-  std::string_view line;
-  std::size_t count = 0;
   stop = Stop{};
-  for (;;) {
-    const std::size_t before = source_.Position();
-    if (!source_.NextLine(line)) return source_.Data().size();
-    if ((stop = MatchDelimiter(line)).level >= 0) return before;
-    if (++count % 4096 == 0) PumpMessages();
+  const std::size_t start = source_.Position();
+  const std::string_view text = source_.View(start);
+  // Only a line that begins with "-" may be a delimiter; the search pauses
+  // now and then for the message pump.
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t limit = std::min(text.size(), i + 4 * kPiece);
+    i = FindLineBeginning(text.substr(0, limit), i, '-', 0);
+    if (i >= limit) {
+      PumpMessages();
+      continue;
+    }
+    if ((stop = MatchDelimiter(LineAt(text, i))).level >= 0) {
+      // The delimiter line is read.
+      std::string_view line;
+      source_.Seek(start + i);
+      source_.NextLine(line);
+      return start + i;
+    }
+    ++i;
   }
+  source_.Seek(source_.Size());
+  return source_.Size();
 }
 
 void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
@@ -511,19 +609,36 @@ void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
     // The part is decoded straight from the source once its end is known.
     const std::size_t start = source_.Position();
     const std::size_t end = ScanPart(stop);
-    const std::string_view text(source_.Data().data() + start, end - start);
-    if (item.EncodingKind == ekBase64) {
-      DecodeBase64LinesAppend(text, item.Data);
-    } else if (item.EncodingKind == ekQuotedPrintable) {
-      // The line end before a delimiter belongs to the delimiter.
-      QuotedPrintableDecodeText(text, item.Data, stop.level < 0);
-    } else {
-      AppendCrLfLines(text, item.Data, stop.level < 0);
-    }
+    // The line end before a delimiter belongs to the delimiter.
+    DecodeLeafPieces(item, start, end, stop.level < 0);
   } catch (const EMessageParserError&) {
     throw;
   } catch (const std::exception&) {
     throw EMessageParserError("Error decoding the attachment");
+  }
+}
+
+void TmsCustomDecoder::DecodeLeafPieces(TmsAttItem& item, std::size_t start, std::size_t end,
+                                        bool finalLineBreak) {
+  const std::size_t size = end > start ? end - start : 0;
+  if (item.EncodingKind == ekBase64) {
+    ReserveFor(item.Data, size / 4 * 3);
+    DecodePieces(start, end, [&](std::string_view piece, bool) {
+      DecodeBase64LinesAppend(piece, item.Data);
+      return true;
+    });
+  } else if (item.EncodingKind == ekQuotedPrintable) {
+    ReserveFor(item.Data, size);
+    DecodePieces(start, end, [&](std::string_view piece, bool last) {
+      QuotedPrintableDecodeText(piece, item.Data, finalLineBreak || !last);
+      return true;
+    });
+  } else {
+    ReserveFor(item.Data, size);
+    DecodePieces(start, end, [&](std::string_view piece, bool last) {
+      AppendCrLfLines(piece, item.Data, finalLineBreak || !last);
+      return true;
+    });
   }
 }
 

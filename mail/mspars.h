@@ -1,6 +1,7 @@
 #pragma once
 // MIME decoding: one raw Internet message into a message object.
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,9 +50,23 @@ class TmsCustomDecoder {
     bool close = false;
   };
 
+  // Decodes one piece of source (whole lines) into Out.
+  using BodyDecoder = std::function<void(std::string_view piece, std::string& out)>;
+  // Decodes one piece of source (whole lines unless it is the last); false to stop.
+  using PieceDecoder = std::function<bool(std::string_view piece, bool last)>;
+
   void ReadHeaders(TmsHeaders& headers);
-  // The source from offset Start to its end.
-  std::string_view RestOf(std::size_t start) const;
+  // Decodes the source from offset Start to End piece by piece, giving back the
+  // memory of each piece once it is decoded; false when Decode stopped.
+  bool DecodePieces(std::size_t start, std::size_t end, const PieceDecoder& decode);
+  // Decodes the rest of the source from offset Start into the lines of the
+  // body. With StopAtFile it stops, leaving the body as it was, and returns
+  // false at a line that begins a uuencoded file.
+  bool DecodeBodyLines(std::size_t start, bool stopAtFile, const BodyDecoder& decode);
+  // Decodes the source from Start to End into Item's data by its transfer
+  // kind (base64, quoted-printable or as it is); FinalLineBreak as for
+  // QuotedPrintableDecodeText.
+  void DecodeLeafPieces(TmsAttItem& item, std::size_t start, std::size_t end, bool finalLineBreak);
   void DecodeMime();
   void DecodeTextBody();
   void DecodePlain();

@@ -1,3 +1,4 @@
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
@@ -5,6 +6,10 @@
 #include <map>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/utf8.h"
 #include "mail/msmsgcls.h"
@@ -206,6 +211,16 @@ std::string ExtractFileName(const std::string& path) {
 }
 
 const char* FindLineEnd(const char* p, const char* end) {
+#if defined(__SSE2__)
+  // Sixteen bytes at a time.
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  for (; end - p >= 16; p += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto ends = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf))));
+    if (ends != 0) return p + std::countr_zero(ends);
+  }
+#endif
   // Eight bytes at a time while none of them is below 14 (CR is 13, LF 10).
   constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
   for (;;) {

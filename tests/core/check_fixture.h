@@ -1,26 +1,25 @@
 #pragma once
 // Helpers of the check-cycle tests: settings in a fresh folder, a view that records what a
-// check shows, and the mail components wired as the data module wires them.
+// check shows, the mail components wired as the data module wires them, the viewer's
+// immediate deletion over them, and the command of the headless check.
 
-#include <functional>
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "config/myuser.h"
 #include "core/check.h"
+#include "core/refresh.h"
 #include "platform/regfile.h"
+#include "tests/config/store_fixture.h"
 #include "tests/support/fake_sound.h"
 #include "tests/support/tempdir.h"
+#include "viewer/mailviewer.h"
 
 namespace vigilo::test {
-
-class NoAutostart : public Autostart {
- public:
-  bool Exists() const override { return false; }
-  std::string Set(const std::string&) override { return {}; }
-  void Remove() override {}
-};
 
 class RecordingView : public CheckView {
  public:
@@ -44,16 +43,13 @@ class RecordingView : public CheckView {
     progress = true;
     barMax = max;
   }
-  void SetProgress(int, const std::string&) override {
-    if (onProgress) onProgress();
-  }
+  void SetProgress(int, const std::string&) override {}
   void SetProgressLabels(const std::string& label1, const std::string&) override {
     labels.push_back(label1);
   }
   bool ProgressVisible() const override { return progress; }
   void ReleaseProgress() override { progress = false; }
 
-  std::function<void()> onProgress;  // after each message of a mailbox
   std::vector<std::string> calls, hints, labels;
   std::string hint;
   std::vector<int32_t> tags;
@@ -87,7 +83,7 @@ struct Settings {
     s.Save();
     ASSERT_TRUE(reg.Flush());
   }
-  NoAutostart autostart;
+  RecordingAutostart autostart;
   RegistryFile reg;
   tusers s;
 };
@@ -119,6 +115,21 @@ struct CheckRig {
   std::string ErrorLog() const { return ReadFile(dir.path() / "error.log"); }
 };
 
+// The viewer's server work for an immediate deletion, as the program wires it, over a rig.
+class RefreshingServices : public ViewerServices {
+ public:
+  explicit RefreshingServices(CheckRig& rig) : rig_(rig) {}
+  bool PopLogin(int32_t conf) override { return rig_.check.PopLogin(conf); }
+  std::vector<std::string> RefreshHeaders(int32_t conf,
+                                          const std::vector<tmailhead>& chosen) override {
+    if (!rig_.check.PopLogin(conf)) return {};
+    return RefreshHeads(rig_.s, conf, rig_.pop, chosen);
+  }
+
+ private:
+  CheckRig& rig_;
+};
+
 // The lines of a text without their line ends.
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
@@ -136,5 +147,24 @@ inline bool HasLogStamp(const std::string& line) {
     if (shape[i] == '0' ? !(line[i] >= '0' && line[i] <= '9') : line[i] != shape[i]) return false;
   return true;
 }
+
+#ifdef VIGILO_BINARY
+// The command that runs `vigilo --check` over the program folder `home`, with its
+// environment and output in `xdg`; `prefix` goes before the program (a limit).
+inline std::string CheckCommand(const TempDir& home, const TempDir& xdg,
+                                const std::string& prefix = "") {
+  const std::string x = xdg.str();
+  return "cd " + x + " && env -u VIGILO_HOME XDG_CONFIG_HOME=" + x + "config XDG_DATA_HOME=" + x +
+         "data XDG_RUNTIME_DIR=" + x + "run " + prefix + VIGILO_BINARY " --check --home " +
+         home.str() + " >" + x + "stdout 2>" + x + "stderr";
+}
+
+// Runs `vigilo --check` over the program folder `home`: its exit code and output.
+inline std::pair<int, std::string> RunCheck(const TempDir& home, const TempDir& xdg,
+                                            const std::string& prefix = "") {
+  const int status = std::system(CheckCommand(home, xdg, prefix).c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(xdg.path() / "stdout")};
+}
+#endif
 
 }  // namespace vigilo::test

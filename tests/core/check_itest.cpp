@@ -1,18 +1,21 @@
-// The check cycle against a real Dovecot on 127.0.0.1, and scripted servers for errors after
-// login and invented counts.
+// The check cycle and the viewer's immediate deletion against a real Dovecot on 127.0.0.1,
+// and scripted servers for errors after login and invented counts.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 
+#include "core/certprobe.h"
 #include "mail/msexcept.h"
 #include "mail/mspump.h"
 #include "tests/core/check_fixture.h"
+#include "tests/support/certs.h"
 #include "tests/support/dovecot.h"
 #include "tests/support/free_port.h"
 #include "tests/support/scripted_server.h"
+#include "viewer/CyrCoder.h"
+#include "viewer/mailviewer.h"
 #include "viewer/msgstore.h"
 
 namespace vigilo {
@@ -32,14 +35,9 @@ std::string Message(const std::string& id, const std::string& subject) {
 
 class CheckCycleIT : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    server_ = new test::DovecotServer({{"work", "workpw"}, {"bad", "badpw"}, {"idle", "idlepw"}});
-  }
+  static void SetUpTestSuite() { server_ = new test::DovecotServer({{"work", "workpw"}}); }
   static void TearDownTestSuite() { delete server_; }
-  void SetUp() override {
-    for (const char* u : {"work", "bad", "idle"})
-      server_->Clear(u);
-  }
+  void SetUp() override { server_->Clear("work"); }
   static test::DovecotServer& Server() { return *server_; }
   static int Port() { return server_->Pop3Port(); }
   static test::DovecotServer* server_;
@@ -54,32 +52,28 @@ std::vector<std::string> Keys(const tuser& u) {
   return ids;
 }
 
-TEST_F(CheckCycleIT, WorkBadNonActiveThenAMarkedMessageIsDeletedAndItsFilePruned) {
-  for (const char* id : {"keep1@x", "gone/../@x", "keep2@x"})
-    Server().AddMessage("work", Message(id, id));
+// Records of the messages (the other configurations' lines: see the headless check), then a
+// deferred deletion that also prunes the cached copies, and nothing outside the folder.
+TEST_F(CheckCycleIT, RecordsThenAMarkedMessageIsDeletedAndItsFilePruned) {
+  Server().AddMessage("work", Message("keep1@x", "keep1"));
+  Server().AddMessage("work", Message("gone/../@x", "gone"));
+  // One KOI8-R letter: the guess alone would not say KOI8-R, the declared page does.
+  Server().AddMessage("work", Message("keep2@x", "=?KOI8-R?B?wQ==?="));
   CheckRig rig;
   rig.Add("Work", "work", "workpw", Port());
-  rig.Add("Bad", "bad", "wrong", Port());
-  rig.Add("Idle", "idle", "idlepw", Port(), /*nonActive=*/true);
   rig.check.StartCheck();
-  EXPECT_EQ(rig.view.hint, "Work-3;\r\nBad-нет связи");
-  EXPECT_EQ(test::Lines(rig.ErrorLog()).size(), 1u);  // its text: see the headless check
-  EXPECT_EQ(rig.view.tags, (std::vector<int32_t>{0, 1}));
-  EXPECT_EQ(rig.view.looks[0], (ConfItemLook{true, "Work (3)", 1}));
-  EXPECT_EQ(rig.view.looks[1], (ConfItemLook{false, "Bad (Нет связи)", 0}));
+  EXPECT_EQ(rig.view.hint, "Work-3;");
+  EXPECT_EQ(rig.view.looks.at(0), (ConfItemLook{true, "Work (3)", 1}));
   EXPECT_EQ(rig.view.calls.back(), "waiting");
   EXPECT_EQ(Keys(rig.Conf(0)), (std::vector<std::string>{"gone/../@x", "keep1@x", "keep2@x"}));
-  const tmailhead& h = rig.Conf(0).Heads[0];
-  EXPECT_EQ(h.From, "Sender <sender@example.test>");
-  EXPECT_EQ(h.To, "work@example.test");
-  EXPECT_EQ(h.Date, "Sun, 6 Dec 2026 10:00:00 +0000");
-  EXPECT_EQ(h.Size.rfind(" ", 0), 0u);
-  EXPECT_NE(h.Size.find(" байт"), std::string::npos);
-  EXPECT_EQ(rig.view.barMax, 3);
-  EXPECT_FALSE(rig.view.progress);
+  for (const tmailhead& h : rig.Conf(0).Heads) {
+    if (h.MessageID != "keep2@x") continue;
+    EXPECT_EQ(h.From, "Sender <sender@example.test>");
+    EXPECT_EQ(h.Date, "Sun, 6 Dec 2026 10:00:00 +0000");
+    EXPECT_EQ(h.CodePage, static_cast<uint8_t>(TCodePage::KOI8R));
+  }
   EXPECT_EQ(rig.busy, 0);
   EXPECT_FALSE(rig.pop.IsOpen());
-  EXPECT_EQ(rig.sound.Plays().size(), 1u);
   EXPECT_EQ(Server().Messages("work").size(), 3u);  // reading headers deletes nothing
 
   // Deferred deletion: the marked message goes at the next check, with its cached file.
@@ -100,7 +94,7 @@ TEST_F(CheckCycleIT, WorkBadNonActiveThenAMarkedMessageIsDeletedAndItsFilePruned
   EXPECT_TRUE(fs::exists(MessageFilePath(in, "keep2@x")));
   EXPECT_TRUE(fs::exists(in + "/info.txt"));
   EXPECT_TRUE(fs::exists(rig.dir.path() / "in" / "m_outside"));
-  EXPECT_EQ(rig.view.hint, "Work-2;\r\nBad-нет связи");
+  EXPECT_EQ(rig.view.hint, "Work-2;");
 
   // Once the mailbox is empty no cached message stays; "info.txt" does.
   Server().Clear("work");
@@ -108,19 +102,7 @@ TEST_F(CheckCycleIT, WorkBadNonActiveThenAMarkedMessageIsDeletedAndItsFilePruned
   EXPECT_FALSE(fs::exists(MessageFilePath(in, "keep1@x")));
   EXPECT_FALSE(fs::exists(MessageFilePath(in, "keep2@x")));
   EXPECT_TRUE(fs::exists(in + "/info.txt"));
-  EXPECT_EQ(rig.view.hint, "Bad-нет связи\r\nНовой почты нет");
-}
-
-// What is left on the server: the first body line of every message.
-std::vector<std::string> BodiesLeft(const test::DovecotServer& server) {
-  std::vector<std::string> out;
-  for (const std::string& m : server.Messages("work")) {
-    const std::size_t body = m.find("\n\n");
-    out.push_back(
-        body == std::string::npos ? "" : m.substr(body + 2, m.find('\n', body + 2) - body - 2));
-  }
-  std::sort(out.begin(), out.end());
-  return out;
+  EXPECT_EQ(rig.view.hint, "Новой почты нет");
 }
 
 // Marks the records with this subject.
@@ -129,73 +111,122 @@ void Mark(tuser& u, const std::string& subject) {
     if (u.Heads[static_cast<std::size_t>(i)].Subject == subject) u.Heads[i].DeleteNext = true;
 }
 
-// A mark deletes the marked message and no other: not a second copy with the same
-// Message-ID, not one whose Message-ID differs in letter case, not one with the same header
-// block, not a victim named by another message's first body line. Without unique ids a
-// shared key deletes nothing (and says so); with them the copy is told apart. A failed login
-// keeps the records and their marks.
-TEST_F(CheckCycleIT, AMarkDeletesOnlyTheMarkedMessage) {
-  const auto add = [&](const std::string& headers, const std::string& body) {
-    Server().AddMessage("work",
-                        "From: n@x\nTo: work@example.test\n" + headers + "\n" + body + "\n");
-  };
-  add("Subject: list copy\nMessage-ID: <dup@x>\n", "list copy");
-  add("Subject: direct copy\nMessage-ID: <dup@x>\n", "direct copy");
-  add("Subject: lower\nMessage-ID: <case@x>\n", "lower");
-  add("Subject: upper\nMessage-ID: <CASE@x>\n", "upper");
-  add("Subject: same\n", "first");
-  add("Subject: same\n", "second");
-  add("Subject: victim\nMessage-ID: <victim@x>\n", "victim");
-  add("Subject: decoy\n", "Message-ID: <victim@x>");
+// Without unique ids a Message-ID several messages share deletes none and says so. A failed
+// login keeps the records and their marks; with unique ids the next good one deletes the
+// marked copy alone. (The random deletion sequences try the other ways a key can name the
+// wrong message.)
+TEST_F(CheckCycleIT, ASharedKeyDeletesNothingAndAFailedLoginKeepsTheMark) {
+  for (const char* copy : {"list copy", "direct copy", "other"})
+    Server().AddMessage("work", "From: n@x\nSubject: " + std::string(copy) +
+                                    "\nMessage-ID: <dup@x>\n\n" + copy + "\n");
   CheckRig rig;
   tuser& u = rig.Add("Work", "work", "workpw", Port());
   rig.check.StartCheck();
-  ASSERT_EQ(u.HeadCount, 8);
-  for (int32_t i = 0; i < u.HeadCount; ++i) {
-    tmailhead& h = u.Heads[static_cast<std::size_t>(i)];
-    EXPECT_FALSE(h.UniqueID.empty());                  // Dovecot offers UIDL
-    h.UniqueID.clear();                                // as if the last check had no unique ids
-    if (h.Subject == "same") h.Subject = h.MessageID;  // tell the twins apart below
-  }
-  const auto twin = std::find_if(u.Heads.begin(), u.Heads.begin() + 8,
-                                 [](const tmailhead& h) { return h.Subject.rfind("vg-", 0) == 0; });
-  ASSERT_NE(twin, u.Heads.begin() + 8);
-  twin->DeleteNext = true;
-  for (const char* subject : {"list copy", "upper", "decoy"})
-    Mark(u, subject);
+  ASSERT_EQ(u.HeadCount, 3);
+  for (tmailhead& h : u.Heads)
+    h.UniqueID.clear();  // as if the last check had no unique ids
+  Mark(u, "list copy");
   rig.check.StartCheck();
-  const auto left = BodiesLeft(Server());
-  EXPECT_EQ(left.size(), 5u);
-  for (const char* kept : {"direct copy", "list copy", "lower", "victim"})
-    EXPECT_EQ(std::count(left.begin(), left.end(), kept), 1) << kept;
-  EXPECT_EQ(std::count(left.begin(), left.end(), "first") +
-                std::count(left.begin(), left.end(), "second"),
-            1);
+  EXPECT_EQ(Server().Messages("work").size(), 3u);
   const auto log = test::Lines(rig.ErrorLog());
   ASSERT_EQ(log.size(), 1u);
   EXPECT_NE(log[0].find("dup@x"), std::string::npos);
-  EXPECT_EQ(u.HeadCount, 5);
 
-  // With unique ids the copy the user marked goes alone.
-  Mark(u, "list copy");
-  rig.check.StartCheck();
-  const auto after = BodiesLeft(Server());
-  EXPECT_EQ(after.size(), 4u);
-  EXPECT_EQ(std::count(after.begin(), after.end(), "direct copy"), 1);
-
-  // A failed login keeps the records and the mark; the next good one carries it out.
   Mark(u, "direct copy");
   u.UserPwd = "wrong";
   rig.check.StartCheck();
-  EXPECT_EQ(u.HeadCount, 4);
-  EXPECT_EQ(std::count_if(u.Heads.begin(), u.Heads.begin() + 4,
-                          [](const tmailhead& h) { return h.DeleteNext; }),
-            1);
+  ASSERT_EQ(u.HeadCount, 3);
+  for (int32_t i = 0; i < 3; ++i)
+    EXPECT_EQ(u.Heads[i].DeleteNext, u.Heads[i].Subject == "direct copy") << u.Heads[i].Subject;
   u.UserPwd = "workpw";
   rig.check.StartCheck();
-  const auto last = BodiesLeft(Server());
-  EXPECT_EQ(last.size(), 3u);
-  EXPECT_EQ(std::count(last.begin(), last.end(), "direct copy"), 0);
+  ASSERT_EQ(Server().Messages("work").size(), 2u);
+  for (const std::string& m : Server().Messages("work"))
+    EXPECT_EQ(m.find("direct copy"), std::string::npos);
+}
+
+// The subjects of the messages left on the server, sorted.
+std::vector<std::string> SubjectsLeft(const test::DovecotServer& server) {
+  std::vector<std::string> out;
+  for (const std::string& m : server.Messages("work")) {
+    const std::size_t at = m.find("Subject: ") + 9;
+    out.push_back(m.substr(at, m.find('\n', at) - at));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The record with this Message-ID.
+int Record(const tuser& u, const std::string& id) {
+  for (int32_t i = 0; i < u.HeadCount; ++i)
+    if (u.Heads[static_cast<std::size_t>(i)].MessageID == id) return i;
+  return -1;
+}
+
+// The viewer with immediate deletion, after a check, as the program wires it.
+struct ViewerRig {
+  struct Informed : ViewerView {
+    void Inform(const std::string& text) override { told.push_back(text); }
+    std::vector<std::string> told;
+  };
+  CheckRig rig;
+  test::RefreshingServices services{rig};
+  Informed view;
+  TMailViewer viewer{rig.s, rig.pop, services, view, rig.dir.str()};
+  tuser& u;
+  explicit ViewerRig(int port) : u(rig.Add("Work", "work", "workpw", port)) {
+    rig.s.delType = true;
+    rig.check.StartCheck();
+    viewer.Show(0);
+  }
+};
+
+// Rows picked in the viewer go at once and nothing else: without unique ids a key two
+// messages share deletes neither, and the user is told. The user's page choice for another
+// row and the declared page of a subject survive the rebuilt records. (The random deletion
+// sequences and the viewer's window test try many more choices.)
+TEST_F(CheckCycleIT, PickedRowsAreDeletedAtOnceAndPagesSurvive) {
+  for (const char* s : {"a", "b", "twin", "twin"})
+    Server().AddMessage("work", Message(std::string(s) + "@x", s));
+  Server().AddMessage("work", Message("koi@x", "=?koi8-r?B?8NLJ18XU?="));
+  ViewerRig v(Port());
+  ASSERT_EQ(v.u.HeadCount, 5);
+  for (int32_t i = 0; i < v.u.HeadCount; ++i)
+    v.u.Heads[static_cast<std::size_t>(i)].UniqueID.clear();
+  v.viewer.ToggleMarked(Record(v.u, "a@x"));
+  v.viewer.ToggleMarked(Record(v.u, "twin@x"));
+  v.viewer.SelectRecord(Record(v.u, "b@x"));
+  v.viewer.SetCodePage(TCodePage::CP866);  // the user's choice for "b"
+  v.viewer.DelOneClick();
+  EXPECT_EQ(SubjectsLeft(Server()),
+            (std::vector<std::string>{"=?koi8-r?B?8NLJ18XU?=", "b", "twin", "twin"}));
+  ASSERT_EQ(v.view.told.size(), 1u);
+  EXPECT_NE(v.view.told[0].find("twin@x"), std::string::npos);
+  ASSERT_EQ(v.u.HeadCount, 4);
+  const auto page = [&](const char* id) {
+    const int r = Record(v.u, id);
+    return r < 0 ? -1 : v.u.Heads[static_cast<std::size_t>(r)].CodePage;
+  };
+  EXPECT_EQ(page("b@x"), static_cast<int>(TCodePage::CP866));
+  EXPECT_EQ(page("koi@x"), static_cast<int>(TCodePage::KOI8R));
+  for (int32_t i = 0; i < v.u.HeadCount; ++i)
+    EXPECT_FALSE(v.u.Heads[static_cast<std::size_t>(i)].Marked);
+}
+
+// What the settings window shows the user to trust: the POP3 server's certificate, read over
+// STLS or TLS; a plain port or TLS spoken to it gives a reason instead.
+TEST_F(CheckCycleIT, CertificateProbeShowsTheFingerprintOverStlsAndTls) {
+  const std::string expected = test::Certificates().server.sha256;
+  const CertProbeResult stls = ProbeServerCertificate("127.0.0.1", Port(), 1);
+  EXPECT_EQ(stls.Fingerprint, expected) << stls.Error;
+  EXPECT_FALSE(stls.TrustedByCA);  // the test CA is not among the system's
+  const CertProbeResult tls = ProbeServerCertificate("127.0.0.1", Server().Pop3sPort(), 2);
+  EXPECT_EQ(tls.Fingerprint, expected) << tls.Error;
+  for (const CertProbeResult& none : {ProbeServerCertificate("127.0.0.1", Port(), 0),
+                                      ProbeServerCertificate("127.0.0.1", Port(), 2, 5)}) {
+    EXPECT_TRUE(none.Fingerprint.empty());
+    EXPECT_FALSE(none.Error.empty());
+  }
 }
 
 TEST_F(CheckCycleIT, BlacklistedSenderDeletedWhateverTheCase) {
@@ -244,46 +275,45 @@ TEST_F(CheckCycleIT, TickDuringACheckStartsNothingSoundOnlyWhenTheCountChanges) 
   rig.check.StartCheck();
   EXPECT_EQ(rig.sound.Plays().size(), 2u);
   EXPECT_EQ(notices, 2);
-  rig.s.Visual = 0;
-  Server().AddMessage("work", Message("d@x", "D"));
-  rig.check.StartCheck();
-  EXPECT_EQ(rig.sound.Plays().size(), 3u);
-  EXPECT_EQ(notices, 2);
 }
 
-TEST(CheckCycleScripted, ErrorAfterLoginEndsTheCheckWithoutQuit) {
+// A server that announces PIPELINING fails a command in the middle of a batch: the session ends
+// without QUIT, so the DELE sent before the failure deletes nothing, the records and marks of
+// before stay, and the check is over.
+TEST(CheckCycleScripted, ErrorMidPipelinedBatchDeletesNothing) {
   using namespace test;
-  ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
-                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 2 200\r\n"), Expect("UIDL"),
-                         Send("-ERR no\r\n"), Expect("TOP 1 1"),
-                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("TOP 2 1"),
-                         Send("-ERR broken mailbox\r\n"), Sleep(300)});
-  CheckRig rig;
-  const ClosedPort closed;
-  rig.Add("Work", "u", "p", server.Port());
-  rig.Add("Next", "n", "p", closed.Port());
-  tuser& u = rig.Conf(0);
-  u.Connected = true;
-  rig.s.AddHead(0, 0, "f", "s", " 1 байт", "d", "t", "a@x", 0);
-  u.Heads[0].DeleteNext = true;
-  try {
-    rig.check.StartCheck();
-    FAIL() << "no error";
-  } catch (const ms::EmsServerError& e) {
-    EXPECT_STREQ(e.what(), "-ERR broken mailbox");
+  std::vector<ScriptedServer::Step> script(
+      {Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"), Send("+OK\r\n"),
+       Expect("STAT"), Send("+OK 4 400\r\n"), Expect("UIDL"), Send("-ERR\r\n"), Expect("CAPA"),
+       Send("+OK\r\nPIPELINING\r\n.\r\n")});
+  std::string tops;
+  for (int n = 1; n <= 4; ++n) {
+    script.push_back(Expect("TOP " + std::to_string(n) + " 1"));
+    tops += "+OK\r\nMessage-ID: <m" + std::to_string(n) + "@x>\r\n\r\n.\r\n";
   }
-  EXPECT_TRUE(server.Finished());
-  const auto received = server.Received();
+  script.insert(script.end(), {Send(tops), Expect("LIST 1"), Expect("DELE 2"), Expect("LIST 3"),
+                               Expect("LIST 4"), Send("+OK 1 100\r\n+OK\r\n-ERR gone\r\n")});
+  ScriptedServer server(script);
+  CheckRig rig;
+  tuser& u = rig.Add("Work", "u", "p", server.Port());
+  for (int k = 0; k < 4; ++k)
+    rig.s.AddHead(0, k, "f", "s", " 1 байт", "d", "t", "m" + std::to_string(k + 1) + "@x", 0);
+  u.Heads[1].DeleteNext = true;
+  const std::vector<tmailhead> before(u.Heads.begin(), u.Heads.begin() + u.HeadCount);
+  EXPECT_THROW(rig.check.StartCheck(), ms::EmsServerError);
+  EXPECT_TRUE(server.Finished()) << server.Failure();
+  const std::vector<std::string> received = server.Received();
   EXPECT_EQ(std::count(received.begin(), received.end(), "QUIT"), 0);
-  EXPECT_EQ(rig.busy, 0);
   EXPECT_FALSE(rig.pop.IsOpen());
+  EXPECT_EQ(rig.busy, 0);
   EXPECT_FALSE(rig.view.progress);
   EXPECT_FALSE(rig.check.Running());
-  // Nothing was deleted, so the records and the mark of the last check still hold.
-  ASSERT_EQ(u.HeadCount, 1);
-  EXPECT_TRUE(u.Heads[0].DeleteNext);
-  EXPECT_EQ(rig.view.hint, "Work-1;\r\nNext-нет связи");
   EXPECT_EQ(rig.ErrorLog(), "");  // reported to the caller, not logged
+  ASSERT_EQ(u.HeadCount, 4);
+  for (std::size_t k = 0; k < before.size(); ++k) {
+    EXPECT_EQ(u.Heads[k].MessageID, before[k].MessageID);
+    EXPECT_EQ(u.Heads[k].DeleteNext, before[k].DeleteNext);
+  }
 }
 
 // Stopping a check (the progress window's "Остановить") ends the wait at once and quietly:
@@ -305,10 +335,8 @@ TEST(CheckCycleScripted, StopEndsTheCheckQuietly) {
   ms::SetMessagePump([&] {
     if (rig.view.progress && ++pumps == 20) rig.check.Cancel();
   });
-  const auto start = std::chrono::steady_clock::now();
   rig.check.StartCheck();
   ms::SetMessagePump(nullptr);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   EXPECT_FALSE(rig.check.LastResult().Ran);
   EXPECT_FALSE(rig.check.Running());
   EXPECT_EQ(rig.busy, 0);

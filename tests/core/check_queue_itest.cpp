@@ -1,11 +1,9 @@
-// The check's outgoing queue through a real Exim, secure configurations (POP3 over TLS or
-// STLS with a trusted fingerprint, STARTTLS and AUTH), and the real binary's headless check.
+// The check's outgoing queue through a real Exim, and the real binary's headless check (also
+// over TLS with a trusted fingerprint, STARTTLS and AUTH).
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <tuple>
@@ -18,19 +16,21 @@
 #include "tests/support/free_port.h"
 #include "tests/support/mail_date.h"
 #include "tests/support/scripted_server.h"
+#include "tests/support/server_process.h"
 
 namespace vigilo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CheckCommand;
 using test::CheckRig;
 using test::Lines;
+using test::RunCheck;
 
 class QueueIT : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dovecot_ =
-        new test::DovecotServer({{"work", "workpw"}, {"alice", "alicepw"}, {"bad", "badpw"}});
+    dovecot_ = new test::DovecotServer({{"work", "workpw"}, {"alice", "alicepw"}});
     exim_ = new test::EximServer(*dovecot_, {{"work", "workpw"}, {"sender", "senderpw"}});
   }
   static void TearDownTestSuite() {
@@ -38,7 +38,7 @@ class QueueIT : public ::testing::Test {
     delete dovecot_;
   }
   void SetUp() override {
-    for (const char* u : {"work", "alice", "bad"})
+    for (const char* u : {"work", "alice"})
       dovecot_->Clear(u);
   }
   static test::DovecotServer* dovecot_;
@@ -106,46 +106,6 @@ TEST_F(QueueIT, RefusedFileStaysOthersAreSentAndDeleted) {
   }
 }
 
-TEST_F(QueueIT, SmtpLoginOverStartTlsAndPlainTextAuthOnlyWhenAllowed) {
-  dovecot_->AddMessage("work", "From: a@x\nSubject: s\nMessage-ID: <s1@x>\n\nbody\n");
-  CheckRig rig;
-  tuser& u = rig.Add("Work", "work", "workpw", dovecot_->Pop3Port());
-  u.POP3Security = 1;  // STLS on the plain port
-  u.TrustCert = test::Certificates().server.sha256Colon;
-  u.SMTPHost = "127.0.0.1";
-  u.SMTPPort = exim_->SubmissionPort();
-  u.SMTPSecurity = 1;
-  u.SMTPAuth = 2;
-  u.SMTPUser = "sender";
-  u.SMTPPwd = "wrong";
-  Queue(u.OutDir, "1");
-  rig.check.StartCheck();
-  EXPECT_EQ(rig.view.hint, "Work-1;");
-  EXPECT_TRUE(fs::exists(u.OutDir + "/1"));
-  auto log = Lines(rig.ErrorLog());
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].substr(20, 9), "work 535 ") << log[0];
-  EXPECT_NE(log[0].find(" (сервер не принял имя или пароль SMTP"), std::string::npos);
-
-  // AUTH over a plain connection: refused here, the password never leaves.
-  u.SMTPSecurity = 0;
-  u.SMTPPort = exim_->AuthPlainPort();
-  rig.check.StartCheck();
-  EXPECT_TRUE(fs::exists(u.OutDir + "/1"));
-  log = Lines(rig.ErrorLog());
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_NE(log[1].find("needs an encrypted connection"), std::string::npos) << log[1];
-  EXPECT_NE(log[1].find("(пароль не отправлен без шифрования"), std::string::npos);
-
-  // Allowed, with the right password: sent.
-  u.SMTPPlainAuth = true;
-  u.SMTPPwd = "senderpw";
-  rig.check.StartCheck();
-  EXPECT_FALSE(fs::exists(u.OutDir + "/1"));
-  EXPECT_EQ(exim_->WaitForMessages("alice", 1).size(), 1u);
-  EXPECT_EQ(Lines(rig.ErrorLog()).size(), 2u);
-}
-
 // Claimed files are never sent twice: a file without recipients stays, a file that was
 // sent but cannot be deleted is kept under another name and reported once, and a file a
 // run left claimed is not sent again. The sender adds a missing Date and Message-ID.
@@ -202,20 +162,10 @@ TEST_F(QueueIT, ClaimedFilesAreNeverSentTwiceAndMissingFieldsAreAdded) {
 // file names, read back by another mail library (Python's email package).
 TEST_F(QueueIT, QueuedTextsArriveAsComposed) {
   test::TempDir files;
-  test::WriteFile(files.path() / "mime.types",
-                  "application/pdf pdf\ntext/plain txt\nmessage/rfc822 eml\napplication/zip zip\n");
-  ms::SetMimeTypesFiles({(files.path() / "mime.types").string()});
-  fs::path deep = files.path();
-  for (int i = 0; i < 30; ++i)
-    deep /= "folder" + std::to_string(i);
-  fs::create_directories(deep);
   const std::string cyr = "Работа";
-  // name, content
   const std::vector<std::pair<fs::path, std::string>> attached = {
       {files.path() / "a\"b.txt", "quote\r\n"},
       {files.path() / "отчёт 2026.pdf", std::string(1000, '\xAB')},
-      {files.path() / "semi;colon (1).zip", "zip"},
-      {deep / "report.pdf", "%PDF"},
       {files.path() / "fwd.eml", "Subject: inner\r\n\r\n" + std::string(2000, 'q') + "\r\n"}};
   std::string subject;
   for (int i = 0; i < 50; ++i)
@@ -242,13 +192,10 @@ TEST_F(QueueIT, QueuedTextsArriveAsComposed) {
     fs::create_directories(u.OutDir);
     m.SaveToFile(u.OutDir + "/1");
   }
-  ms::SetMimeTypesFiles({});
   rig.check.StartCheck();
   EXPECT_EQ(rig.ErrorLog(), "");
   const auto got = exim_->WaitForMessages("alice", 1);
   ASSERT_EQ(got.size(), 1u);
-  for (const std::string& line : Lines(got[0]))
-    EXPECT_LE(line.size(), 998u) << line.substr(0, 60);
 
   const fs::path mail = files.path() / "got.eml", script = files.path() / "read.py",
                  result = files.path() / "result.txt";
@@ -262,51 +209,27 @@ out = ['subject\t' + str(m['subject'])]
 for a in m['from'].addresses + m['to'].addresses:
     out.append('address\t%s\t%s' % (a.display_name, a.addr_spec))
 for p in m.iter_attachments():
-    out.append('file\t%s\t%s\t%d' % (p.get_filename(), p.get_content_type(),
-                                     len(p.get_payload(decode=True))))
+    out.append('file\t%s\t%d' % (p.get_filename(), len(p.get_payload(decode=True))))
 out.append('date\t%s' % (parsedate_to_datetime(m['date']).tzinfo is not None))
 out.append('defects\t%d' % sum(len(p.defects) for p in m.walk()))
 open(sys.argv[2], 'w', encoding='utf-8').write('\n'.join(out) + '\n')
 )");
-  ASSERT_EQ(std::system(("/usr/bin/python3 " + script.string() + " " + mail.string() + " " +
-                         result.string())
-                            .c_str()),
+  ASSERT_EQ(test::RunShell("/usr/bin/python3 " + script.string() + " " + mail.string() + " " +
+                           result.string()),
             0);
   std::vector<std::string> want = {"subject\t" + subject,
                                    "address\t" + cyr + " \"Отдел\"\twork@example.test"};
   for (const std::string& n : names)
     want.push_back("address\t" + n + "\talice@example.test");
-  want.push_back("file\ta\"b.txt\ttext/plain\t6");  // the delivered file has LF line ends
-  want.push_back("file\tотчёт 2026.pdf\tapplication/pdf\t1000");
-  want.push_back("file\tsemi;colon (1).zip\tapplication/zip\t3");
-  want.push_back("file\treport.pdf\tapplication/pdf\t4");
-  want.push_back("file\tfwd.eml\tapplication/octet-stream\t2020");
+  // The delivered files have LF line ends.
+  for (const char* file : {"a\"b.txt\t6", "отчёт 2026.pdf\t1000", "fwd.eml\t2020"})
+    want.push_back(std::string("file\t") + file);
   want.push_back("date\tTrue");
   want.push_back("defects\t0");
-  const auto read = Lines(test::ReadFile(result));
-  ASSERT_EQ(read.size(), want.size()) << got[0].substr(0, 3000);
-  for (std::size_t i = 0; i < want.size(); ++i)
-    EXPECT_EQ(read[i], want[i]);
+  EXPECT_EQ(Lines(test::ReadFile(result)), want) << got[0].substr(0, 3000);
 }
 
 #ifdef VIGILO_BINARY
-// The command that runs `vigilo --check` over the program folder `home`, with its
-// environment and output in `xdg`; `prefix` goes before the program (a limit).
-std::string CheckCommand(const test::TempDir& home, const test::TempDir& xdg,
-                         const std::string& prefix = "") {
-  const std::string x = xdg.str();
-  return "cd " + x + " && env -u VIGILO_HOME XDG_CONFIG_HOME=" + x + "config XDG_DATA_HOME=" + x +
-         "data XDG_RUNTIME_DIR=" + x + "run " + prefix + VIGILO_BINARY " --check --home " +
-         home.str() + " >" + x + "stdout 2>" + x + "stderr";
-}
-
-// Runs `vigilo --check` over the program folder `home`: its exit code and output.
-std::pair<int, std::string> RunCheck(const test::TempDir& home, const test::TempDir& xdg,
-                                     const std::string& prefix = "") {
-  const int status = std::system(CheckCommand(home, xdg, prefix).c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::ReadFile(xdg.path() / "stdout")};
-}
-
 // A home with one configuration sending through the suite's Exim.
 void QueueHome(const test::TempDir& home, int pop3Port, int smtpPort) {
   test::Settings st(home);
@@ -373,44 +296,10 @@ TEST_F(QueueIT, AFullTemporaryFolderLeavesTheQueueFileAndLogsWhy) {
   EXPECT_NE(got[0].find("line 3999" + std::string(70, 'x')), std::string::npos);
 }
 
-TEST_F(QueueIT, HeadlessCheckPrintsTheTooltipLines) {
-  for (int k = 1; k <= 3; ++k)
-    dovecot_->AddMessage("work", "From: a@x\nMessage-ID: <h" + std::to_string(k) + "@x>\n\nb\n");
-  test::TempDir home, xdg;
-  {
-    test::Settings st(home);
-    st.Add("Work", "work", "workpw", dovecot_->Pop3Port());
-    st.Add("Bad", "bad", "wrong", dovecot_->Pop3Port());
-    st.Add("NonActive", "alice", "alicepw", dovecot_->Pop3Port(), true);
-    st.Save();
-  }
-  auto [code, out] = RunCheck(home, xdg);
-  EXPECT_EQ(code, 0) << test::ReadFile(xdg.path() / "stderr");
-  EXPECT_EQ(out, "Work-3;\nBad-нет связи\n");
-  const auto log = Lines(test::ReadFile(home.path() / "error.log"));
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_TRUE(test::HasLogStamp(log[0]));
-  EXPECT_EQ(log[0].substr(20), "bad -ERR [AUTH] Authentication failed.");
-  EXPECT_EQ(dovecot_->Messages("work").size(), 3u);
-
-  // No mail: 1; no active configuration could log in: 3.
-  dovecot_->Clear("work");
-  std::tie(code, out) = RunCheck(home, xdg);
-  EXPECT_EQ(code, 1);
-  EXPECT_EQ(out, "Bad-нет связи\nНовой почты нет\n");
-  {
-    test::Settings st(home, /*fresh=*/false);
-    ASSERT_EQ(st.s.Users, 3);
-    st.s.Conf[0].UserPwd = "wrong too";
-    st.Save();
-  }
-  std::tie(code, out) = RunCheck(home, xdg);
-  EXPECT_EQ(code, 3);
-  EXPECT_EQ(out, "Work-нет связи\nBad-нет связи\nНовой почты нет\n");
-}
-
-// A server that drops the connection at TOP: the check failed (4), whatever the error's text;
-// server lines reach the terminal and "error.log" without their control characters.
+// The exit codes a status bar reads (mail is 0: see the TLS check; no mail is 1: see the full
+// temporary folder): a server that drops the connection at TOP fails the check (4) whatever
+// the error's text, a refused login is 3; server lines reach the terminal and "error.log"
+// without their control characters.
 TEST(HeadlessCheck, ServerErrorsGiveTheFailureCodeAndPrintableText) {
   using namespace test;
   const auto login = [](const std::string& pass) {
@@ -448,7 +337,6 @@ TEST(HeadlessCheck, ServerErrorsGiveTheFailureCodeAndPrintableText) {
   EXPECT_TRUE(server.Finished()) << server.Failure();
 }
 
-// Also: the lines "." and ".signature" of a queued file arrive as they were written.
 TEST_F(QueueIT, HeadlessCheckOverTlsWithTrustedFingerprint) {
   dovecot_->AddMessage("work", "From: a@x\nSubject: s\nMessage-ID: <h1@x>\n\nbody\n");
   test::TempDir home, xdg;
@@ -465,15 +353,12 @@ TEST_F(QueueIT, HeadlessCheckOverTlsWithTrustedFingerprint) {
     st.Save();
   }
   const std::string queue = home.str() + "out/uwork127.0.0.1";
-  Queue(queue, "1", "alice@example.test", {"first", ".", ".signature", "..double", "last"});
+  Queue(queue, "1");
   auto [code, out] = RunCheck(home, xdg);
   EXPECT_EQ(code, 0) << test::ReadFile(xdg.path() / "stderr");
   EXPECT_EQ(out, "Work-1;\n");
   EXPECT_TRUE(Files(queue).empty());
-  const auto got = exim_->WaitForMessages("alice", 1);
-  ASSERT_EQ(got.size(), 1u);
-  const std::string body = got[0].substr(got[0].find("\n\n") + 2);
-  EXPECT_NE(body.find("first\n.\n.signature\n..double\nlast\n"), std::string::npos) << got[0];
+  EXPECT_EQ(exim_->WaitForMessages("alice", 1).size(), 1u);
   EXPECT_EQ(test::ReadFile(home.path() / "error.log"), "");
 
   // Another fingerprint: neither server is trusted, nothing is sent.

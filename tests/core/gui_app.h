@@ -49,13 +49,19 @@ inline void Key(QWidget* w, int key) {
   QCoreApplication::sendEvent(w, &press);
 }
 
-inline void Click(QWidget* w) {
-  const QPointF at(2, 2);
-  QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
+// A left click at (2, 2); with `drag`, the mouse moves that far before it is released.
+inline void Click(QWidget* w, QPointF drag = {}) {
+  const QPointF at(2, 2), global = w->mapToGlobal(at);
+  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
   QCoreApplication::sendEvent(w, &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
+  if (!drag.isNull()) {
+    QMouseEvent move(QEvent::MouseMove, at, global + drag, Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &move);
+  }
+  QMouseEvent release(QEvent::MouseButtonRelease, at, global + drag, Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
   QCoreApplication::sendEvent(w, &release);
 }
 

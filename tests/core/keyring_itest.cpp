@@ -3,10 +3,8 @@
 // saved, moved in, locked, gone, turned off, moved out.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 
 #include "config/myuser.h"
@@ -30,7 +28,7 @@ struct Store {
       : reg(home.path() / "registry.reg", home.path() / "error.log"),
         backup(home.path() / "passwords.reg", home.path() / "error.log"),
         s(reg, autostart, home.str(), "/usr/bin/vigilo", keyring, keyring ? &backup : nullptr) {}
-  test::NoAutostart autostart;
+  test::RecordingAutostart autostart;
   RegistryFile reg;
   RegistryFile backup;
   tusers s;
@@ -79,17 +77,9 @@ class KeyringIT : public ::testing::Test {
   }
   // Runs `vigilo --check` on the home: true when the mailbox logged in.
   ::testing::AssertionResult ChecksIn() {
-    const std::string x = xdg.str();
-    const std::string command = "cd " + x + " && env -u VIGILO_HOME XDG_CONFIG_HOME=" + x +
-                                "config XDG_DATA_HOME=" + x + "data XDG_RUNTIME_DIR=" + x +
-                                "run " VIGILO_BINARY " --check --home " + home.str() + " >" + x +
-                                "stdout 2>" + x + "stderr";
-    const int status = std::system(command.c_str());
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const auto [code, out] = test::RunCheck(home, xdg);
     if (code == 0 || code == 1) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "exit " << code << ": " << test::ReadFile(xdg.path() / "stdout") << "\n"
-           << ErrorLog();
+    return ::testing::AssertionFailure() << "exit " << code << ": " << out << "\n" << ErrorLog();
   }
   std::string Registry() const { return test::ReadFile(home.path() / "registry.reg"); }
   std::string ErrorLog() const { return test::ReadFile(home.path() / "error.log"); }
@@ -115,8 +105,26 @@ TEST_F(KeyringIT, MovedInThenLockedOrGoneTheCheckLogsInEveryTime) {
   ExpectPasswordsLoad();
 }
 
-TEST_F(KeyringIT, TurningTheKeyringOffMovesThePasswordsBack) {
+// A save while the keyring is gone keeps the passwords in registry.reg; with the keyring back
+// the next save moves them in again, and turning the keyring off moves them back for good.
+TEST_F(KeyringIT, ASaveWithoutTheKeyringOrTurnedOffKeepsThePasswordsInTheRegistry) {
   SaveIntoKeyring();
+  daemon.StopKeyring();
+  {
+    auto st = Open();  // the passwords come from the backup copy
+    st->s.Conf[0].ConfigNM = "Renamed";
+    st->s.Save();
+    ASSERT_TRUE(st->reg.Flush());
+  }
+  EXPECT_NE(Registry().find(tusers::EncodePwd(kPwd, "work")), std::string::npos);
+  EXPECT_NE(Registry().find(tusers::EncodePwd(kSmtpPwd, "mailer")), std::string::npos);
+  std::filesystem::remove(home.path() / "passwords.reg");
+  EXPECT_TRUE(ChecksIn());
+  ExpectPasswordsLoad(false);
+
+  ASSERT_EQ(daemon.StartKeyring(), "");
+  SaveIntoKeyring();
+  EXPECT_TRUE(ChecksIn());
   {
     auto st = Open();
     st->s.UseKeyring = false;
@@ -132,26 +140,6 @@ TEST_F(KeyringIT, TurningTheKeyringOffMovesThePasswordsBack) {
   std::filesystem::remove(home.path() / "passwords.reg");
   EXPECT_TRUE(ChecksIn());
   ExpectPasswordsLoad();
-}
-
-TEST_F(KeyringIT, ASaveWhileTheKeyringIsGoneKeepsThePasswordsInTheRegistry) {
-  SaveIntoKeyring();
-  daemon.StopKeyring();
-  {
-    auto st = Open();  // the passwords come from the backup copy
-    st->s.Conf[0].ConfigNM = "Renamed";
-    st->s.Save();
-    ASSERT_TRUE(st->reg.Flush());
-  }
-  EXPECT_NE(Registry().find(tusers::EncodePwd(kPwd, "work")), std::string::npos);
-  EXPECT_NE(Registry().find(tusers::EncodePwd(kSmtpPwd, "mailer")), std::string::npos);
-  std::filesystem::remove(home.path() / "passwords.reg");
-  EXPECT_TRUE(ChecksIn());
-  ExpectPasswordsLoad(false);
-  // The keyring back: the next save moves them in again.
-  ASSERT_EQ(daemon.StartKeyring(), "");
-  SaveIntoKeyring();
-  EXPECT_TRUE(ChecksIn());
 }
 
 }  // namespace

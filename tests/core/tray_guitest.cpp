@@ -1,18 +1,22 @@
+// The tray icon, the tray program's menus and commands, and how they show a check (offscreen).
+
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QPixmap>
+#include <QProgressBar>
 #include <filesystem>
-#include <set>
 
-#include "core/timing.h"
 #include "core/ui/datm.h"
+#include "core/ui/prbar.h"
 #include "core/ui/trayicon.h"
 #include "tests/config/store_fixture.h"
+#include "tests/core/check_fixture.h"
 #include "tests/core/gui_app.h"
 #include "tests/support/fake_sound.h"
+#include "tests/support/free_port.h"
 
 namespace vigilo {
 namespace {
@@ -29,124 +33,285 @@ QImage Image(const QIcon& icon) {
   return icon.pixmap(16, 16).toImage();
 }
 
-struct TrayIcon : ::testing::Test {
-  void SetUp() override {
-    test::GuiApp();
-    list.icons = {Solid(Qt::red), Solid(Qt::green), Solid(Qt::blue)};
-  }
-  ImageList list{"L"};
-};
-
-TEST_F(TrayIcon, ShowsTheIconOfTheListByIndex) {
+// The Qt icon shows the model's choice, and clicks reach their handlers.
+TEST(TrayIcon, ShowsTheChosenIconAndPassesClicks) {
+  test::GuiApp();
+  ImageList list{"L"}, other{"O"};
+  list.icons = {Solid(Qt::red), Solid(Qt::green), Solid(Qt::blue)};
+  other.icons = {Solid(Qt::black)};
   TTrayIcon tray;
   tray.SetIconList(&list);
-  EXPECT_EQ(Image(tray.CurrentIcon()), Image(list.Icon(0)));
   tray.SetIconIndex(1);
   EXPECT_EQ(Image(tray.CurrentIcon()), Image(list.Icon(1)));
-  ImageList other{"O"};
-  other.icons = {Solid(Qt::black)};
   tray.SetIconList(&other);
-  EXPECT_EQ(tray.IconIndex(), 0);
   EXPECT_EQ(Image(tray.CurrentIcon()), Image(other.Icon(0)));
-}
 
-TEST_F(TrayIcon, ClicksReachTheirHandlers) {
-  TTrayIcon tray;
   QMenu menu;
-  QAction* other = menu.addAction("other");
-  QAction* def = menu.addAction("default");
-  menu.setDefaultAction(def);
-  int clicks = 0, defaults = 0, others = 0;
-  QObject::connect(def, &QAction::triggered, [&] { ++defaults; });
-  QObject::connect(other, &QAction::triggered, [&] { ++others; });
+  QAction* nondefault = menu.addAction("other");
+  menu.setDefaultAction(menu.addAction("default"));
+  int clicks = 0, defaults = 0;
+  QObject::connect(menu.defaultAction(), &QAction::triggered, [&] { ++defaults; });
+  QObject::connect(nondefault, &QAction::triggered, [] { ADD_FAILURE(); });
   tray.OnClick = [&] { ++clicks; };
   tray.SetPopupMenu(&menu);
   tray.Activate(QSystemTrayIcon::Trigger);
   tray.Activate(QSystemTrayIcon::DoubleClick);
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(defaults, 1);
-  EXPECT_EQ(others, 0);
   EXPECT_EQ(tray.Tray().contextMenu(), &menu);
-  tray.SetHint(std::string(200, 'x'));
-  EXPECT_EQ(tray.Tray().toolTip().size(), 127);
 }
 
-struct TdmTest : ::testing::Test, test::StoreFixture {
-  void SetUp() override { test::GuiApp(); }
-  Folders MakeFolders() { return Folders{dir.str(), dir.str(), dir.str() + "tmp/", true}; }
+struct Menus : ::testing::Test, test::StoreFixture {
+  void SetUp() override {
+    test::GuiApp();
+    dmu = std::make_unique<TDMU>(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
+    tdm = std::make_unique<Tdm>(*dmu, Folders{dir.str(), dir.str(), dir.str() + "tmp/", true},
+                                &sound);
+    tdm->OnError = [this](const std::string& text) { errors.push_back(text); };
+    tdm->SettingsFramePauseMs = 1;
+  }
+  void TearDown() override { tdm.reset(); }
+  tusers& S() { return tdm->Settings(); }
+
   test::FakeSoundPlayer sound;
+  std::unique_ptr<TDMU> dmu;
+  std::unique_ptr<Tdm> tdm;
+  std::vector<std::string> errors;
 };
 
-TEST_F(TdmTest, TimerFollowsDelayAndStoppedState) {
-  TDMU dmu(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
-  Tdm tdm(dmu, MakeFolders(), &sound);
-  EXPECT_FALSE(tdm.Timer1->isActive());  // Delay 0 at first start: no ticks
-  dmu.Settings->Delay = 60;
-  tdm.ApplySettings();
-  EXPECT_TRUE(tdm.Timer1->isActive());
-  EXPECT_EQ(tdm.Timer1->interval(), 60000);
-  tdm.Stopped = true;
-  tdm.ApplySettings();
-  EXPECT_FALSE(tdm.Timer1->isActive());
-  tdm.Stopped = false;
-  dmu.Settings->Delay = 0;
-  tdm.ApplySettings();
-  EXPECT_FALSE(tdm.Timer1->isActive());
+TEST_F(Menus, ItemsOfOtherWindowsWaitForTheirReceivers) {
+  EXPECT_FALSE(tdm->Timer1->isActive());  // Delay 0 at first start: no ticks
+  EXPECT_FALSE(tdm->N24->isEnabled());
+  EXPECT_FALSE(tdm->N21->isEnabled());
+  EXPECT_FALSE(tdm->N32->isEnabled());  // no settings window yet
+  EXPECT_FALSE(tdm->N5->isEnabled());
+  int blacklist = 0, about = 0, exits = 0;
+  QObject::connect(tdm.get(), &Tdm::BlackListRequested, [&] { ++blacklist; });
+  QObject::connect(tdm.get(), &Tdm::AboutRequested, [&] { ++about; });
+  QObject::connect(tdm.get(), &Tdm::ExitRequested, [&] { ++exits; });
+  EXPECT_TRUE(tdm->N24->isEnabled());
+  EXPECT_TRUE(tdm->N21->isEnabled());
+  EXPECT_TRUE(tdm->N23->isEnabled());
+  EXPECT_FALSE(tdm->N1->isEnabled());
+  tdm->N24->trigger();
+  tdm->N23->trigger();
+  tdm->N33->trigger();
+  EXPECT_EQ(blacklist + about + exits, 3);
+  tdm->SetSettingsWindow([] { return Tdm::SettingsOutcome{}; });
+  EXPECT_TRUE(tdm->N32->isEnabled());
+  EXPECT_TRUE(tdm->N38->isEnabled());
 }
 
-TEST_F(TdmTest, MenuDefaultsAndCheckNowWaitingForASession) {
-  TDMU dmu(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
-  Tdm tdm(dmu, MakeFolders(), &sound);
-  EXPECT_EQ(tdm.PopupMenu1->defaultAction(), tdm.N26);
-  EXPECT_EQ(tdm.PopupMenu2->defaultAction(), tdm.Vigilo2);
-  EXPECT_FALSE(tdm.N27->isEnabled());  // no mail program set
-  // The first check ran at creation: the first start's configuration has no server
-  // yet, so it is not asked.
-  EXPECT_EQ(tdm.TrayIcon1->Hint(), "Новой почты нет");
-  EXPECT_EQ(tdm.TrayIcon1->IconList(), &tdm.ImageList1);
-  EXPECT_EQ(tdm.TrayIcon1->PopupMenu(), tdm.PopupMenu1);
+// Check now and Stop wait for an open session without blocking the loop; the double
+// click runs Check now, or Resume once stopped.
+TEST_F(Menus, CheckNowAndStopWaitForTheSessionDoubleClickResumes) {
+  QObject::connect(tdm.get(), &Tdm::HeadersRequested, [](int) {});
+  S().Delay = 30;
+  tdm->ApplySettings();
+  tdm->Busy = 1;
+  tdm->TrayIcon1->Activate(QSystemTrayIcon::DoubleClick);
+  EXPECT_TRUE(SpinUntil([&] { return !tdm->N26->isEnabled() && !tdm->Timer1->isActive(); }));
+  tdm->Busy = 0;
+  EXPECT_TRUE(SpinUntil([&] { return tdm->N26->isEnabled() && tdm->Timer1->isActive(); }));
+  EXPECT_EQ(tdm->Timer1->interval(), 30000);
+  EXPECT_TRUE(tdm->N5->isEnabled());
 
-  // Check now leaves the timer, N5 and N26 as they were.
-  QObject::connect(&tdm, &Tdm::HeadersRequested, [](int) {});
-  dmu.Settings->Delay = 30;
-  tdm.ApplySettings();
-  tdm.N26->trigger();
-  EXPECT_TRUE(tdm.Timer1->isActive());
-  EXPECT_TRUE(tdm.N26->isEnabled());
-  EXPECT_TRUE(tdm.N5->isEnabled());
+  tdm->Busy = 1;
+  tdm->N28->trigger();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(tdm->Stopped);  // a session is open
+  tdm->Busy = 0;
+  ASSERT_TRUE(SpinUntil([&] { return tdm->Stopped; }));
+  EXPECT_FALSE(tdm->Timer1->isActive());
+  EXPECT_EQ(tdm->TrayIcon1->IconList(), &tdm->ImageList8);
+  EXPECT_EQ(tdm->TrayIcon1->Hint(), "Vigilo остановлен");
+  EXPECT_EQ(tdm->TrayIcon1->PopupMenu(), tdm->PopupMenu2);
+  EXPECT_FALSE(tdm->TrayIcon1->CycleIcons());
 
-  // While a session is open the command waits for it, without blocking the loop.
-  tdm.Busy = 1;
-  tdm.N26->trigger();
-  EXPECT_TRUE(SpinUntil([&] { return !tdm.N26->isEnabled() && !tdm.Timer1->isActive(); }));
-  tdm.Busy = 0;
-  EXPECT_TRUE(SpinUntil([&] { return tdm.N26->isEnabled() && tdm.Timer1->isActive(); }));
-
-  bool exit_requested = false;
-  QObject::connect(&tdm, &Tdm::ExitRequested, [&] { exit_requested = true; });
-  tdm.N33->trigger();
-  EXPECT_TRUE(exit_requested);
+  tdm->TrayIcon1->Activate(QSystemTrayIcon::DoubleClick);
+  EXPECT_FALSE(tdm->Stopped);
+  EXPECT_TRUE(tdm->Timer1->isActive());
+  EXPECT_EQ(tdm->TrayIcon1->PopupMenu(), tdm->PopupMenu1);
+  EXPECT_EQ(tdm->TrayIcon1->IconList(), &tdm->ImageList1);
+  EXPECT_EQ(tdm->TrayIcon1->Hint(), "Новой почты нет");
 }
 
-TEST_F(TdmTest, IconSetExportThenImportKeepsEveryList) {
-  TDMU dmu(Reg(), autostart, dir.str(), "/usr/bin/vigilo");
-  Tdm tdm(dmu, MakeFolders(), &sound);
+TEST_F(Menus, MailProgramItemAndItsStart) {
+  tdm->MenuPopup(tdm->PopupMenu1);
+  EXPECT_FALSE(tdm->N27->isVisible());  // empty Post
+  const std::string target = dir.str() + "a b;c";
+  S().Post = "/usr/bin/touch '" + target + "'";
+  tdm->ApplySettings();
+  tdm->MenuPopup(tdm->PopupMenu1);
+  EXPECT_TRUE(tdm->N27->isVisible());
+  tdm->N27->trigger();
+  // One program with one argument: no shell split the name at ';'.
+  EXPECT_TRUE(SpinUntil([&] { return std::filesystem::exists(target); }));
+  EXPECT_FALSE(std::filesystem::exists(dir.str() + "c"));
+  EXPECT_TRUE(errors.empty());
+
+  S().Post = dir.str() + "no-such-program";
+  tdm->ApplySettings();
+  tdm->N27->trigger();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "Не удалось запустить почтовую программу " + dir.str() + "no-such-program");
+}
+
+TEST_F(Menus, PasswordGateBeforeTheHeaders) {
+  std::vector<int> shown;
+  QObject::connect(tdm.get(), &Tdm::HeadersRequested, [&](int c) { shown.push_back(c); });
+  S().Conf[0].ConfigNM = " Работа ";
+  S().Conf[0].ViewMail = true;
+  S().Conf[0].UserPwd = "pw";
+  S().Delay = 60;
+  tdm->ApplySettings();
+  std::vector<std::string> captions;
+  std::optional<std::string> typed = "PW";
+  tdm->AskPassword = [&](const std::string& caption) {
+    captions.push_back(caption);
+    EXPECT_FALSE(tdm->Timer1->isActive());
+    return typed;
+  };
+  tdm->ConfItemClick(0);
+  EXPECT_EQ(captions, std::vector<std::string>{"Пароль к Работа"});
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "Пароль не верен. Просмотр почты в Работа запрещен.");
+  EXPECT_TRUE(tdm->Timer1->isActive());
+  typed = std::nullopt;  // closed without "Ок"
+  tdm->ConfItemClick(0);
+  EXPECT_TRUE(shown.empty());
+  typed = "pw";
+  tdm->ConfItemClick(0);
+  EXPECT_EQ(shown, std::vector<int>{0});
+
+  // An empty entry opens only an empty password.
+  S().Conf[0].UserPwd = "";
+  typed = "";
+  tdm->ConfItemClick(0);
+  EXPECT_EQ(shown, (std::vector<int>{0, 0}));
+}
+
+TEST_F(Menus, SettingsSequenceAnimatesAppliesAndKeepsStopped) {
+  bool seen_frames = false;
+  int opened = 0;
+  tdm->SetSettingsWindow([&] {
+    ++opened;
+    EXPECT_FALSE(tdm->Timer1->isActive());
+    S().Delay = 45;  // what the window stored
+    // Nothing checks the settings while they are edited.
+    tdm->TrayIcon1->SetHint("editing");
+    tdm->Timer1Timer();
+    EXPECT_EQ(tdm->TrayIcon1->Hint(), "editing");
+    if (opened == 2) tdm->N28->trigger();  // stopped while the window is open
+    return Tdm::SettingsOutcome{true, false};
+  });
+  tdm->N32->trigger();
+  ASSERT_TRUE(SpinUntil([&] {
+    seen_frames |= tdm->TrayIcon1->IconList() == &tdm->ImageList3;
+    return !tdm->SettingsRunning();
+  }));
+  EXPECT_TRUE(seen_frames);
+  EXPECT_EQ(tdm->Timer1->interval(), 45000);
+  EXPECT_TRUE(tdm->Timer1->isActive());
+  EXPECT_EQ(tdm->TrayIcon1->IconList(), &tdm->ImageList1);
+
+  tdm->N32->trigger();
+  ASSERT_TRUE(SpinUntil([&] { return !tdm->SettingsRunning(); }));
+  EXPECT_EQ(opened, 2);
+  EXPECT_TRUE(tdm->Stopped);
+  EXPECT_FALSE(tdm->Timer1->isActive());
+  EXPECT_EQ(tdm->TrayIcon1->IconList(), &tdm->ImageList8);
+  EXPECT_EQ(tdm->TrayIcon1->PopupMenu(), tdm->PopupMenu2);
+  EXPECT_TRUE(tdm->N26->isEnabled());  // ready for Resume
+}
+
+TEST_F(Menus, IconSetChangedPictureReplacesOnlyItsIcon) {
   const std::string ini = dir.str() + "icon.ini";
-  EXPECT_EQ(tdm.SaveIconSet(ini), "");
-  EXPECT_TRUE(std::filesystem::exists(dir.str() + "icon/ImageList80.ico"));
-  EXPECT_NE(test::ReadFile(ini).find("[ImageList5]\n0=" + dir.str() + "icon/ImageList50.ico\n"),
-            std::string::npos);
-  const QImage before = Image(tdm.ImageList5.Icon(1));
-
-  // A changed picture in the set replaces the built-in one; others stay.
+  EXPECT_EQ(tdm->SaveIconSet(ini), "");
+  const QImage before = Image(tdm->ImageList5.Icon(1));
   QPixmap red(16, 16);
   red.fill(Qt::red);
   ASSERT_TRUE(red.save(QString::fromStdString(dir.str() + "icon/ImageList50.ico"), "ico"));
-  tdm.LoadIconSet(ini);
-  EXPECT_EQ(tdm.ImageList5.Count(), 3);
-  EXPECT_EQ(tdm.ImageList2.Count(), 11);
-  EXPECT_EQ(Image(tdm.ImageList5.Icon(0)).pixelColor(8, 8), QColor(Qt::red));
-  EXPECT_EQ(Image(tdm.ImageList5.Icon(1)), before);
+  tdm->LoadIconSet(ini);
+  EXPECT_EQ(tdm->ImageList5.Count(), 3);
+  EXPECT_EQ(tdm->ImageList2.Count(), 11);
+  EXPECT_EQ(Image(tdm->ImageList5.Icon(0)).pixelColor(8, 8), QColor(Qt::red));
+  EXPECT_EQ(Image(tdm->ImageList5.Icon(1)), before);
+}
+
+std::vector<QAction*> Items(QMenu* menu) {
+  const QList<QAction*> list = menu->actions();
+  return std::vector<QAction*>(list.begin(), list.end());
+}
+
+// Tdm as the view of its checks: menu items, tray icon and tooltip, the progress window.
+TEST(TdmCheck, MenusAndTrayFollowTheCheck) {
+  test::GuiApp();
+  test::StoreFixture store;
+  test::FakeSoundPlayer sound;
+  TDMU dmu(store.Reg(), store.autostart, store.dir.str(), "/usr/bin/vigilo");
+  tusers& s = *dmu.Settings;
+  s.Conf.clear();
+  s.Users = 0;
+  static const test::ClosedPort closed;  // nobody answers there
+  for (const char* name : {"One", "Off", "Two"}) {
+    tuser& u = s.Conf[static_cast<std::size_t>(s.AddConf())];
+    u.ConfigNM = name;
+    u.Host = "127.0.0.1";
+    u.Port = closed.Port();
+    u.UserName = name;
+    u.NonActive = std::string(name) == "Off";
+  }
+  const std::string d = store.dir.str();
+  Tdm tdm(dmu, Folders{d, d, d + "tmp/", true}, &sound);
+  tdm.FramePauseMs = 1;
+  // The first check ran in the creation handler; every login failed.
+  auto n5 = Items(tdm.N5);
+  auto conf = Items(tdm.ConfMenu);
+  ASSERT_EQ(n5.size(), 2u);
+  ASSERT_EQ(conf.size(), 2u);
+  EXPECT_EQ(n5[0]->data().toInt(), 0);
+  EXPECT_EQ(n5[1]->data().toInt(), 2);
+  EXPECT_EQ(n5[1]->text().toStdString(), "Two (Нет связи)");
+  EXPECT_FALSE(conf[1]->isEnabled());
+  EXPECT_EQ(tdm.TrayIcon1->Hint(), "One-нет связи\r\nTwo-нет связи\r\nНовой почты нет");
+  const auto log = test::Lines(store.ErrorLog());
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(test::HasLogStamp(log[0]));
+  EXPECT_NE(log[0].find(" One Winsock error no 10061"), std::string::npos) << log[0];
+  EXPECT_TRUE(sound.Plays().empty());
+  EXPECT_FALSE(tdm.TrayIcon1->CycleIcons());
+  EXPECT_EQ(tdm.Busy, 0);
+
+  // Mail waiting in "Two": its items are enabled with the count; the tray blinks.
+  s.Conf[2].Connected = true;
+  s.AddHead(2, 0, "a", "s", " 1 байт", "d", "t", "id", 0);
+  tdm.UpdateStatus();
+  EXPECT_EQ(conf[1]->text().toStdString(), "Two (1)");
+  EXPECT_TRUE(n5[1]->isEnabled());
+  EXPECT_TRUE(tdm.TrayIcon1->CycleIcons());
+  EXPECT_EQ(tdm.TrayIcon1->Hint(), "One-нет связи\r\nTwo-1;");
+
+  int requested = -1;
+  QObject::connect(&tdm, &Tdm::HeadersRequested, [&](int c) { requested = c; });
+  conf[1]->trigger();
+  EXPECT_EQ(requested, 2);
+  EXPECT_EQ(tdm.CurConf, 2);
+
+  // A new check rebuilds the items rather than adding to them.
+  tdm.StartCheck();
+  EXPECT_EQ(tdm.N5->actions().size(), 2);
+  EXPECT_EQ(tdm.ConfMenu->actions().size(), 2);
+
+  // The POP3 client's transfer progress shows in kilobytes.
+  tdm.ShowProgress("Work", "0/0", 40960);
+  ASSERT_NE(tdm.Progress, nullptr);
+  tdm.POPClientTransferProgress(tdm.POPClient, 30, 12345, -1);
+  EXPECT_EQ(tdm.Progress->Label2->text().toStdString(), "12k/40k");
+  EXPECT_EQ(tdm.Progress->Bar->value(), 12345);
+  tdm.ReleaseProgress();
+  EXPECT_EQ(tdm.Progress, nullptr);
+  EXPECT_FALSE(tdm.ProgressVisible());
 }
 
 }  // namespace

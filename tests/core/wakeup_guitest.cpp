@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QElapsedTimer>
 
 #include "core/ui/datm.h"
 #include "core/ui/wakeup_listener.h"
@@ -21,13 +20,7 @@
 namespace vigilo {
 namespace {
 
-bool SpinUntil(const std::function<bool()>& done) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < 30'000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  return done();
-}
+using test::SpinUntil;
 
 // A connection named `name` to the bus at `path`, waiting for the daemon to accept it:
 // the socket file appears before the daemon listens on it.

@@ -1,6 +1,5 @@
 // The POP3 client against a real Dovecot server on loopback. (Multipart messages with binary
-// files are read back from Dovecot in smtp_itest.cpp; deletions, a wrong password and a
-// refused connection end to end in the check's tests.)
+// files are read back from Dovecot in smtp_itest.cpp.)
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 #include "mail/mspop.h"
 #include "tests/mail/mail_test_util.h"
 #include "tests/support/dovecot.h"
+#include "tests/support/free_port.h"
 
 namespace {
 
@@ -45,13 +45,19 @@ class Pop3Real : public ::testing::Test {
 };
 std::unique_ptr<DovecotServer> Pop3Real::server_;
 
-TEST_F(Pop3Real, LoginToAnEmptyMailbox) {
+TEST_F(Pop3Real, LoginEmptyMailboxAndWrongPassword) {
   ms::TmsPOPClient& pop = Client();
   pop.Login();
   EXPECT_EQ(0, pop.MessageCount());
   EXPECT_EQ(0, pop.MailboxSize());
   EXPECT_EQ(-1, pop.CurrentMessage());
   pop.Quit();
+
+  pop.Password = "wrong";
+  const std::string error = ErrorText<ms::EmsServerError>([&] { pop.Login(); });
+  EXPECT_EQ(pop.LastReply, error);
+  EXPECT_EQ(0u, error.rfind("-ERR", 0)) << error;
+  pop.Disconnect();
 }
 
 TEST_F(Pop3Real, StatListTopAndRawRetrieve) {
@@ -89,8 +95,34 @@ TEST_F(Pop3Real, StatListTopAndRawRetrieve) {
   pop.Quit();
 }
 
-TEST(Pop3Connect, UnknownHost) {
+TEST_F(Pop3Real, DeleteTakesEffectOnlyAfterQuit) {
+  server_->AddMessage("ann", Simple("a", "1\r\n"));
+  server_->AddMessage("ann", Simple("b", "2\r\n"));
+  ms::TmsPOPClient& pop = Client();
+  pop.Login();
+  pop.DeleteMessage();
+  EXPECT_EQ(2, pop.MessageCount());  // numbers stay until the session ends
+  pop.Disconnect();                  // no QUIT: nothing is deleted
+  pop.Login();
+  EXPECT_EQ(2, pop.MessageCount());
+  pop.SetCurrentMessage(1);
+  pop.DeleteMessage();
+  pop.Quit();
+  pop.Login();
+  EXPECT_EQ(1, pop.MessageCount());
+  CapturingMessage m;
+  pop.MailMessage = &m;
+  pop.Retrieve();
+  EXPECT_EQ(Simple("a", "1\r\n"), m.Loaded);
+  pop.Quit();
+  EXPECT_EQ(1u, server_->Messages("ann").size());
+}
+
+TEST(Pop3Connect, RefusedAndUnknownHost) {
   ms::TmsPOPClient pop;
+  const ClosedPort closed;
+  pop.SetHost("127.0.0.1:" + std::to_string(closed.Port()));
+  EXPECT_EQ("Winsock error no 10061", ErrorText<ms::EWinsockError>([&] { pop.Login(); }));
   pop.SetHost("pop.no-such-host.invalid");
   EXPECT_EQ(110, pop.Port);
   EXPECT_EQ("Winsock error no 11001", ErrorText<ms::EWinsockError>([&] { pop.Login(); }));

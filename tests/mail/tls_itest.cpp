@@ -17,6 +17,7 @@
 namespace {
 
 using namespace vigilo::test;
+using mailtest::ErrorText;
 using ms::TmsSecurity;
 
 class TlsReal : public ::testing::Test {
@@ -97,10 +98,10 @@ TEST_F(TlsReal, Pop3OverTlsPortAndWithStlsVerifiedThroughTheCa) {
   }
 }
 
-// Submission with STARTTLS and AUTH PLAIN or LOGIN, and TLS from the first byte on its own
-// port. (A certificate for another host, and plain-text AUTH not allowed: tls_test.cpp; a
-// wrong password and plain-text AUTH where allowed end to end in the check's queue tests.)
-TEST_F(TlsReal, SubmissionOverStartTlsAndTheTlsPort) {
+// Submission with STARTTLS and AUTH PLAIN or LOGIN, TLS from the first byte on its own port,
+// and AUTH in plain text where allowed. (A certificate for another host, and plain-text AUTH
+// not allowed: tls_test.cpp.)
+TEST_F(TlsReal, SubmissionOverTlsAndAuthInPlainTextWhenAllowed) {
   dovecot_->Clear("bob");
   struct Case {
     int port;
@@ -111,17 +112,27 @@ TEST_F(TlsReal, SubmissionOverStartTlsAndTheTlsPort) {
   size_t sent = 0;
   for (const Case& c : {Case{exim_->SubmissionPort(), TmsSecurity::StartTLS, "", "default"},
                         Case{exim_->SubmissionPort(), TmsSecurity::StartTLS, "LOGIN", "login"},
-                        Case{exim_->TlsPort(), TmsSecurity::TLS, "", "implicit"}}) {
+                        Case{exim_->TlsPort(), TmsSecurity::TLS, "", "implicit"},
+                        Case{exim_->AuthPlainPort(), TmsSecurity::None, "", "plain auth"}}) {
     ms::TmsSMTPClient smtp;
     ms::TmsMessage message;
     Smtp(smtp, message, c.port, c.security, c.subject);
     smtp.AuthMechanism = c.mechanism;
+    smtp.AllowPlainAuth = c.security == TmsSecurity::None;
     smtp.Login();
-    EXPECT_TRUE(ms::IsEncrypted(smtp));
+    EXPECT_EQ(c.security != TmsSecurity::None, ms::IsEncrypted(smtp));
     smtp.SendMessage();
     smtp.Quit();
     EXPECT_TRUE(BobGot(c.subject, ++sent)) << c.subject;
   }
+}
+
+TEST_F(TlsReal, WrongPasswordIsTheServersRefusal) {
+  ms::TmsSMTPClient wrong;
+  ms::TmsMessage never;
+  Smtp(wrong, never, exim_->SubmissionPort(), TmsSecurity::StartTLS, "never");
+  wrong.AuthPassword = "wrong";
+  EXPECT_EQ(0u, ErrorText<ms::EmsServerError>([&] { wrong.Login(); }).rfind("535 ", 0));
 }
 
 }  // namespace
