@@ -30,15 +30,10 @@ Output Shell(const std::string& command) {
   return out;
 }
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (const char c : s)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using test::ShellQuote;
 
 bool Have(const std::string& program) {
-  return Shell("command -v " + Quote(program)).status == 0;
+  return Shell("command -v " + ShellQuote(program)).status == 0;
 }
 
 // Width and height from a PNG's header chunk; {0, 0} when it is not a PNG.
@@ -69,17 +64,18 @@ const std::string kVersionLine = std::string("Vigilo ") + VIGILO_VERSION_TEXT + 
 TEST(Install, TreeHoldsProgramLauncherIconsManualAndCopyright) {
   TempDir dir;
   const fs::path root = dir.path() / "root";
-  const Output install = Shell("DESTDIR=" + Quote(root.string()) + " " + Quote(VIGILO_CMAKE) +
-                               " --install " + Quote(VIGILO_BUILD_DIR) + " --prefix /usr");
+  const Output install =
+      Shell("DESTDIR=" + ShellQuote(root.string()) + " " + ShellQuote(VIGILO_CMAKE) +
+            " --install " + ShellQuote(VIGILO_BUILD_DIR) + " --prefix /usr");
   ASSERT_EQ(install.status, 0) << install.text;
   const fs::path usr = root / "usr";
 
-  EXPECT_EQ(Shell(Quote((usr / "bin/vigilo").string()) + " --version").text, kVersionLine);
+  EXPECT_EQ(Shell(ShellQuote((usr / "bin/vigilo").string()) + " --version").text, kVersionLine);
 
   const fs::path desktop = usr / "share/applications/vigilo.desktop";
   EXPECT_NE(ReadFile(desktop).find("\nIcon=vigilo\n"), std::string::npos);
   if (Have("desktop-file-validate")) {
-    const Output valid = Shell("desktop-file-validate " + Quote(desktop.string()));
+    const Output valid = Shell("desktop-file-validate " + ShellQuote(desktop.string()));
     EXPECT_TRUE(valid.status == 0 && valid.text.empty()) << valid.text;
   }
 
@@ -95,7 +91,7 @@ TEST(Install, TreeHoldsProgramLauncherIconsManualAndCopyright) {
   const fs::path man = usr / "share/man/man1/vigilo.1.gz";
   ASSERT_TRUE(fs::exists(man));
   if (Have("man")) {
-    const Output page = Shell("MANWIDTH=80 man -l " + Quote(man.string()));
+    const Output page = Shell("MANWIDTH=80 man -l " + ShellQuote(man.string()));
     EXPECT_EQ(page.status, 0) << page.text;
     for (const char* part : {"NAME", "--check", "--home", "EXIT STATUS", "registry.reg"}) {
       EXPECT_NE(page.text.find(part), std::string::npos) << part << "\n" << page.text;
@@ -111,9 +107,9 @@ TEST(Install, TreeHoldsProgramLauncherIconsManualAndCopyright) {
 TEST(Install, DebianPackageDeclaresItsLibrariesAndItsProgramStarts) {
   if (!Have("dpkg-deb") || !Have("dpkg-shlibdeps")) GTEST_SKIP() << "needs dpkg-dev";
   TempDir dir;
-  const Output pack = Shell(Quote(VIGILO_CPACK) + " -G DEB --config " +
-                            Quote(std::string(VIGILO_BUILD_DIR) + "/CPackConfig.cmake") + " -B " +
-                            Quote(dir.str() + "out"));
+  const Output pack = Shell(ShellQuote(VIGILO_CPACK) + " -G DEB --config " +
+                            ShellQuote(std::string(VIGILO_BUILD_DIR) + "/CPackConfig.cmake") +
+                            " -B " + ShellQuote(dir.str() + "out"));
   ASSERT_EQ(pack.status, 0) << pack.text;
   fs::path deb;
   for (const auto& e : fs::directory_iterator(dir.path() / "out")) {
@@ -121,7 +117,8 @@ TEST(Install, DebianPackageDeclaresItsLibrariesAndItsProgramStarts) {
   }
   ASSERT_FALSE(deb.empty()) << pack.text;
 
-  const Output fields = Shell("dpkg-deb -f " + Quote(deb.string()) + " Package Section Depends");
+  const Output fields =
+      Shell("dpkg-deb -f " + ShellQuote(deb.string()) + " Package Section Depends");
   EXPECT_NE(fields.text.find("Package: vigilo\n"), std::string::npos) << fields.text;
   EXPECT_NE(fields.text.find("Section: mail\n"), std::string::npos) << fields.text;
   for (const char* lib : {"libqt6widgets6", "libcanberra0", "libssl3", "libc6"}) {
@@ -129,9 +126,11 @@ TEST(Install, DebianPackageDeclaresItsLibrariesAndItsProgramStarts) {
   }
 
   const fs::path root = dir.path() / "root";
-  const Output unpack = Shell("dpkg-deb -x " + Quote(deb.string()) + " " + Quote(root.string()));
+  const Output unpack =
+      Shell("dpkg-deb -x " + ShellQuote(deb.string()) + " " + ShellQuote(root.string()));
   ASSERT_EQ(unpack.status, 0) << unpack.text;
-  EXPECT_EQ(Shell(Quote((root / "usr/bin/vigilo").string()) + " --version").text, kVersionLine);
+  EXPECT_EQ(Shell(ShellQuote((root / "usr/bin/vigilo").string()) + " --version").text,
+            kVersionLine);
   EXPECT_TRUE(fs::exists(root / "usr/share/icons/hicolor/48x48/apps/vigilo.png"));
 }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -16,6 +17,8 @@
 #include "lan/lanmsg.h"
 #include "lan/networks.h"
 #include "tests/lan/lan_client.h"
+#include "tests/support/free_port.h"
+#include "tests/support/server_process.h"
 #include "tests/support/tempdir.h"
 
 namespace vigilo {
@@ -24,14 +27,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::RawClient;
 
-template <class Pred>
-bool Eventually(Pred pred) {
-  const auto end = std::chrono::steady_clock::now() + 20s;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
+bool Eventually(const std::function<bool()>& done) {
+  return test::WaitUntil(done, 20000, 2);
 }
 
 // A listener on a free loopback port that records every frame it hands on as "from:msg".
@@ -123,20 +120,6 @@ TEST(LanSender, CarriesCyrillicAndLongTextsAndServesTwoAtOnce) {
             (std::vector<std::string>{"second:" + longText, "Первый:Привет,\r\nмир", "ЯЯ:ЖЖ"}));
 }
 
-// A plain listening socket on a free loopback port that nobody serves.
-int ListeningSocket(int32_t& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  EXPECT_EQ(::listen(fd, 4), 0);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  port = ntohs(a.sin_port);
-  return fd;
-}
-
 TEST(LanSender, RefusesTooLongTextsAndFailsWithoutAnAnswer) {
   Listener l;
   TLanMsg m;
@@ -144,7 +127,7 @@ TEST(LanSender, RefusesTooLongTextsAndFailsWithoutAnAnswer) {
   m.FromName = "me";
   // A too long text is refused before any connection: the backlog of a socket nobody
   // serves stays empty.
-  const int silent = ListeningSocket(m.Port);
+  const int silent = test::BindLoopback(m.Port, 4);
   EXPECT_THROW(m.PostIt(std::string(10000, 'x')), ESockError);
   pollfd pending{silent, POLLIN, 0};
   EXPECT_EQ(::poll(&pending, 1, 0), 0);
@@ -153,7 +136,7 @@ TEST(LanSender, RefusesTooLongTextsAndFailsWithoutAnAnswer) {
   EXPECT_THROW(m.PostIt("hello"), ESockError);
   ::close(silent);
   // A peer that takes the frame and closes without an answer has not taken the message.
-  const int closer = ListeningSocket(m.Port);
+  const int closer = test::BindLoopback(m.Port, 4);
   std::thread taker([closer] {
     const int c = ::accept(closer, nullptr, nullptr);
     char frame[64];

@@ -1,6 +1,5 @@
 #include "tests/support/delay_proxy.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -13,9 +12,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tests/support/free_port.h"
 
 namespace vigilo::test {
 namespace {
@@ -24,6 +24,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kSliceMs = 20;  // the longest the loop sleeps, so a stop is seen soon
 constexpr std::size_t kChunk = 64 * 1024;
+// At most this much is held each way of a connection: a side that sends more waits.
+constexpr std::size_t kMaxHeld = std::size_t{64} << 20;
+constexpr std::size_t kMaxConnections = 64;
 
 void NonBlocking(int fd) {
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -58,20 +61,6 @@ struct Link {
   }
   bool Finished() const { return failed || (up.done && down.done); }
 };
-
-int ConnectTo(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // Reads what `flow.from` has into a chunk due after `delay`; false on a failure.
 bool ReadInto(Flow& flow, std::chrono::milliseconds delay) {
@@ -110,19 +99,7 @@ bool WriteDue(Flow& flow) {
 
 DelayProxy::DelayProxy(int targetPort, std::chrono::milliseconds oneWay)
     : targetPort_(targetPort), delay_(oneWay) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) throw std::runtime_error("DelayProxy: socket failed");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(listenFd_, 16) != 0 ||
-      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    close(listenFd_);
-    throw std::runtime_error("DelayProxy: cannot listen on 127.0.0.1");
-  }
-  port_ = ntohs(addr.sin_port);
+  listenFd_ = BindLoopback(port_, 16);
   NonBlocking(listenFd_);
   thread_ = std::thread([this] { Run(); });
 }
@@ -136,60 +113,41 @@ DelayProxy::~DelayProxy() {
 void DelayProxy::Run() {
   std::vector<std::unique_ptr<Link>> links;
   std::vector<pollfd> fds;
-  // For each descriptor after the listening one: its link and whether it is the client side.
-  std::vector<std::pair<Link*, bool>> owners;
   while (!stop_) {
     fds.assign(
         1, pollfd{listenFd_, static_cast<short>(links.size() < kMaxConnections ? POLLIN : 0), 0});
-    owners.clear();
     auto wake = Clock::now() + std::chrono::milliseconds(kSliceMs);
-    for (const auto& link : links) {
-      for (bool clientSide : {true, false}) {
-        // The client side is read for `up` and written for `down`; the server side the other way.
-        Flow& in = clientSide ? link->up : link->down;
-        Flow& out = clientSide ? link->down : link->up;
-        short events = 0;
-        if (!in.ended && in.heldBytes < kMaxHeld) events |= POLLIN;
-        if (!out.held.empty()) {
-          const Flow::Chunk& c = out.held.front();
-          if (c.due <= Clock::now())
-            events |= POLLOUT;
-          else
-            wake = std::min(wake, c.due);
-        }
-        // A descriptor with nothing to wait for is left out: a closed peer's
-        // endless POLLHUP would not let the loop sleep.
-        const int fd = clientSide ? link->client : link->server;
-        fds.push_back({events ? fd : -1, events, 0});
-        owners.emplace_back(link.get(), clientSide);
+    // Two entries a flow: its source while it may read, its sink once a chunk is due. A
+    // descriptor with nothing to wait for is left out: a closed peer's endless POLLHUP would
+    // not let the loop sleep.
+    for (const auto& link : links)
+      for (const Flow* f : {&link->up, &link->down}) {
+        const bool due = !f->held.empty() && f->held.front().due <= Clock::now();
+        if (!f->held.empty() && !due) wake = std::min(wake, f->held.front().due);
+        fds.push_back({!f->ended && f->heldBytes < kMaxHeld ? f->from : -1, POLLIN, 0});
+        fds.push_back({due ? f->to : -1, POLLOUT, 0});
       }
-    }
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
-    const int rc =
-        poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
-    if (rc < 0 && errno != EINTR) break;
+    if (poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wait.count()))) < 0 &&
+        errno != EINTR)
+      break;
 
-    for (std::size_t i = 1; i < fds.size(); ++i) {
-      Link& link = *owners[i - 1].first;
-      const bool clientSide = owners[i - 1].second;
-      Flow& in = clientSide ? link.up : link.down;
-      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
-        if (!in.ended && !ReadInto(in, delay_)) link.failed = true;
+    auto at = fds.begin() + 1;
+    for (const auto& link : links)
+      for (Flow* f : {&link->up, &link->down}) {
+        if ((at->revents & (POLLIN | POLLHUP | POLLERR)) && !ReadInto(*f, delay_))
+          link->failed = true;
+        at += 2;
+        if (!WriteDue(*f)) link->failed = true;
       }
-    }
-    for (const auto& link : links) {
-      if (!WriteDue(link->up) || !WriteDue(link->down)) link->failed = true;
-    }
-    links.erase(std::remove_if(links.begin(), links.end(),
-                               [](const std::unique_ptr<Link>& l) { return l->Finished(); }),
-                links.end());
+    std::erase_if(links, [](const auto& l) { return l->Finished(); });
 
     if (fds[0].revents & POLLIN) {
       const int client = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (client < 0) continue;
       auto link = std::make_unique<Link>();
       link->client = client;
-      link->server = ConnectTo(targetPort_);
+      link->server = ConnectLoopback(targetPort_);
       if (link->server < 0) continue;  // the link closes the client: the target is not there
       NonBlocking(link->client);
       NonBlocking(link->server);

@@ -1,8 +1,7 @@
 #pragma once
-// A TCP proxy on 127.0.0.1 in front of a port on 127.0.0.1 that holds every chunk it
-// reads for a set time before passing it on, in each direction and in order: a link
-// with latency, without privileges. One thread serves every connection; the
-// destructor stops it and closes every socket.
+// A TCP proxy on 127.0.0.1 in front of a loopback port that holds every chunk it reads for a set
+// time before passing it on, each way and in order: a link with latency, without privileges. One
+// thread serves every connection; the destructor stops it and closes every socket.
 
 #include <atomic>
 #include <chrono>
@@ -20,11 +19,6 @@ class DelayProxy {
 
   int Port() const { return port_; }
   int Connections() const { return connections_; }
-
-  // Bytes held for one direction of a connection, at most; a side that sends more
-  // waits (its reads pause) until they have gone on.
-  static constexpr std::size_t kMaxHeld = std::size_t{64} << 20;
-  static constexpr int kMaxConnections = 64;
 
  private:
   void Run();

@@ -35,8 +35,7 @@ class DovecotServer {
   void AddMessage(const std::string& user, const std::string& bytes);
   // The bytes of every message in new/ and cur/, ordered by file name.
   std::vector<std::string> Messages(const std::string& user) const;
-  // Removes every message of the user.
-  void Clear(const std::string& user);
+  void Clear(const std::string& user);  // removes every message of the user
 
   const std::vector<MailUser>& Users() const { return users_; }
   const std::string& Dir() const { return dir_; }
@@ -47,7 +46,7 @@ class DovecotServer {
   pid_t Pid() const { return process_.Pid(); }
 
  private:
-  void Start();
+  ServerLaunch Prepare();
   std::string MaildirOf(const std::string& user) const { return dir_ + "/mail/" + user; }
 
   std::vector<MailUser> users_;

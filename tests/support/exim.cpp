@@ -1,19 +1,13 @@
 #include "tests/support/exim.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <iostream>
-#include <set>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "tests/support/certs.h"
 #include "tests/support/free_port.h"
@@ -24,8 +18,6 @@ namespace fs = std::filesystem;
 namespace vigilo::test {
 namespace {
 
-constexpr int kStartTimeoutMs = 15000;
-constexpr int kStartAttempts = 3;
 constexpr const char* kTrusted = "/etc/exim4/trusted_configs";
 // Serialises changes of trusted_configs between test programs running in parallel.
 constexpr const char* kTrustedLock = "/tmp/vigilo-exim-trusted.lock";
@@ -57,19 +49,12 @@ void EditTrusted(const std::string& line, bool add) {
   fs::create_directories(fs::path(kTrusted).parent_path());
   std::string tmp = std::string(kTrusted) + ".vigilo-" + std::to_string(getpid());
   WriteFile(tmp, text);
-  chmod(tmp.c_str(), 0644);
-  (void)!chown(tmp.c_str(), 0, 0);
+  SetAccess(tmp, 0644, "root", "root");
   std::error_code ec;
   fs::rename(tmp, kTrusted, ec);
   flock(lock, LOCK_UN);
   close(lock);
   if (ec) throw std::runtime_error(std::string("cannot write ") + kTrusted + ": " + ec.message());
-}
-
-void OwnByExim(const std::string& path) {
-  passwd* p = getpwnam("Debian-exim");
-  group* g = getgrnam("Debian-exim");
-  if (p && g) (void)!chown(path.c_str(), p->pw_uid, g->gr_gid);
 }
 
 void Cleanup(const std::string& dir, const std::string& conf, bool removeDir) {
@@ -84,60 +69,52 @@ void Cleanup(const std::string& dir, const std::string& conf, bool removeDir) {
 }  // namespace
 
 EximServer::EximServer(const DovecotServer& mailboxes, std::vector<MailUser> smtpUsers)
-    : mailboxes_(mailboxes), smtpUsers_(std::move(smtpUsers)) {
-  const CertPair& cert = Certificates().server;
+    : mailboxes_(mailboxes) {
   dir_ = MakeServerDir(kDirPrefix);
   conf_ = dir_ + "/exim.conf";
   try {
-    for (const char* sub : {"/spool", "/log"}) {
-      fs::create_directories(dir_ + sub);
-      chmod((dir_ + sub).c_str(), 0750);
-      OwnByExim(dir_ + sub);
-    }
-    std::string passwd;
-    for (const auto& u : smtpUsers_)
+    for (const char* sub : {"/spool", "/log"})
+      MakeDir(dir_ + sub, 0750, "Debian-exim", "Debian-exim");
+    std::string passwd, localParts;
+    for (const auto& u : smtpUsers)
       passwd += u.name + ": " + u.password + "\n";
     WriteFile(dir_ + "/smtp-passwd", passwd);
-    chmod((dir_ + "/smtp-passwd").c_str(), 0644);
-    std::string localParts;
+    SetAccess(dir_ + "/smtp-passwd", 0644);
     for (const auto& u : mailboxes_.Users())
       localParts += (localParts.empty() ? "" : " : ") + u.name;
     if (localParts.empty()) localParts = "!*";  // no mailboxes: no local user at all
-    for (int attempt = 0;; ++attempt) {
-      plainPort_ = FreePort();
-      std::set<int> used{plainPort_};
-      for (int* p : {&submissionPort_, &tlsPort_, &authPort_}) {
-        do
-          *p = FreePort();
-        while (!used.insert(*p).second);
-      }
-      std::string text = FillTemplate(ServerTemplate("exim.conf.in"),
-                                      {{"DIR", dir_},
-                                       {"MAIL_DIR", mailboxes_.Dir() + "/mail"},
-                                       {"LOCAL_PARTS", localParts},
-                                       {"CERT", cert.cert},
-                                       {"KEY", cert.key},
-                                       {"PLAIN_PORT", std::to_string(plainPort_)},
-                                       {"SUBMISSION_PORT", std::to_string(submissionPort_)},
-                                       {"TLS_PORT", std::to_string(tlsPort_)},
-                                       {"AUTH_PORT", std::to_string(authPort_)}});
-      WriteFile(conf_, text);
-      chmod(conf_.c_str(), 0644);
-      EditTrusted(conf_, true);
-      process_.Start({"/usr/sbin/exim4", "-C", conf_, "-bdf", "-q1m"}, dir_ + "/exim.out");
-      std::string failure;
-      if (WaitForGreeting(process_, plainPort_, "220", kStartTimeoutMs, &failure)) break;
-      process_.Stop();
-      std::string log = LogTail(dir_ + "/log/paniclog") + LogTail(dir_ + "/log/mainlog") +
-                        LogTail(dir_ + "/exim.out");
-      if (attempt + 1 >= kStartAttempts || log.find("Address already in use") == std::string::npos)
-        throw std::runtime_error("Exim did not start (" + failure + "):\n" + log);
-    }
+    StartServer(process_, "Exim", [&] { return Prepare(localParts); });
   } catch (...) {
     process_.Stop();
     Cleanup(dir_, conf_, true);
     throw;
   }
+}
+
+ServerLaunch EximServer::Prepare(const std::string& localParts) {
+  const std::vector<int> ports = FreePorts(4);
+  plainPort_ = ports[0];
+  submissionPort_ = ports[1];
+  tlsPort_ = ports[2];
+  authPort_ = ports[3];
+  const CertPair& cert = Certificates().server;
+  WriteFile(conf_,
+            ServerConfig("exim.conf.in", {{"DIR", dir_},
+                                          {"MAIL_DIR", mailboxes_.Dir() + "/mail"},
+                                          {"LOCAL_PARTS", localParts},
+                                          {"CERT", cert.cert},
+                                          {"KEY", cert.key},
+                                          {"PLAIN_PORT", std::to_string(plainPort_)},
+                                          {"SUBMISSION_PORT", std::to_string(submissionPort_)},
+                                          {"TLS_PORT", std::to_string(tlsPort_)},
+                                          {"AUTH_PORT", std::to_string(authPort_)}}));
+  SetAccess(conf_, 0644);
+  EditTrusted(conf_, true);
+  return {{"/usr/sbin/exim4", "-C", conf_, "-bdf", "-q1m"},
+          dir_ + "/exim.out",
+          plainPort_,
+          "220",
+          {dir_ + "/log/paniclog", dir_ + "/log/mainlog"}};
 }
 
 EximServer::~EximServer() {
@@ -151,13 +128,11 @@ void EximServer::Stop() {
 
 std::vector<std::string> EximServer::WaitForMessages(const std::string& user, size_t count,
                                                      int timeoutMs) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  auto messages = mailboxes_.Messages(user);
-  for (; messages.size() < count && std::chrono::steady_clock::now() < until;
-       messages = mailboxes_.Messages(user))
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::vector<std::string> messages;
+  const bool all =
+      WaitUntil([&] { return (messages = mailboxes_.Messages(user)).size() >= count; }, timeoutMs);
   // A delivery that did not happen is explained by Exim's own log.
-  if (messages.size() < count)
+  if (!all)
     std::cerr << "Exim delivered " << messages.size() << " of " << count << " to " << user << ":\n"
               << LogTail(dir_ + "/log/paniclog") << LogTail(dir_ + "/log/mainlog");
   return messages;

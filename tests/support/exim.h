@@ -37,8 +37,9 @@ class EximServer {
   void Stop();
 
  private:
+  ServerLaunch Prepare(const std::string& localParts);
+
   const DovecotServer& mailboxes_;
-  std::vector<MailUser> smtpUsers_;
   std::string dir_;
   std::string conf_;
   int plainPort_ = 0;

@@ -1,8 +1,7 @@
 #pragma once
-// A private desktop keyring: a D-Bus session bus of its own (no service activation,
-// so nothing starts behind the test's back) with gnome-keyring-daemon's Secret
-// Service on it, data and runtime folders in a fresh folder. The user's own keyring
-// is never touched. Use() points this process's session bus at it.
+// A private desktop keyring: a D-Bus session bus of its own (no service activation, so nothing
+// starts behind the test's back) with gnome-keyring-daemon's Secret Service on it, data and
+// runtime folders in a fresh folder. The user's own keyring is never touched.
 
 #include <string>
 
@@ -13,8 +12,8 @@ namespace vigilo::test {
 
 class KeyringDaemon {
  public:
-  // Starts the bus and the keyring, unlocked. Failures leave Ready() false with the
-  // reason in Error().
+  // Starts the bus and the keyring, unlocked. Failures leave Ready() false with the reason in
+  // Error().
   KeyringDaemon();
   ~KeyringDaemon();
   KeyringDaemon(const KeyringDaemon&) = delete;
@@ -22,19 +21,16 @@ class KeyringDaemon {
 
   bool Ready() const { return error_.empty(); }
   const std::string& Error() const { return error_; }
-  // The bus address ("unix:path=...").
-  const std::string& Address() const { return address_; }
-  // Sets DBUS_SESSION_BUS_ADDRESS of this process (before its first keyring call).
+  // Points this process's session bus at it (before its first keyring call).
   void Use() const;
 
   // Starts the keyring again (same data, unlocked); "" or why it did not come up.
   std::string StartKeyring();
-  // Ends the keyring daemon; the bus stays.
-  void StopKeyring();
-  // Locks the keyring's collections; "" or the failure.
-  std::string Lock();
+  void StopKeyring();  // ends the keyring daemon; the bus stays
+  std::string Lock();  // locks the keyring's collections; "" or the failure
 
  private:
+  int Send(const std::string& args, std::string* out) const;  // dbus-send to the bus
   bool NameOwned() const;
 
   TempDir dir_;

@@ -1,6 +1,5 @@
 #include "tests/support/scripted_server.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,7 +13,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <stdexcept>
+
+#include "tests/support/free_port.h"
 
 namespace vigilo::test {
 namespace {
@@ -27,21 +27,7 @@ constexpr int kReadTimeoutMs = 15000;  // how long an Expect waits for the clien
 }  // namespace
 
 ScriptedServer::ScriptedServer(std::vector<Step> script) : script_(std::move(script)) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) throw std::runtime_error("ScriptedServer: socket failed");
-  int one = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(listenFd_, 8) != 0 ||
-      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    close(listenFd_);
-    throw std::runtime_error("ScriptedServer: cannot listen on 127.0.0.1");
-  }
-  port_ = ntohs(addr.sin_port);
+  listenFd_ = BindLoopback(port_, 8);
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -57,9 +43,9 @@ std::vector<std::string> ScriptedServer::Received() const {
   return received_;
 }
 
-bool ScriptedServer::Finished(int timeoutMs) const {
+bool ScriptedServer::Finished(int waitMs) const {
   std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return ended_; });
+  done_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return ended_; });
   return finished_;
 }
 

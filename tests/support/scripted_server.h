@@ -37,7 +37,7 @@ class ScriptedServer {
 
   int Port() const { return port_; }
   std::vector<std::string> Received() const;  // lines the client sent, without CR LF
-  bool Finished(int timeoutMs = 5000) const;  // the script ran to its end
+  bool Finished(int waitMs = 60000) const;    // the script ran to its end
   std::string Failure() const;                // first mismatch of an Expect, empty if none
   int Connections() const;                    // connections accepted so far
 

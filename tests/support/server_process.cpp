@@ -1,10 +1,10 @@
 #include "tests/support/server_process.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <netinet/in.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/free_port.h"
 #include "tests/support/tempdir.h"
 
 extern char** environ;
@@ -32,6 +33,10 @@ namespace vigilo::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kStartTimeoutMs = 15000;
+constexpr int kStartAttempts = 3;
 
 // Spawns argv in a process group of its own, stdin from /dev/null, stdout+stderr to `out`.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& out) {
@@ -68,27 +73,26 @@ bool GroupExists(pid_t pgid) {
   return kill(-pgid, 0) == 0 || errno == EPERM;
 }
 
-// Workers outliving their master would go to PID 1, which need not reap them: adopt them.
-void AdoptOrphans() {
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
-}
-
-// Reaps what is left of a stopped server's group, killing it after graceMs.
-void ReapGroup(pid_t group, int graceMs) {
-  auto until = Clock::now() + std::chrono::milliseconds(graceMs);
+// Reaps the leader and its group until both are gone: SIGKILL to the group once graceMs have
+// passed or `hurry` holds, then 2 s more for members that are not our children.
+void ReapGroup(pid_t leader, int graceMs, const std::function<bool()>& hurry = {}) {
+  auto until = Clock::now() + milliseconds(graceMs);
   bool killed = false;
   for (;;) {
-    int status = 0;
-    while (waitpid(-group, &status, WNOHANG) > 0) {
+    while (waitpid(-leader, nullptr, WNOHANG) > 0) {
     }
-    if (!GroupExists(group)) return;
-    if (Clock::now() >= until) {
-      if (killed) return;  // members that are not our children: nothing more to do
-      kill(-group, SIGKILL);
+    if (waitpid(leader, nullptr, WNOHANG) != 0 && !GroupExists(leader)) return;
+    if (!killed && (Clock::now() >= until || (hurry && hurry()))) {
+      kill(-leader, SIGKILL);
+      kill(leader, SIGKILL);
       killed = true;
-      until = Clock::now() + std::chrono::milliseconds(2000);
+      until = Clock::now() + milliseconds(2000);
+    } else if (killed && Clock::now() >= until) {
+      while (waitpid(leader, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(milliseconds(10));
   }
 }
 
@@ -108,21 +112,55 @@ class Reaper {
   ~Reaper() {
     gone_ = true;
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& t : threads_)
-      t.join();
+    threads_.clear();  // joins
   }
 
  private:
   std::mutex mutex_;
-  std::vector<std::thread> threads_;
+  std::vector<std::jthread> threads_;
   static inline std::atomic<bool> gone_{false};
 };
+
+// The first line of a connection to the port (up to 2 s), or "" when nobody answers.
+std::string FirstLine(int port, Clock::time_point until) {
+  const int fd = ConnectLoopback(port);
+  if (fd < 0) return {};
+  std::string line;
+  until = std::min(until, Clock::now() + milliseconds(2000));
+  while (line.find('\n') == std::string::npos && line.size() < 4096 && Clock::now() < until) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    char buf[512];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    line.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return line;
+}
+
+// Connects until a line starting with `prefix` arrives (""), the server dies or timeoutMs pass.
+std::string WaitForGreeting(ServerProcess& server, int port, const std::string& prefix) {
+  const auto until = Clock::now() + milliseconds(kStartTimeoutMs);
+  std::string error = "timed out waiting for the greeting";
+  while (Clock::now() < until) {
+    if (!server.Alive()) return "the server exited";
+    const std::string line = FirstLine(port, until);
+    // A leftover server on the same port could have answered: ours must still be running.
+    if (line.rfind(prefix, 0) == 0 && line.find('\n') != std::string::npos)
+      return server.Alive() ? "" : "the server exited";
+    if (!line.empty()) error = "unexpected greeting \"" + line.substr(0, line.find('\n')) + "\"";
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  return error;
+}
 
 }  // namespace
 
 void ServerProcess::Start(const std::vector<std::string>& argv, const std::string& logFile) {
   Stop();
-  AdoptOrphans();
+  // Workers outliving their master would go to PID 1, which need not reap them: adopt them.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
   std::vector<std::string> full;
   if (access("/usr/bin/setpriv", X_OK) == 0)
     full = {"/usr/bin/setpriv", "--pdeathsig", "TERM", "--"};
@@ -134,12 +172,10 @@ void ServerProcess::Start(const std::vector<std::string>& argv, const std::strin
 
 bool ServerProcess::Alive() {
   if (pid_ < 0) return false;
-  int status = 0;
-  pid_t r = waitpid(pid_, &status, WNOHANG);
+  const pid_t r = waitpid(pid_, nullptr, WNOHANG);
   if (r == 0) return true;
   if (r == pid_ || (r < 0 && errno == ECHILD)) {
-    // The leader is gone; whatever it left in its group goes too.
-    ReapGroup(pid_, 0);
+    ReapGroup(pid_, 0);  // whatever the leader left in its group goes too
     pid_ = -1;
   }
   return false;
@@ -154,55 +190,32 @@ void ServerProcess::Terminate() {
 void ServerProcess::Stop(int graceMs) {
   if (pid_ < 0) return;
   Terminate();
-  pid_t group = pid_;
-  auto until = Clock::now() + std::chrono::milliseconds(graceMs);
-  int status = 0;
-  bool reaped = false;
-  while (Clock::now() < until) {
-    pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_ || (r < 0 && errno != EINTR)) {
-      reaped = true;
-      break;
-    }
-    if (!lingering_.empty() && OnlyLingeringLeft()) break;  // killed below, with the leader
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (!reaped) {
-    kill(-group, SIGKILL);
-    kill(pid_, SIGKILL);
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
   // Children the server left behind (workers still shutting down) share its group.
-  ReapGroup(group, 1000);
+  ReapGroup(pid_, graceMs, [this] { return !lingering_.empty() && OnlyLingeringLeft(); });
   pid_ = -1;
 }
 
 bool ServerProcess::OnlyLingeringLeft() const {
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
-    std::string name = e.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    if (std::stoi(name) == pid_) continue;
-    std::string stat = ReadFile(e.path() / "stat");
-    size_t open = stat.find('('), close = stat.rfind(')');
+    const std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos || std::stoi(name) == pid_)
+      continue;
+    const std::string stat = ReadFile(e.path() / "stat");
+    const size_t open = stat.find('('), close = stat.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close < open) continue;
     int pgrp = 0, ppid = 0;
     char state = 0;
     if (sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &ppid, &pgrp) != 3) continue;
     if (pgrp != pid_ || state == 'Z') continue;
-    std::string comm = stat.substr(open + 1, close - open - 1);
+    const std::string comm = stat.substr(open + 1, close - open - 1);
     if (std::find(lingering_.begin(), lingering_.end(), comm) == lingering_.end()) return false;
   }
   return true;
 }
 
 void ServerProcess::StopInBackground(std::function<void()> after) {
-  if (pid_ < 0) {
-    if (after) after();
-    return;
-  }
-  Reaper* reaper = Reaper::Get();
+  Reaper* reaper = pid_ < 0 ? nullptr : Reaper::Get();
   if (!reaper) {
     Stop();
     if (after) after();
@@ -210,56 +223,39 @@ void ServerProcess::StopInBackground(std::function<void()> after) {
   }
   Terminate();
   auto owned = std::make_shared<ServerProcess>();
-  owned->pid_ = pid_;
+  std::swap(owned->pid_, pid_);
   owned->terminated_ = true;
   owned->lingering_ = lingering_;
-  pid_ = -1;
   reaper->Add([owned, after = std::move(after)] {
     owned->Stop();
     if (after) after();
   });
 }
 
-bool WaitForGreeting(ServerProcess& server, int port, const std::string& prefix, int timeoutMs,
-                     std::string* lastError) {
-  auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  std::string error = "timed out waiting for the greeting";
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int sliceMs) {
+  const auto until = Clock::now() + milliseconds(timeoutMs);
   while (Clock::now() < until) {
-    if (!server.Alive()) {
-      if (lastError) *lastError = "the server exited";
-      return false;
-    }
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    std::string line;
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-      auto lineUntil = std::min(until, Clock::now() + std::chrono::milliseconds(2000));
-      while (line.find('\n') == std::string::npos && line.size() < 4096 &&
-             Clock::now() < lineUntil) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char buf[512];
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        line.append(buf, static_cast<size_t>(n));
-      }
-      if (line.compare(0, prefix.size(), prefix) == 0 && line.find('\n') != std::string::npos) {
-        close(fd);
-        // A leftover server on the same port could have answered: ours must still be running.
-        if (server.Alive()) return true;
-        if (lastError) *lastError = "the server exited";
-        return false;
-      }
-      error = "unexpected greeting \"" + line.substr(0, line.find('\n')) + "\"";
-    }
-    if (fd >= 0) close(fd);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (done()) return true;
+    std::this_thread::sleep_for(milliseconds(sliceMs));
   }
-  if (lastError) *lastError = error;
-  return false;
+  return done();
+}
+
+void StartServer(ServerProcess& process, const std::string& name,
+                 const std::function<ServerLaunch()>& prepare) {
+  for (int attempt = 1;; ++attempt) {
+    const ServerLaunch launch = prepare();
+    process.Start(launch.argv, launch.out);
+    const std::string failure = WaitForGreeting(process, launch.port, launch.greeting);
+    if (failure.empty()) return;
+    process.Stop();
+    std::string log;
+    for (const std::string& file : launch.logs)
+      log += LogTail(file);
+    log += LogTail(launch.out);
+    if (attempt >= kStartAttempts || log.find("Address already in use") == std::string::npos)
+      throw std::runtime_error(name + " did not start (" + failure + "):\n" + log);
+  }
 }
 
 std::string LogTail(const std::string& path, int lines) {
@@ -282,28 +278,45 @@ int RunShell(const std::string& command, std::string* output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string ShellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s)
+    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
 std::string MakeServerDir(const std::string& prefix) {
   std::string tmpl = "/tmp/" + prefix + "XXXXXX";
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed for " + tmpl);
-  chmod(tmpl.c_str(), 0755);
+  SetAccess(tmpl, 0755);
   return tmpl;
 }
 
-std::string FillTemplate(std::string text,
+void SetAccess(const std::string& path, mode_t mode, const char* user, const char* group) {
+  chmod(path.c_str(), mode);
+  const passwd* p = user ? getpwnam(user) : nullptr;
+  const struct group* g = group ? getgrnam(group) : nullptr;
+  if (p || g)
+    (void)!chown(path.c_str(), p ? p->pw_uid : static_cast<uid_t>(-1),
+                 g ? g->gr_gid : static_cast<gid_t>(-1));
+}
+
+void MakeDir(const std::string& path, mode_t mode, const char* user, const char* group) {
+  std::filesystem::create_directories(path);
+  SetAccess(path, mode, user, group);
+}
+
+std::string ServerConfig(const std::string& templateName,
                          const std::vector<std::pair<std::string, std::string>>& vars) {
+  const std::string path = std::string(VIGILO_TEST_SERVERS_DIR) + "/" + templateName;
+  std::string text = ReadFile(path);
+  if (text.empty()) throw std::runtime_error("missing server template " + path);
   for (const auto& [key, value] : vars) {
     const std::string mark = "@" + key + "@";
     for (size_t at = text.find(mark); at != std::string::npos;
          at = text.find(mark, at + value.size()))
       text.replace(at, mark.size(), value);
   }
-  return text;
-}
-
-std::string ServerTemplate(const std::string& name) {
-  std::string path = std::string(VIGILO_TEST_SERVERS_DIR) + "/" + name;
-  std::string text = ReadFile(path);
-  if (text.empty()) throw std::runtime_error("missing server template " + path);
   return text;
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 // A server program run for a test in a process group of its own, output to a log file. Stopped
 // by SIGTERM, a bounded wait, SIGKILL to the group; always reaped. Gets SIGTERM should the test
-// program die first.
+// program die first. Below it, what the real servers of tests/servers share.
 
 #include <sys/types.h>
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vigilo::test {
@@ -40,25 +41,41 @@ class ServerProcess {
   std::vector<std::string> lingering_;
 };
 
-// Connects to 127.0.0.1:port until a line starting with `prefix` arrives (true), the server
-// dies or timeoutMs passes (false, with the reason in `lastError`).
-bool WaitForGreeting(ServerProcess& server, int port, const std::string& prefix, int timeoutMs,
-                     std::string* lastError);
+// Polls `done` every sliceMs until it holds or timeoutMs pass; its last answer.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int sliceMs = 20);
+
+// One start of a server, as StartServer's `prepare` makes it (with fresh ports each time).
+struct ServerLaunch {
+  std::vector<std::string> argv;
+  std::string out;                // the program's stdout+stderr
+  int port = 0;                   // where it greets
+  std::string greeting;           // how its first line starts
+  std::vector<std::string> logs;  // logs explaining a failed start, besides `out`
+};
+// Starts `name` and waits for its greeting, again with new ports when one was taken meanwhile;
+// throws std::runtime_error with the logs' tails when it does not come up.
+void StartServer(ServerProcess& process, const std::string& name,
+                 const std::function<ServerLaunch()>& prepare);
 
 // The last `lines` lines of a log file, for error messages.
 std::string LogTail(const std::string& path, int lines = 30);
 
 // Runs a shell command line: its exit status (-1 if it could not run); stdout+stderr to *output.
 int RunShell(const std::string& command, std::string* output = nullptr);
+// `s` as one word of a shell command line.
+std::string ShellQuote(const std::string& s);
 
 // A new folder /tmp/<prefix>XXXXXX with mode 0755 (server users must traverse it).
 std::string MakeServerDir(const std::string& prefix);
+// Sets the mode and, for the names given, the owner of a file or folder.
+void SetAccess(const std::string& path, mode_t mode, const char* user = nullptr,
+               const char* group = nullptr);
+// Creates the folder (and its parents) with SetAccess.
+void MakeDir(const std::string& path, mode_t mode, const char* user = nullptr,
+             const char* group = nullptr);
 
-// Replaces every @KEY@ of the template text.
-std::string FillTemplate(std::string text,
+// A template of tests/servers/ with every @KEY@ replaced.
+std::string ServerConfig(const std::string& templateName,
                          const std::vector<std::pair<std::string, std::string>>& vars);
-
-// The text of a template file in tests/servers/.
-std::string ServerTemplate(const std::string& name);
 
 }  // namespace vigilo::test

@@ -14,8 +14,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  // The folder as text with a trailing '/'.
-  std::string str() const { return path_.string() + "/"; }
+  std::string str() const { return path_.string() + "/"; }  // with a trailing '/'
 
  private:
   std::filesystem::path path_;
