@@ -8,8 +8,8 @@
 
 namespace bench {
 
-// A message with four base64 attachments of 9 MiB random bytes (about 48.6 MB).
-inline std::string Base64Message() {
+// A message with four base64 attachments of random bytes; at 9 MiB each, about 48.6 MB.
+inline std::string Base64Message(std::size_t fileBytes = 9 << 20) {
   ms::TmsMessage m = BaseMessage();
   m.Body = {"See the attached files."};
   for (int i = 0; i < 4; ++i) {
@@ -17,7 +17,7 @@ inline std::string Base64Message() {
     a.SetFileName("file" + std::to_string(i) + ".bin");
     a.ContentType = "application/octet-stream";
     a.EncodingKind = ms::ekBase64;
-    a.Data = RandomBytes(9 << 20);
+    a.Data = RandomBytes(fileBytes);
     m.Attachments.AddItem(std::move(a));
   }
   return m.SaveToString();

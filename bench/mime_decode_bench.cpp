@@ -4,21 +4,12 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/mime_bench_data.h"
+#include "bench/mime_compare_data.h"
 
 namespace {
 
 void BM_DecodeBase64Attachments(benchmark::State& state) {
-  ms::TmsMessage m = bench::BaseMessage();
-  m.Body = {"See the attached files."};
-  for (int i = 0; i < 4; ++i) {
-    ms::TmsAttItem a;
-    a.SetFileName("file" + std::to_string(i) + ".bin");
-    a.ContentType = "application/octet-stream";
-    a.EncodingKind = ms::ekBase64;
-    a.Data = bench::RandomBytes(4 << 20);
-    m.Attachments.AddItem(a);
-  }
-  const std::string raw = m.SaveToString();
+  const std::string raw = bench::Base64Message(4 << 20);
   for (auto _ : state) {
     ms::TmsMessage d;
     d.LoadFromString(raw);

@@ -206,6 +206,12 @@ bool ReadMessageFile(const std::string& path, std::string& bytes) {
   return false;
 }
 
+bool MessageFileFits(const std::string& path) {
+  std::error_code ec;
+  const auto size = fs::file_size(path, ec);
+  return !ec && size <= kMaxMessageFile;
+}
+
 std::string SafeAttachmentName(std::string_view name) {
   std::string base(name);
   if (const std::size_t slash = base.find_last_of("/\\"); slash != std::string::npos)

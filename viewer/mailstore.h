@@ -47,6 +47,8 @@ std::string WriteMessageFile(const std::string& path, std::string_view bytes);
 // Reads a message file, trying to open it up to 1001 times in a row. False when it
 // cannot be read.
 bool ReadMessageFile(const std::string& path, std::string& bytes);
+// True when the file at path is no larger than a message file may be.
+bool MessageFileFits(const std::string& path);
 
 // The base name an attachment is written under: only the part after the last "/" or
 // "\", separators, control bytes and NUL replaced by "_", a leading "." or "-" replaced,

@@ -235,6 +235,7 @@ bool TMailViewer::DoDownload(const std::string& key) {
     if (at >= 0) {
       fetch(at);
       bytes = pop_.MailMessage->SaveToString();
+      pop_.MailMessage->Clear();  // the file is what is shown; the decoded copy is not kept
       found = true;
     }
     pop_.Quit();
@@ -279,10 +280,15 @@ void TMailViewer::DisplayMessage() {
   shownRaw_.clear();
   const tmailhead* h = CurrentHead();
   if (!h) return;
+  const std::string path = HeadFilePath(Conf(), *h);
+  // The parts are decoded straight from the file, so that a large message is held once,
+  // decoded; the raw text is read only when it is what the user sees.
   std::string raw;
-  if (!HeadFileExists(Conf(), *h) || !ReadMessageFile(HeadFilePath(Conf(), *h), raw)) return;
+  if (!HeadFileExists(Conf(), *h) || !MessageFileFits(path) ||
+      (ShowAll && !ReadMessageFile(path, raw)))
+    return;
   try {
-    shown_.LoadFromString(raw);
+    shown_.LoadFromFile(path);
   } catch (const std::exception& e) {
     services_.WriteErrorLog(e.what(), conf_);
   }

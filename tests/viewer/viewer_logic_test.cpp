@@ -67,6 +67,12 @@ TEST(MailViewer, ShowsBodyAndAttachmentsAndHandsAPathAsOneArgument) {
 
   rig.viewer.SelectRecord(1);  // not downloaded: nothing to show
   EXPECT_EQ(rig.shown.text + std::to_string(rig.shown.attachments.size()), "0");
+  // A file far over any message's size (sparse here) is not read at all.
+  rig.Store("m2@x", "");
+  fs::resize_file(MessageFilePath(rig.Conf(0).InDir, "m2@x"), std::uintmax_t{300} << 20);
+  rig.viewer.SelectRecord(0);
+  rig.viewer.SelectRecord(1);
+  EXPECT_EQ(rig.shown.text + std::to_string(rig.shown.attachments.size()), "0");
 
   rig.viewer.ShowAll = true;
   rig.viewer.SelectRecord(0);
