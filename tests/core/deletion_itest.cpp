@@ -83,7 +83,7 @@ unsigned EnvNumber(const char* name, unsigned fallback) {
 
 TEST(RandomDeletions, TheMessagesGoneAreExactlyThoseTheUserChose) {
   const unsigned seed = EnvNumber("VIGILO_DELETION_SEED", 20261207);
-  const unsigned sequences = EnvNumber("VIGILO_DELETION_SEQUENCES", 60);
+  const unsigned sequences = EnvNumber("VIGILO_DELETION_SEQUENCES", 200);
   test::DovecotServer server({{"rnd", "rndpw"}});
   const int port = server.Pop3Port();
   std::mt19937 rng(seed);
