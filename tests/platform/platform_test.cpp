@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <map>
-#include <regex>
 
 #include "platform/atomicfile.h"
 #include "platform/autostart.h"
@@ -92,11 +91,11 @@ TEST(Files, ErrorLogLinesAndAtomicReplacement) {
   const auto log = t.path() / "error.log";
   AppendErrorLog(log, "alice", "Ошибка\nвторая");  // one line per entry
   AppendErrorLog(log, "bob", "two");
-  const std::string stamp = R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d )";
-  const std::string text = ReadFile(log);
-  EXPECT_TRUE(
-      std::regex_match(text, std::regex(stamp + "alice Ошибка вторая\n" + stamp + "bob two\n")))
-      << text;
+  std::string text = ReadFile(log);
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }, '9');
+  const std::string stamp = "99.99.9999 99:99:99 ";  // the time stamp's digits, any of them
+  EXPECT_EQ(text, stamp + "alice Ошибка вторая\n" + stamp + "bob two\n");
   EXPECT_EQ(ModeOf(log.string()), 0600u);
 
   chmod(log.c_str(), 0644);
