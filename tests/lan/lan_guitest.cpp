@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -106,9 +107,11 @@ TEST_F(Messenger, ContextMenuRepliesAndCopies) {
 }
 
 TEST_F(Messenger, SendsLogsOnceAndExplainsFailures) {
-  TLanMsgServ peer(0);
+  std::mutex gotMutex;  // before the peer: its threads write here until it stops
   std::vector<std::string> got;
+  TLanMsgServ peer(0);
   peer.OnMSG = [&](const std::string& from, const std::string& msg) {
+    std::lock_guard<std::mutex> lock(gotMutex);
     got.push_back(from + ":" + msg);
   };
   ASSERT_EQ(peer.Listen(), "");
@@ -132,12 +135,14 @@ TEST_F(Messenger, SendsLogsOnceAndExplainsFailures) {
   EXPECT_EQ(form->Chat().Rows[1].Marker, "0");
   EXPECT_EQ(form->host->count(), 1);
   EXPECT_TRUE(form->msg->toPlainText().isEmpty());
-  ASSERT_TRUE(SpinUntil([&] { return got.size() == 3; }));
+  ASSERT_TRUE(SpinUntil([&] {
+    std::lock_guard<std::mutex> lock(gotMutex);
+    return got.size() == 3;
+  }));
+  peer.Stop();  // nothing listens at the recipient any more
   // The probe's empty frame and the two messages may reach the handler in any order.
   EXPECT_EQ(std::count(got.begin(), got.end(), "ЭТОТ:строка 1\r\nстрока 2"), 2);
 
-  // Nothing listens at the recipient any more.
-  peer.Stop();
   form->msg->setPlainText("again");
   form->BitBtn1->click();
   ASSERT_EQ(boxes.size(), 1u);

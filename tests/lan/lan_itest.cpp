@@ -49,9 +49,9 @@ class Listener {
   bool WaitFor(std::size_t n) {
     return Eventually([&] { return Got().size() >= n; });
   }
-  TLanMsgServ server;
   std::mutex mutex;
   std::vector<std::string> got;
+  TLanMsgServ server;  // last: stopped, with its handler threads, before what they write to
 };
 
 const std::string kOk = "OK              ";
