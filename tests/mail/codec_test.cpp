@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "mail/mscodec.h"
 #include "mail/msexcept.h"
 #include "mail/msuucode.h"
@@ -122,21 +120,4 @@ TEST(HeaderWords, EncodingFoldsIntoShortWholeCharacterWords) {
   }
   EXPECT_EQ(DecodeHeaderWords(unfolded), cyr);
   EXPECT_EQ(EncodeHeaderWord("\x1b$B"), "=?ISO-2022-JP?B?GyRC?=");
-}
-
-// Base64 with blanks and line ends anywhere, and the block form the encoder writes.
-TEST(WholeBuffers, Base64ReadsAnyLayout) {
-  std::mt19937 gen(5);
-  for (int round = 0; round < 200; ++round) {
-    const std::string bytes = mailtest::RandomBytes(gen() % 300, static_cast<unsigned>(round));
-    std::string spaced;
-    for (char c : EncodeBase64Text(bytes)) {
-      if (gen() % 7 == 0) spaced += " \r\n\t"[gen() % 4];
-      spaced += c;
-    }
-    EXPECT_EQ(DecodeBase64Text(spaced), bytes);
-    std::string block;
-    EncodeBase64Block(bytes.data(), bytes.size(), block);
-    EXPECT_EQ(DecodeBase64Text(block), bytes);
-  }
 }

@@ -174,19 +174,3 @@ TEST(DecodeLimits, LongLinesAreReadWhole) {
   ExpectFile(m, 0, "m.eml", html + "\r\n");
   ExpectFile(m, 1, "d.bin", data);
 }
-
-TEST(DecodeLimits, AnyLineEndReadsTheSame) {
-  const std::string lf =
-      kMixed +
-      "Content-Type: text/plain\n\none\ntwo\n--b\nContent-Type: application/x-y; "
-      "name=a\nContent-Transfer-Encoding: base64\n\nAAEC\n--b--\n";
-  std::string cr = lf;
-  for (char& c : cr)
-    if (c == '\n') c = '\r';
-  for (const std::string& raw : {lf, cr, Crlf(lf)}) {
-    TmsMessage m = Decode(raw);
-    EXPECT_EQ(m.Body, (TmsStrings{"one", "two"}));
-    EXPECT_EQ(m.Attachments.Count(), 1);
-    ExpectFile(m, 0, "a", std::string("\0\1\2", 3));
-  }
-}
