@@ -110,18 +110,3 @@ TEST(DecodeCharsets, EncodedWordsReportTheirCharsets) {
   EXPECT_EQ(h.GetFieldValue("Subject", cs), "\xCF\xF0");
   EXPECT_EQ(cs.Words, (TmsStrings{"windows-1251", "windows-1251"}));
 }
-
-TEST(DecodeAddresses, GroupsQuotedNamesAndFoldedFrom) {
-  TmsMessage m =
-      Decode(Crlf("From:\n   \"Ivan \\\"the\\\" Great\" <ivan@x>\n"
-                  "To: undisclosed-recipients:;\n"
-                  "Cc: team: a@x, \"B, b\" <b@x>;, c@x, \"=?utf-8?Q?a:b?=\" <d@x>\n\nbody\n"));
-  EXPECT_EQ(m.Headers.GetFieldValue("From"), "\"Ivan \\\"the\\\" Great\" <ivan@x>");
-  EXPECT_EQ(m.Sender, (TmsMailAddress{"Ivan \"the\" Great", "ivan@x"}));
-  EXPECT_EQ(m.Recipients.Count(), 0);
-  ASSERT_EQ(m.CC.Count(), 4);
-  EXPECT_EQ(m.CC.Items(0), (TmsMailAddress{"", "a@x"}));
-  EXPECT_EQ(m.CC.Items(1), (TmsMailAddress{"B, b", "b@x"}));
-  EXPECT_EQ(m.CC.Items(2), (TmsMailAddress{"", "c@x"}));
-  EXPECT_EQ(m.CC.Items(3), (TmsMailAddress{"a:b", "d@x"}));  // a colon inside a word
-}

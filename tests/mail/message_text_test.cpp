@@ -41,24 +41,6 @@ TEST(TextRoutines, HeaderParameters) {
   EXPECT_EQ(GetHeaderParameter("name", "x; name*1=missing-first"), "");
 }
 
-// Broken forms stay whole as the name; the usual forms are read in headers_test.cpp.
-TEST(TextRoutines, ParseAddressKeepsBrokenFormsAndBoundsTheAddress) {
-  struct Case {
-    std::string text, name, address;
-  };
-  for (const Case& c :
-       std::vector<Case>{{"Ivan <ivan@example.ru", "Ivan <ivan@example.ru", ""},  // no ">"
-                         {"x> Ivan <y", "x> Ivan <y", ""}}) {
-    TmsMailAddress a;
-    ParseAddress(c.text, a);
-    EXPECT_EQ(a.Name, c.name) << c.text;
-    EXPECT_EQ(a.Address, c.address) << c.text;
-  }
-  TmsMailAddress a;
-  ParseAddress("<" + std::string(300, 'a') + ">", a);
-  EXPECT_EQ(a.Address.size(), 255u);
-}
-
 TEST(TextRoutines, CutShortStringAndSplitLines) {
   std::string cyr;
   for (int i = 0; i < 300; ++i)
