@@ -40,12 +40,11 @@ struct Client {
 // last mailbox's count must not stay); sizes beyond 32 bits are fine, counts beyond them or
 // negative are not.
 TEST(Pop3Script, CurrentMessageAndStatFields) {
-  ScriptedServer server(
-      Session({Expect("LIST 3"), Send("+OK 3 1200\r\n"), Expect("STAT"), Send("+OK 5\r\n"),
-               Expect("STAT"), Send("+OK 1 99999999999\r\n"), Expect("STAT"), Send("+OK\r\n"),
-               Expect("STAT"), Send("+OK x1 10\r\n"), Expect("STAT"), Send("+OK -3 10\r\n"),
-               Expect("STAT"), Send("+OK 99999999999 1\r\n")},
-              "+OK 3 3400\r\n"));
+  std::vector<ScriptedServer::Step> more = {Expect("LIST 3"), Send("+OK 3 1200\r\n")};
+  for (const std::string stat :
+       {"+OK 5", "+OK 1 99999999999", "+OK", "+OK x1 10", "+OK -3 10", "+OK 99999999999 1"})
+    more.insert(more.end(), {Expect("STAT"), Send(stat + "\r\n")});
+  ScriptedServer server(Session(more, "+OK 3 3400\r\n"));
   Client c(server);
   c.pop.Login();
   EXPECT_EQ(3400, c.pop.MailboxSize());
