@@ -222,24 +222,9 @@ TEST_F(CheckCycleIT, CertificateProbeShowsTheFingerprintOverStlsAndTls) {
   }
 }
 
-TEST_F(CheckCycleIT, BlacklistedSenderDeletedWhateverTheCase) {
-  Server().AddMessage("work", Message("Message-ID: <s1@x>", "SPAMMER <Spam@Example.TEST>", "Buy"));
-  Server().AddMessage("work", Message("Message-ID: <s2@x>", "spam@example.test", "Buy too"));
-  Server().AddMessage("work", Message("ok@x", "Hello"));
-  CheckRig rig;
-  rig.Add("Work", "work", "workpw", Port());
-  rig.s.Black = {"Spammer <spam@example.test>"};
-  rig.s.delBlack = false;
-  rig.check.StartCheck();
-  EXPECT_EQ(rig.Conf(0).HeadCount, 3);  // off: nothing is deleted
-  rig.s.delBlack = true;
-  rig.check.StartCheck();
-  // Only the whole text matches; the bare address is another sender text.
-  EXPECT_EQ(Keys(rig.Conf(0)), (std::vector<std::string>{"ok@x", "s2@x"}));
-  EXPECT_EQ(Server().Messages("work").size(), 2u);
-}
-
-TEST_F(CheckCycleIT, TickDuringACheckStartsNothingSoundOnlyWhenTheCountChanges) {
+// A tick during a check starts nothing; the sound plays only when the count changes; with
+// their deletion on, blacklisted senders go whatever the case of the text.
+TEST_F(CheckCycleIT, TicksSoundAndBlacklistOverSeveralChecks) {
   Server().AddMessage("work", Message("a@x", "A"));
   CheckRig rig;
   rig.Add("Work", "work", "workpw", Port());
@@ -260,13 +245,35 @@ TEST_F(CheckCycleIT, TickDuringACheckStartsNothingSoundOnlyWhenTheCountChanges) 
   EXPECT_EQ(rig.view.hint, "Work-1;");
   EXPECT_EQ(rig.sound.Plays(), (std::vector<std::string>{"message-new-email"}));
   EXPECT_EQ(notices, 1);
-
   rig.check.StartCheck();  // same count
   EXPECT_EQ(rig.sound.Plays().size(), 1u);
-  Server().AddMessage("work", Message("c@x", "C"));
+
+  Server().AddMessage("work", Message("Message-ID: <s1@x>", "SPAMMER <Spam@Example.TEST>", "Buy"));
+  Server().AddMessage("work", Message("Message-ID: <s2@x>", "spam@example.test", "Buy too"));
+  rig.s.Black = {"Spammer <spam@example.test>"};
+  rig.s.delBlack = false;
   rig.check.StartCheck();
   EXPECT_EQ(rig.sound.Plays().size(), 2u);
   EXPECT_EQ(notices, 2);
+  EXPECT_EQ(rig.Conf(0).HeadCount, 3);  // off: nothing is deleted
+  rig.s.delBlack = true;
+  rig.check.StartCheck();
+  // Only the whole text matches; the bare address is another sender text.
+  EXPECT_EQ(Keys(rig.Conf(0)), (std::vector<std::string>{"a@x", "s2@x"}));
+  EXPECT_EQ(Server().Messages("work").size(), 2u);
+}
+
+// The greeting, a login as "u" with "p" and STAT's answer; UIDL comes next.
+std::vector<test::ScriptedServer::Step> LoginAndStat(const std::string& stat) {
+  using namespace test;
+  return {Send("+OK ready\r\n"),
+          Expect("USER u"),
+          Send("+OK\r\n"),
+          Expect("PASS p"),
+          Send("+OK\r\n"),
+          Expect("STAT"),
+          Send("+OK " + stat + "\r\n"),
+          Expect("UIDL")};
 }
 
 // After a failed or stopped check nothing stays open or busy, and nothing was logged.
@@ -285,10 +292,9 @@ void ExpectIdleAndQuiet(CheckRig& rig, const test::ScriptedServer& server) {
 // before stay, and the check is over.
 TEST(CheckCycleScripted, ErrorMidPipelinedBatchDeletesNothing) {
   using namespace test;
-  std::vector<ScriptedServer::Step> script(
-      {Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"), Send("+OK\r\n"),
-       Expect("STAT"), Send("+OK 4 400\r\n"), Expect("UIDL"), Send("-ERR\r\n"), Expect("CAPA"),
-       Send("+OK\r\nPIPELINING\r\n.\r\n")});
+  std::vector<ScriptedServer::Step> script = LoginAndStat("4 400");
+  script.insert(script.end(),
+                {Send("-ERR\r\n"), Expect("CAPA"), Send("+OK\r\nPIPELINING\r\n.\r\n")});
   std::string tops;
   for (int n = 1; n <= 4; ++n) {
     script.push_back(Expect("TOP " + std::to_string(n) + " 1"));
@@ -317,10 +323,10 @@ TEST(CheckCycleScripted, ErrorMidPipelinedBatchDeletesNothing) {
 // nothing deleted, records and marks kept, the configurations after it left alone.
 TEST(CheckCycleScripted, StopEndsTheCheckQuietly) {
   using namespace test;
-  ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
-                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 1 100\r\n"), Expect("UIDL"),
-                         Send("-ERR\r\n"), Expect("TOP 1 1"), Send("+OK\r\nSubject: sl"),
-                         Sleep(60000)});
+  std::vector<ScriptedServer::Step> script = LoginAndStat("1 100");
+  script.insert(script.end(),
+                {Send("-ERR\r\n"), Expect("TOP 1 1"), Send("+OK\r\nSubject: sl"), Sleep(60000)});
+  ScriptedServer server(script);
   CheckRig rig;
   rig.pop.TimeOut = 60;
   rig.Add("Work", "u", "p", server.Port());
@@ -344,17 +350,16 @@ TEST(CheckCycleScripted, StopEndsTheCheckQuietly) {
 // A count beyond what a check reads: the first messages are read, the rest reported.
 TEST(CheckCycleScripted, AnInventedCountIsCapped) {
   using namespace test;
-  ScriptedServer server({Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
-                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 2000000000 1\r\n"),
-                         Expect("UIDL"), Send("-ERR\r\n"), Expect("CAPA"), Send("-ERR\r\n"),
-                         Expect("TOP 1 1"), Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"),
-                         Expect("TOP 2 1"), Close(),
-                         // the next check reads one message of three
-                         Send("+OK ready\r\n"), Expect("USER u"), Send("+OK\r\n"), Expect("PASS p"),
-                         Send("+OK\r\n"), Expect("STAT"), Send("+OK 3 300\r\n"), Expect("UIDL"),
-                         Send("+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n.\r\n"), Expect("TOP 1 1"),
-                         Send("+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n"), Expect("LIST 1"),
-                         Send("+OK 1 100\r\n"), Expect("QUIT"), Send("+OK\r\n")});
+  const std::string top = "+OK\r\nMessage-ID: <a@x>\r\n\r\n.\r\n";
+  std::vector<ScriptedServer::Step> script = LoginAndStat("2000000000 1");
+  script.insert(script.end(), {Send("-ERR\r\n"), Expect("CAPA"), Send("-ERR\r\n"),
+                               Expect("TOP 1 1"), Send(top), Expect("TOP 2 1"), Close()});
+  const auto next = LoginAndStat("3 300");  // the next check reads one message of three
+  script.insert(script.end(), next.begin(), next.end());
+  script.insert(script.end(),
+                {Send("+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n.\r\n"), Expect("TOP 1 1"), Send(top),
+                 Expect("LIST 1"), Send("+OK 1 100\r\n"), Expect("QUIT"), Send("+OK\r\n")});
+  ScriptedServer server(script);
   CheckRig rig;
   rig.Add("Work", "u", "p", server.Port());
   EXPECT_THROW(rig.check.StartCheck(), ms::EmsServerError);
