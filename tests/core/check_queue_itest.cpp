@@ -53,7 +53,7 @@ void Queue(const std::string& outDir, const std::string& name,
            const std::vector<std::string>& body = {"Hello"}) {
   ms::TmsMessage m;
   m.Sender.Address = "work@example.test";
-  m.Recipients.AddItem(ms::TmsMailAddress{"", to});
+  if (!to.empty()) m.Recipients.AddItem(ms::TmsMailAddress{"", to});
   m.Subject = name;
   for (const std::string& line : body)
     m.Body.push_back(line);
@@ -114,13 +114,7 @@ TEST_F(QueueIT, ClaimedFilesAreNeverSentTwiceAndMissingFieldsAreAdded) {
   u.SMTPHost = "127.0.0.1";
   u.SMTPPort = exim_->PlainPort();
   const std::string out = u.OutDir;
-  {
-    ms::TmsMessage nobody;
-    nobody.Sender.Address = "work@example.test";
-    nobody.Body = {"to nobody"};
-    fs::create_directories(out);
-    nobody.SaveToFile(out + "/1nobody");
-  }
+  Queue(out, "1nobody", "");
   Queue(out, "2undeletable");
   test::WriteFile(fs::path(out) / "3left.sending",
                   "From: a@x\r\nTo: alice@example.test\r\n\r\nx\r\n");
