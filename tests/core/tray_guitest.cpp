@@ -284,7 +284,6 @@ TEST(TdmCheck, MenusAndTrayFollowTheCheck) {
   EXPECT_EQ(tdm.Progress->Bar->value(), 12345);
   tdm.ReleaseProgress();
   EXPECT_EQ(tdm.Progress, nullptr);
-  EXPECT_FALSE(tdm.ProgressVisible());
 }
 
 }  // namespace
