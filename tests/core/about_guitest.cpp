@@ -8,8 +8,6 @@
 #include <QTextEdit>
 #include <atomic>
 #include <functional>
-#include <map>
-#include <mutex>
 
 #include "core/about.h"
 #include "core/ui/Mail.h"
@@ -102,25 +100,21 @@ TEST_F(Gui, AboutWindowSplashScrollKeysAndClose) {
   EXPECT_TRUE(closed);
 }
 
+// Against a real HTTP server: the info text shows as plain text, and a missing version
+// document (404) leaves the version's place as it was.
 TEST_F(Gui, AboutWindowShowsTheFetchedTextsAsPlainText) {
-  const auto answer = [](const std::string& path, const std::string& body) {
-    return std::vector<ScriptedServer::Step>{
-        Expect("GET " + path + " HTTP/1.1"), ExpectUntil(""),
-        Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-             "\r\nConnection: close\r\n\r\n" + body),
-        Close()};
-  };
-  std::vector<ScriptedServer::Step> script = answer("/project/vigilo/version.txt", "2.0\r\n");
-  for (auto& step : answer("/project/vigilo/info.txt", "<i>один</i>\r\nдва\r\n"))
-    script.push_back(step);
-  ScriptedServer server(script);
-  TForm1 form("1.0", "/proc/self/exe", "http://127.0.0.1:" + std::to_string(server.Port()));
+  TempDir dir;
+  WriteFile(dir.path() / "project/vigilo/info.txt", "<i>один</i>\r\nдва\r\n");
+  ServerProcess http;
+  const int port = StartHttpServer(http, dir.str());
+  TForm1 form("1.0", "/proc/self/exe", "http://127.0.0.1:" + std::to_string(port));
   EXPECT_TRUE(form.Label5->isEnabled());
   ASSERT_TRUE(SpinUntil([&] { return form.Memo2Lines() == 2; }));
-  EXPECT_EQ(form.Memo1->toPlainText(), "2.0");
+  ASSERT_TRUE(form.Version->WaitDone(60000));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.Memo1->toPlainText().toStdString(), kVersionPending);
   EXPECT_EQ(form.Memo2->text(), "<i>один</i>\nдва");
   EXPECT_EQ(form.Memo2->textFormat(), Qt::PlainText);
-  EXPECT_EQ(server.Failure(), "");
 }
 
 TEST_F(Gui, EndingTheProgramCancelsASilentVersionFetch) {
@@ -136,25 +130,6 @@ TEST_F(Gui, EndingTheProgramCancelsASilentVersionFetch) {
     EXPECT_FALSE(version.WaitDone(0));
   }  // returns once the fetch is canceled
   EXPECT_EQ(texts, 0);
-}
-
-// Against a real HTTP server: a missing version document (404) leaves the info text.
-TEST_F(Gui, AMissingVersionDocumentLeavesTheInfoText) {
-  TempDir dir;
-  WriteFile(dir.path() / "project/vigilo/info.txt", "<b>не разметка</b>\n");
-  ServerProcess http;
-  const int port = StartHttpServer(http, dir.str());
-  std::mutex mutex;
-  std::map<TVersion::Which, std::vector<std::string>> texts;
-  TVersion version("http://127.0.0.1:" + std::to_string(port),
-                   [&](TVersion::Which which, std::vector<std::string> lines) {
-                     std::lock_guard<std::mutex> lock(mutex);
-                     texts[which] = std::move(lines);
-                   });
-  ASSERT_TRUE(version.WaitDone(60000));
-  std::lock_guard<std::mutex> lock(mutex);
-  EXPECT_EQ(texts.count(TVersion::Version), 0u);
-  EXPECT_EQ(texts[TVersion::Info], std::vector<std::string>{"<b>не разметка</b>"});
 }
 
 }  // namespace

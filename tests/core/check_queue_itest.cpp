@@ -53,7 +53,7 @@ void Queue(const std::string& outDir, const std::string& name,
            const std::vector<std::string>& body = {"Hello"}) {
   ms::TmsMessage m;
   m.Sender.Address = "work@example.test";
-  m.Recipients.AddItem(ms::TmsMailAddress{"", to});
+  if (!to.empty()) m.Recipients.AddItem(ms::TmsMailAddress{"", to});
   m.Subject = name;
   for (const std::string& line : body)
     m.Body.push_back(line);
@@ -81,18 +81,17 @@ TEST_F(QueueIT, RefusedFileStaysOthersAreSentAndDeleted) {
   Queue(out, "2second", "nobody-here@example.test");
   Queue(out, "3third");
   fs::create_directories(out + "/sub");  // not a file: never sent, even while SMTP works
+  const std::vector<std::string> left = {"2second", "sub"};
   rig.check.StartCheck();
-  EXPECT_EQ(Files(out), (std::vector<std::string>{"2second", "sub"}));
+  EXPECT_EQ(Files(out), left);
   EXPECT_EQ(exim_->WaitForMessages("alice", 2).size(), 2u);
   const auto log = Lines(rig.ErrorLog());
   ASSERT_EQ(log.size(), 1u);
   EXPECT_TRUE(test::HasLogStamp(log[0]));
   EXPECT_EQ(log[0].substr(20, 9), "work 550 ") << log[0];
   EXPECT_FALSE(rig.smtp.IsOpen());
-  EXPECT_EQ(rig.view.hint, "Новой почты нет");
-  // The next check tries the refused file again.
-  rig.check.StartCheck();
-  EXPECT_EQ(Files(out), (std::vector<std::string>{"2second", "sub"}));
+  rig.check.StartCheck();  // the next check tries the refused file again
+  EXPECT_EQ(Files(out), left);
   EXPECT_EQ(Lines(rig.ErrorLog()).size(), 2u);
 
   // A failed SMTP login (nobody listens, or no host) leaves the queue alone, unlogged.
@@ -101,7 +100,7 @@ TEST_F(QueueIT, RefusedFileStaysOthersAreSentAndDeleted) {
     u.SMTPHost = host;
     u.SMTPPort = closed.Port();
     rig.check.StartCheck();
-    EXPECT_EQ(Files(out), (std::vector<std::string>{"2second", "sub"}));
+    EXPECT_EQ(Files(out), left);
     EXPECT_EQ(Lines(rig.ErrorLog()).size(), 2u);
   }
 }
@@ -115,13 +114,7 @@ TEST_F(QueueIT, ClaimedFilesAreNeverSentTwiceAndMissingFieldsAreAdded) {
   u.SMTPHost = "127.0.0.1";
   u.SMTPPort = exim_->PlainPort();
   const std::string out = u.OutDir;
-  {
-    ms::TmsMessage nobody;
-    nobody.Sender.Address = "work@example.test";
-    nobody.Body = {"to nobody"};
-    fs::create_directories(out);
-    nobody.SaveToFile(out + "/1nobody");
-  }
+  Queue(out, "1nobody", "");
   Queue(out, "2undeletable");
   test::WriteFile(fs::path(out) / "3left.sending",
                   "From: a@x\r\nTo: alice@example.test\r\n\r\nx\r\n");
@@ -158,85 +151,15 @@ TEST_F(QueueIT, ClaimedFilesAreNeverSentTwiceAndMissingFieldsAreAdded) {
   EXPECT_FALSE(fs::exists(out + "/5next"));
 }
 
-// What the check sends from a queue file arrives as it was composed: names, subjects and
-// file names, read back by another mail library (Python's email package).
-TEST_F(QueueIT, QueuedTextsArriveAsComposed) {
-  test::TempDir files;
-  const std::string cyr = "Работа";
-  const std::vector<std::pair<fs::path, std::string>> attached = {
-      {files.path() / "a\"b.txt", "quote\r\n"},
-      {files.path() / "отчёт 2026.pdf", std::string(1000, '\xAB')},
-      {files.path() / "fwd.eml", "Subject: inner\r\n\r\n" + std::string(2000, 'q') + "\r\n"}};
-  std::string subject;
-  for (int i = 0; i < 50; ++i)
-    subject += cyr + " ";  // 350 characters
-  subject += "end";
-  const std::vector<std::string> names = {"Smith, \"Bob\"", "O\"Neil", "x<y", "Иванов, Иван",
-                                          "back\\slash"};
-
-  CheckRig rig;
-  tuser& u = rig.Add("Work", "work", "workpw", dovecot_->Pop3Port());
-  u.SMTPHost = "127.0.0.1";
-  u.SMTPPort = exim_->PlainPort();
-  {
-    ms::TmsMessage m;  // as the compose window fills it
-    m.Sender = {cyr + " \"Отдел\"", "work@example.test"};
-    for (const std::string& n : names)
-      m.Recipients.AddItem(ms::TmsMailAddress{n, "alice@example.test"});
-    m.Subject = subject;
-    m.Body = {"Hello", std::string(300, 'a')};  // a long line: a quoted-printable body
-    for (const auto& [path, content] : attached) {
-      test::WriteFile(path, content);
-      m.Attachments.AddFile(path.string());
-    }
-    fs::create_directories(u.OutDir);
-    m.SaveToFile(u.OutDir + "/1");
-  }
-  rig.check.StartCheck();
-  EXPECT_EQ(rig.ErrorLog(), "");
-  const auto got = exim_->WaitForMessages("alice", 1);
-  ASSERT_EQ(got.size(), 1u);
-
-  const fs::path mail = files.path() / "got.eml", script = files.path() / "read.py",
-                 result = files.path() / "result.txt";
-  test::WriteFile(mail, got[0]);
-  test::WriteFile(script, R"(import sys
-from email import policy
-from email.parser import BytesParser
-from email.utils import parsedate_to_datetime
-m = BytesParser(policy=policy.default).parse(open(sys.argv[1], 'rb'))
-out = ['subject\t' + str(m['subject'])]
-for a in m['from'].addresses + m['to'].addresses:
-    out.append('address\t%s\t%s' % (a.display_name, a.addr_spec))
-for p in m.iter_attachments():
-    out.append('file\t%s\t%d' % (p.get_filename(), len(p.get_payload(decode=True))))
-out.append('date\t%s' % (parsedate_to_datetime(m['date']).tzinfo is not None))
-out.append('defects\t%d' % sum(len(p.defects) for p in m.walk()))
-open(sys.argv[2], 'w', encoding='utf-8').write('\n'.join(out) + '\n')
-)");
-  ASSERT_EQ(test::RunShell("/usr/bin/python3 " + script.string() + " " + mail.string() + " " +
-                           result.string()),
-            0);
-  std::vector<std::string> want = {"subject\t" + subject,
-                                   "address\t" + cyr + " \"Отдел\"\twork@example.test"};
-  for (const std::string& n : names)
-    want.push_back("address\t" + n + "\talice@example.test");
-  // The delivered files have LF line ends.
-  for (const char* file : {"a\"b.txt\t6", "отчёт 2026.pdf\t1000", "fwd.eml\t2020"})
-    want.push_back(std::string("file\t") + file);
-  want.push_back("date\tTrue");
-  want.push_back("defects\t0");
-  EXPECT_EQ(Lines(test::ReadFile(result)), want) << got[0].substr(0, 3000);
-}
-
 #ifdef VIGILO_BINARY
-// A home with one configuration sending through the suite's Exim.
-void QueueHome(const test::TempDir& home, int pop3Port, int smtpPort) {
+// A home with one configuration sending through the suite's Exim: its queue folder.
+std::string QueueHome(const test::TempDir& home, int pop3Port, int smtpPort) {
   test::Settings st(home);
   tuser& u = st.Add("Work", "work", "workpw", pop3Port);
   u.SMTPHost = "127.0.0.1";
   u.SMTPPort = smtpPort;
   st.Save();
+  return u.OutDir;
 }
 
 // Counts the lines of Exim's main log that contain `what`.
@@ -252,8 +175,7 @@ std::size_t EximLogCount(const std::string& dir, const std::string& what) {
 // out exactly once.
 TEST_F(QueueIT, TwoConcurrentHeadlessChecksSendEachQueuedMessageOnce) {
   test::TempDir home, xdg1, xdg2;
-  QueueHome(home, dovecot_->Pop3Port(), exim_->PlainPort());
-  const std::string queue = home.str() + "out/uwork127.0.0.1";
+  const std::string queue = QueueHome(home, dovecot_->Pop3Port(), exim_->PlainPort());
   for (int k = 10; k < 40; ++k)
     Queue(queue, "m" + std::to_string(k));
   const std::size_t received = EximLogCount(exim_->Dir(), " <= ");
@@ -276,8 +198,7 @@ TEST_F(QueueIT, TwoConcurrentHeadlessChecksSendEachQueuedMessageOnce) {
 // sent, the queue file stays and the reason is logged; the next check sends it whole.
 TEST_F(QueueIT, AFullTemporaryFolderLeavesTheQueueFileAndLogsWhy) {
   test::TempDir home, xdg;
-  QueueHome(home, dovecot_->Pop3Port(), exim_->PlainPort());
-  const std::string queue = home.str() + "out/uwork127.0.0.1";
+  const std::string queue = QueueHome(home, dovecot_->Pop3Port(), exim_->PlainPort());
   std::vector<std::string> body;
   for (int k = 0; k < 4000; ++k)
     body.push_back("line " + std::to_string(k) + std::string(70, 'x'));  // about 300 kB

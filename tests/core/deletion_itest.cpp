@@ -1,11 +1,10 @@
 // Random sequences against a real Dovecot: deletion marks consumed by the next check and
-// immediate deletions of picked rows (the viewer with delType on), with another client
-// delivering and expunging between the check and the deletion. Messages share
-// Message-IDs, differ in their letter case, lack one, and share header blocks; half of the
-// deletions run with records that carry no unique id (as after a server without UIDL),
-// where a key several messages share names none of them. The messages gone from the
-// server must be exactly those the user chose. VIGILO_DELETION_SEED and
-// VIGILO_DELETION_SEQUENCES choose other sequences (scripts/random-deletions).
+// immediate deletions of picked rows, with another client delivering and expunging between
+// the check and the deletion. Messages share Message-IDs, differ in their letter case, lack
+// one, and share header blocks; half of the deletions run without unique ids, where a key
+// several messages share names none of them. The messages gone from the server must be
+// exactly those the user chose. VIGILO_DELETION_SEED and VIGILO_DELETION_SEQUENCES choose
+// other sequences (scripts/random-deletions).
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,6 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 
 #include "config/ui/parol.h"
 #include "config/ui/settings_wiring.h"
@@ -43,23 +42,18 @@ TEST(FirstStart, SettingsOpenAndTheEnteredMailboxIsChecked) {
   if (first_start) OpenSettingsAfterStart(tdm);
 
   bool filled = false;
-  QTimer fill;
-  fill.setInterval(10);
-  QObject::connect(&fill, &QTimer::timeout, [&] {
-    if (!form.isVisible() || filled) return;
-    filled = true;
-    EXPECT_EQ(form.ConfigNM->text(), "Конфигурация 1");
-    form.host->setText("127.0.0.1");
-    form.port->setText(QString::number(server.Pop3Port()));
-    form.user->setText("alice");
-    form.pwd->setText("alicepw");
-    form.BitBtn2->click();
-  });
-  fill.start();
-
-  test::SpinUntil([&] { return tdm.TrayIcon1->Hint() == "Конфигурация 1-2;"; });
+  test::WhenReady([&] { return form.isVisible(); },
+                  [&] {
+                    filled = true;
+                    EXPECT_EQ(form.ConfigNM->text(), "Конфигурация 1");
+                    form.host->setText("127.0.0.1");
+                    form.port->setText(QString::number(server.Pop3Port()));
+                    form.user->setText("alice");
+                    form.pwd->setText("alicepw");
+                    form.BitBtn2->click();
+                  });
+  EXPECT_TRUE(test::SpinUntil([&] { return tdm.TrayIcon1->Hint() == "Конфигурация 1-2;"; }));
   EXPECT_TRUE(filled);
-  EXPECT_EQ(tdm.TrayIcon1->Hint(), "Конфигурация 1-2;");
   EXPECT_EQ(tdm.Settings().Conf[0].HeadCount, 2);
   EXPECT_NE(test::ReadFile(store.file).find("\"Host\"=\"127.0.0.1\""), std::string::npos);
 }

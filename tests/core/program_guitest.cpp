@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/regfile.h"
+#include "tests/support/server_process.h"
 #include "tests/support/tempdir.h"
 
 extern char** environ;
@@ -73,9 +74,7 @@ struct Program : ::testing::Test {
 
 TEST_F(Program, FirstStartWritesTheDefaultsAndASecondCopyLeavesAtOnce) {
   const pid_t first = Start({"--home", home});
-  for (const auto end = Clock::now() + seconds(60);
-       !fs::exists(home + "/registry.reg") && Clock::now() < end;)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  test::WaitUntil([&] { return fs::exists(home + "/registry.reg"); }, 60000);
   ASSERT_EQ(WaitExit(first, std::chrono::milliseconds(0)), -1)
       << test::ReadFile(dir.str() + "out.txt");
 

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
-#include <thread>
 
 #include "mail/mspop.h"
 #include "tests/config/store_fixture.h"
@@ -38,10 +37,8 @@ int MembersOf(pid_t group, bool zombies = false) {
   return n;
 }
 
-bool GoneWithin(const fs::path& p, int ms = 60000) {
-  for (int i = 0; i < ms / 50 && fs::exists(p); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  return !fs::exists(p);
+bool Gone(const fs::path& p) {
+  return WaitUntil([&] { return !fs::exists(p); }, 60000);
 }
 
 TEST(Servers, StopLeavesNoProcessFolderOrTrustedConfig) {
@@ -67,8 +64,8 @@ TEST(Servers, StopLeavesNoProcessFolderOrTrustedConfig) {
     EXPECT_FALSE(trusted(eximDir + "/exim.conf"));
   }
   // The folders go in the background once the servers have exited.
-  EXPECT_TRUE(GoneWithin(dovecotDir));
-  EXPECT_TRUE(GoneWithin(eximDir));
+  EXPECT_TRUE(Gone(dovecotDir));
+  EXPECT_TRUE(Gone(eximDir));
 }
 
 // scripts/demo up to the point where it starts the program: a stand-in program reports what it
@@ -93,9 +90,8 @@ TEST(Demo, ServesTheDemoMailboxToTheProgramAndCleansUp) {
   auto run = std::async(std::launch::async, [&] {
     return RunShell("'" + demo + "' '" + fake.string() + "' --extra 'two words'", &output);
   });
-  for (int i = 0; i < 1200 && !fs::exists(report); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  ASSERT_TRUE(fs::exists(report)) << "the demo did not start the program";
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(report); }, 60000))
+      << "the demo did not start the program";
 
   std::string home = ReadFile(report / "home");
   home.pop_back();

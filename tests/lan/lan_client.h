@@ -1,6 +1,6 @@
 #pragma once
-// A raw TCP client on loopback for the listener's tests: it writes what a test gives it
-// byte for byte and reads what comes back, each wait bounded.
+// A raw TCP client on loopback: it writes what a test gives it byte for byte and reads what
+// comes back, each wait bounded.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <string>
 
 #include "lan/lanmsg.h"
@@ -39,16 +39,11 @@ class RawClient {
     return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
            static_cast<ssize_t>(bytes.size());
   }
-  // Reads until n bytes came, the peer closed, or `waitMs` passed.
+  // Reads until n bytes came, the peer closed, or nothing came for `waitMs`.
   std::string Read(std::size_t n, int waitMs = 20000) {
     std::string out;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    while (out.size() < n) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          end - std::chrono::steady_clock::now());
-      pollfd p{fd_, POLLIN, 0};
-      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-      char buffer[256];
+    char buffer[256];
+    for (pollfd p{fd_, POLLIN, 0}; out.size() < n && ::poll(&p, 1, waitMs) > 0;) {
       const ssize_t got = ::recv(fd_, buffer, std::min(sizeof buffer, n - out.size()), 0);
       if (got <= 0) break;
       out.append(buffer, static_cast<std::size_t>(got));
