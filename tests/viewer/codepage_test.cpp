@@ -106,10 +106,14 @@ TEST(CyrTables, EveryPageDecodesToTheUnicodeIconvGivesAndBack) {
   }
 }
 
-TEST(TCyrCoder, ConvertsOnAssignmentOnlyWithAutoConvertAndCutsAtNul) {
+// Conversion happens on assignment only with AutoConvert and stops at a NUL; equal pages or
+// a damaged record's page number raise the settings error and leave the text alone, and
+// unknown pages read as Windows-1251 for display.
+TEST(TCyrCoder, ConvertsOnRequestAndRefusesEqualOrUnknownPages) {
   const std::string koi = In(TCodePage::KOI8R, "Привет");
   const std::string win = In(TCodePage::CP1251, "Привет");
   TCyrCoder coder;
+  EXPECT_NO_THROW(coder.Convert());  // nothing assigned yet, nothing to convert
   coder.Source = TCodePage::KOI8R;
   coder.Target = TCodePage::CP1251;
   coder.SetText(koi);
@@ -119,14 +123,8 @@ TEST(TCyrCoder, ConvertsOnAssignmentOnlyWithAutoConvertAndCutsAtNul) {
   coder.AutoConvert = true;
   coder.SetText(koi + std::string("\0tail", 5));
   EXPECT_EQ(coder.Text(), win);
-}
 
-// Equal pages or a damaged record's page number raise the settings error, leave the
-// text alone and read unknown pages as Windows-1251 for display.
-TEST(TCyrCoder, EqualOrUnknownPagesRaiseTheSettingsError) {
-  TCyrCoder coder;
-  coder.Target = TCodePage::CP1251;
-  EXPECT_NO_THROW(coder.Convert());  // nothing assigned yet, nothing to convert
+  coder.AutoConvert = false;
   coder.SetText("abc");
   coder.Source = coder.Target = TCodePage::KOI8R;
   EXPECT_THROW(coder.Convert(), ECyrCoderError);
@@ -153,17 +151,14 @@ TEST(ConvertCodePage, MissingCharactersAndBrokenUtf8BecomeTheQuestionMarkOrSquar
   EXPECT_TRUE(IsValidUtf8(ToUtf8(broken, TCodePage::UTF8)));
 }
 
-TEST(DetectCodePage, FindsThePageOfARussianParagraph) {
-  for (const char* paragraph :
-       {"Уважаемые коллеги! Напоминаем, что в пятницу в 15:00 состоится общее собрание. "
-        "На повестке дня отчёт о работе за квартал и планы на следующий год.",
-        "Ёлки в нашем лесу растут медленно, но живут долго. Осенью мы собирали грибы и ягоды, "
-        "а зимой катались на лыжах по замёрзшей реке."})
-    for (TCodePage page : kAllPages)
-      EXPECT_EQ(DetectCodePage(In(page, paragraph)), page) << CodePageName(page) << paragraph;
-}
-
-TEST(DetectCodePage, EmptyAndAsciiTextIsWindows1251AndOnlyWellFormedUtf8IsUtf8) {
+// A Russian paragraph in any page is placed; empty and ASCII text is Windows-1251, and
+// only well-formed UTF-8 is UTF-8.
+TEST(DetectCodePage, FindsThePageAndTakesOnlyWellFormedTextForUtf8) {
+  const char* paragraph =
+      "Уважаемые коллеги! Напоминаем, что в пятницу в 15:00 состоится общее собрание. "
+      "Ёлки в нашем лесу растут медленно, но живут долго.";
+  for (TCodePage page : kAllPages)
+    EXPECT_EQ(DetectCodePage(In(page, paragraph)), page) << CodePageName(page);
   for (const std::string& ascii :
        {std::string(), std::string("Re: meeting at 10:30\r\n"), std::string("a\0b", 3)})
     EXPECT_EQ(DetectCodePage(ascii), TCodePage::CP1251);
