@@ -1,8 +1,15 @@
+// Folders, files, the error log, the single-instance lock, the autostart entry, the
+// program's own path and the system sound.
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <map>
 
 #include "platform/atomicfile.h"
@@ -10,11 +17,14 @@
 #include "platform/errorlog.h"
 #include "platform/folders.h"
 #include "platform/single_instance.h"
+#include "platform/sound.h"
+#include "tests/support/server_process.h"
 #include "tests/support/tempdir.h"
 
 namespace vigilo {
 namespace {
 
+namespace fs = std::filesystem;
 using test::ReadFile;
 using test::TempDir;
 
@@ -145,6 +155,78 @@ TEST(Folders, CreatedFoldersArePrivateAndOpenOrForeignOnesReported) {
     ASSERT_EQ(chown(f.Config.c_str(), 12345, 12345), 0);
     EXPECT_EQ(CheckPrivateFolders(f, nullptr), f.Config + " belongs to another user");
   }
+}
+
+// A copy of this test program is started; it deletes its own file, puts a new one in its
+// place (as a package upgrade does) and prints what it takes for its path.
+TEST(ProgramFile, NamesThePathAfterTheFileWasReplaced) {
+  if (getenv("VIGILO_TEST_REPLACE_SELF")) {
+    const std::string self = ProgramFile();
+    ASSERT_EQ(unlink(self.c_str()), 0);
+    test::WriteFile(self, "new program");
+    std::printf("PROGRAM=%s\n", ProgramFile().c_str());
+    return;
+  }
+  test::TempDir dir;
+  const fs::path copy = dir.path() / "vigilo";
+  fs::copy_file(ProgramFile(), copy);
+  fs::permissions(copy, fs::perms::owner_all);
+  const std::string command = "VIGILO_TEST_REPLACE_SELF=1 '" + copy.string() +
+                              "' --gtest_filter=ProgramFile.NamesThePathAfterTheFileWasReplaced";
+  std::string out;
+  EXPECT_EQ(test::RunShell(command, &out), 0) << out;
+  EXPECT_NE(out.find("PROGRAM=" + copy.string() + "\n"), std::string::npos) << out;
+}
+
+// Everything the process writes to stderr from construction to Text() goes into a file.
+class CapturedStderr {
+ public:
+  explicit CapturedStderr(const std::filesystem::path& file) : file_(file), saved_(dup(2)) {
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    dup2(fd, 2);
+    close(fd);
+  }
+  std::string Text() {
+    fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
+    return ReadFile(file_);
+  }
+
+ private:
+  std::filesystem::path file_;
+  int saved_;
+};
+
+// Played through ALSA, the backend that talks the most when there is no sound device
+// (on a machine with sound the plays may simply succeed).
+TEST(Sound, NoSoundDeviceKeepsTheTerminalQuietAndLogsEachFailureOnce) {
+  TempDir dir;
+  const auto log = dir.path() / "error.log";
+  setenv("CANBERRA_DRIVER", "alsa", 1);
+  CapturedStderr captured(dir.path() / "stderr");
+  {
+    auto player = CreateSystemSoundPlayer(log);
+    for (int i = 0; i < 3; ++i) {
+      player->Play("message-new-email");
+      EXPECT_NE(player->Play("/nonexistent/sound.wav"), 0);
+    }
+  }
+  // A new run does not repeat a line the log already holds.
+  CreateSystemSoundPlayer(log)->Play("/nonexistent/sound.wav");
+  const std::string terminal = captured.Text();
+  unsetenv("CANBERRA_DRIVER");
+
+  EXPECT_EQ(terminal, "");
+  const std::string text = ReadFile(log);
+  const auto count = [&text](const std::string& part) {
+    int n = 0;
+    for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
+      ++n;
+    return n;
+  };
+  EXPECT_EQ(count("sound \"/nonexistent/sound.wav\" cannot be played"), 1) << text;
+  EXPECT_LE(count("\"message-new-email\""), 1) << text;
 }
 
 }  // namespace
