@@ -621,25 +621,18 @@ void TmsCustomDecoder::ReadLeafData(Leaf& leaf, bool uue, Stop& stop) {
 void TmsCustomDecoder::DecodeLeafPieces(TmsAttItem& item, std::size_t start, std::size_t end,
                                         bool finalLineBreak) {
   const std::size_t size = end > start ? end - start : 0;
-  if (item.EncodingKind == ekBase64) {
-    ReserveFor(item.Data, size / 4 * 3);
-    DecodePieces(start, end, [&](std::string_view piece, bool) {
+  const std::uint8_t kind = item.EncodingKind;
+  ReserveFor(item.Data, kind == ekBase64 ? size / 4 * 3 : size);
+  DecodePieces(start, end, [&](std::string_view piece, bool last) {
+    const bool lineBreak = finalLineBreak || !last;
+    if (kind == ekBase64)
       DecodeBase64LinesAppend(piece, item.Data);
-      return true;
-    });
-  } else if (item.EncodingKind == ekQuotedPrintable) {
-    ReserveFor(item.Data, size);
-    DecodePieces(start, end, [&](std::string_view piece, bool last) {
-      QuotedPrintableDecodeText(piece, item.Data, finalLineBreak || !last);
-      return true;
-    });
-  } else {
-    ReserveFor(item.Data, size);
-    DecodePieces(start, end, [&](std::string_view piece, bool last) {
-      AppendCrLfLines(piece, item.Data, finalLineBreak || !last);
-      return true;
-    });
-  }
+    else if (kind == ekQuotedPrintable)
+      QuotedPrintableDecodeText(piece, item.Data, lineBreak);
+    else
+      AppendCrLfLines(piece, item.Data, lineBreak);
+    return true;
+  });
 }
 
 void TmsCustomDecoder::TakeLeaves(int body) {
