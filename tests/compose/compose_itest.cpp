@@ -22,20 +22,10 @@ using test::Lines;
 
 class ComposeIT : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dovecot_ = new test::DovecotServer({{"work", "workpw"}, {"alice", "alicepw"}});
-    exim_ = new test::EximServer(*dovecot_);
-  }
-  static void TearDownTestSuite() {
-    delete exim_;
-    delete dovecot_;
-  }
   void SetUp() override {
-    for (const char* u : {"work", "alice"})
-      dovecot_->Clear(u);
-    u_ = &rig_.Add("Работа", "work", "workpw", dovecot_->Pop3Port());
+    u_ = &rig_.Add("Работа", "work", "workpw", dovecot_.Pop3Port());
     u_->SMTPHost = " 127.0.0.1 ";
-    u_->SMTPPort = exim_->PlainPort();
+    u_->SMTPPort = exim_.PlainPort();
     host_.EnsureConnection = [] { return true; };
     host_.AfterSend = [this] { ++checks_; };
     smtp_.TimeOut = 10;
@@ -51,8 +41,8 @@ class ComposeIT : public ::testing::Test {
     return SendComposed(in, *u_, delType, smtp_, mess_, host_);
   }
 
-  static test::DovecotServer* dovecot_;
-  static test::EximServer* exim_;
+  test::DovecotServer dovecot_{{"work", "workpw"}, {"alice", "alicepw"}};
+  test::EximServer exim_{dovecot_};
   CheckRig rig_;
   tuser* u_ = nullptr;
   ComposeHost host_;
@@ -60,8 +50,6 @@ class ComposeIT : public ::testing::Test {
   ms::TmsSMTPClient smtp_;
   ms::TmsMessage mess_;
 };
-test::DovecotServer* ComposeIT::dovecot_ = nullptr;
-test::EximServer* ComposeIT::exim_ = nullptr;
 
 TEST_F(ComposeIT, ImmediateCyrillicSendArrivesIntact) {
   const fs::path att = rig_.dir.path() / "отчёт за год.txt";
@@ -79,7 +67,7 @@ TEST_F(ComposeIT, ImmediateCyrillicSendArrivesIntact) {
   EXPECT_EQ(out.Messages, std::vector<std::string>{kSentText});
   EXPECT_EQ(checks_, 1);
   EXPECT_TRUE(Files().empty());
-  const auto got = exim_->WaitForMessages("alice", 1);
+  const auto got = exim_.WaitForMessages("alice", 1);
   ASSERT_EQ(got.size(), 1u);
 
   // Read back by another mail library (Python's email package).
@@ -127,7 +115,7 @@ TEST_F(ComposeIT, MessagesNotSentAtOnceAreQueued) {
   EXPECT_EQ(Files(), std::vector<std::string>{out.QueueName});
   rig_.check.StartCheck();
   EXPECT_TRUE(Files().empty());
-  const auto got = exim_->WaitForMessages("alice", 1);
+  const auto got = exim_.WaitForMessages("alice", 1);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_NE(got[0].find("Message-ID: <" + out.QueueName + ">"), std::string::npos) << got[0];
 

@@ -30,14 +30,10 @@ const std::string kMultipart =
 
 class ViewerIT : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { server_ = new test::DovecotServer({{"work", "workpw"}}); }
-  static void TearDownTestSuite() { delete server_; }
-  void SetUp() override { server_->Clear("work"); }
-
   // Headers as a check leaves them, then the viewer on them.
   void CheckAndShow() {
     rig.pop.TimeOut = 20;
-    rig.Add("Work", "work", "workpw", server_->Pop3Port());
+    rig.Add("Work", "work", "workpw", server_.Pop3Port());
     rig.check.StartCheck();
     rig.viewer.SortColumn = 5;  // "ID сообщения": the records in a known order
     rig.viewer.Show(0);
@@ -61,13 +57,12 @@ class ViewerIT : public ::testing::Test {
     return {};
   }
 
-  static test::DovecotServer* server_;
+  test::DovecotServer server_{{"work", "workpw"}};
   test::ViewerRig rig;
 };
-test::DovecotServer* ViewerIT::server_ = nullptr;
 
 TEST_F(ViewerIT, DownloadShowsTheBodyAndAttachmentsAndARepeatAsksFirst) {
-  server_->AddMessage("work", kMultipart);
+  server_.AddMessage("work", kMultipart);
   CheckAndShow();
   ASSERT_EQ(rig.viewer.HeadCount(), 1);
   ASSERT_TRUE(Download());
@@ -94,13 +89,13 @@ TEST_F(ViewerIT, DownloadShowsTheBodyAndAttachmentsAndARepeatAsksFirst) {
 
 TEST_F(ViewerIT, AMailboxChangedSinceTheCheckNeverGivesTheWrongMessage) {
   for (const char* id : {"a@x", "b@x", "c@x"})
-    server_->AddMessage("work", Plain(id, std::string("body of ") + id));
+    server_.AddMessage("work", Plain(id, std::string("body of ") + id));
   CheckAndShow();
   ASSERT_EQ(rig.viewer.HeadCount(), 3);
   // Behind the viewer's back another client deletes the first message, and one arrives.
   ms::TmsPOPClient other;
   other.SetHost("127.0.0.1");
-  other.Port = server_->Pop3Port();
+  other.Port = server_.Pop3Port();
   other.UserName = "work";
   other.Password = "workpw";
   ms::TmsMessage m;
@@ -109,7 +104,7 @@ TEST_F(ViewerIT, AMailboxChangedSinceTheCheckNeverGivesTheWrongMessage) {
   other.SetCurrentMessage(0);
   other.DeleteMessage();
   other.Quit();
-  server_->AddMessage("work", Plain("d@x", "body of d@x"));
+  server_.AddMessage("work", Plain("d@x", "body of d@x"));
 
   Select("b@x");  // number 2 at the check, number 1 now
   ASSERT_TRUE(Download());
@@ -125,7 +120,7 @@ TEST_F(ViewerIT, AMailboxChangedSinceTheCheckNeverGivesTheWrongMessage) {
   ASSERT_EQ(rig.shown.informed.size(), 1u);
   EXPECT_NE(rig.shown.informed[0].find("на сервере уже нет"), std::string::npos);
   EXPECT_EQ(rig.shown.text, "");
-  EXPECT_EQ(server_->Messages("work").size(), 3u);  // the viewer deleted nothing
+  EXPECT_EQ(server_.Messages("work").size(), 3u);  // the viewer deleted nothing
 }
 
 }  // namespace
