@@ -181,33 +181,13 @@ TEST(ProgramFile, NamesThePathAfterTheFileWasReplaced) {
   EXPECT_NE(out.find("PROGRAM=" + copy.string() + "\n"), std::string::npos) << out;
 }
 
-// Everything the process writes to stderr from construction to Text() goes into a file.
-class CapturedStderr {
- public:
-  explicit CapturedStderr(const std::filesystem::path& file) : file_(file), saved_(dup(2)) {
-    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    dup2(fd, 2);
-    close(fd);
-  }
-  std::string Text() {
-    fflush(stderr);
-    dup2(saved_, 2);
-    close(saved_);
-    return ReadFile(file_);
-  }
-
- private:
-  std::filesystem::path file_;
-  int saved_;
-};
-
 // Played through ALSA, the backend that talks the most when there is no sound device
 // (on a machine with sound the plays may simply succeed).
 TEST(Sound, NoSoundDeviceKeepsTheTerminalQuietAndLogsEachFailureOnce) {
   TempDir dir;
   const auto log = dir.path() / "error.log";
   setenv("CANBERRA_DRIVER", "alsa", 1);
-  CapturedStderr captured(dir.path() / "stderr");
+  testing::internal::CaptureStderr();  // the descriptor, as the sound libraries write to it
   {
     auto player = CreateSystemSoundPlayer(log);
     for (int i = 0; i < 3; ++i) {
@@ -217,7 +197,7 @@ TEST(Sound, NoSoundDeviceKeepsTheTerminalQuietAndLogsEachFailureOnce) {
   }
   // A new run does not repeat a line the log already holds.
   CreateSystemSoundPlayer(log)->Play("/nonexistent/sound.wav");
-  const std::string terminal = captured.Text();
+  const std::string terminal = testing::internal::GetCapturedStderr();
   unsetenv("CANBERRA_DRIVER");
 
   EXPECT_EQ(terminal, "");
