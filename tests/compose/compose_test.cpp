@@ -54,9 +54,9 @@ TEST(Compose, ChecksBeforeSendingInOrder) {
   EXPECT_FALSE(ask);
 }
 
-// The queue file's name and contents are read back by the integration tests; an
-// attachment that vanished after it was chosen stops the send with its name.
-TEST(Compose, VanishedAttachmentStopsTheSend) {
+// An attachment that vanished after it was chosen stops the send with its name; a queue
+// file that cannot be written is reported.
+TEST(Compose, VanishedAttachmentOrUnwritableQueueIsReported) {
   test::TempDir dir;
   tuser u;
   u.SMTPHost = "smtp.example.test";
@@ -65,15 +65,12 @@ TEST(Compose, VanishedAttachmentStopsTheSend) {
   ms::TmsMessage m;
   const std::string why = BuildComposedMessage(m, in, u, "id@smtp.example.test", 1765000000);
   EXPECT_NE(why.find(att), std::string::npos) << why;
-}
 
-TEST(Compose, QueueWriteFailureIsReported) {
-  test::TempDir dir;
   test::WriteFile(dir.path() / "file", "x");  // a file where the folder should be
-  ms::TmsMessage m;
-  m.Recipients.AddItem(ms::TmsMailAddress{"", "you@example.test"});
-  m.Body = {"x"};
-  EXPECT_NE(WriteQueueFile(m, dir.str() + "file/out", "1"), "");
+  ms::TmsMessage q;
+  q.Recipients.AddItem(ms::TmsMailAddress{"", "you@example.test"});
+  q.Body = {"x"};
+  EXPECT_NE(WriteQueueFile(q, dir.str() + "file/out", "1"), "");
 }
 
 // Entries stay sorted and unique whatever the letter case; without a selection "Изм"

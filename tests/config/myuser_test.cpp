@@ -1,9 +1,11 @@
-// The settings store: round trips, damaged or hostile stores, bounds, the password scramble.
+// The settings store: round trips, damaged or hostile stores, bounds, the password scramble,
+// passwords in the keyring.
 // The exact bytes written are pinned by the golden files of settings_file_test.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <tuple>
 
 #include "base/utf8.h"
@@ -207,7 +209,9 @@ TEST_F(Store, AWildCountVisitsOnlyTheKeysThatExistAndLogsOnce) {
   EXPECT_FALSE(Reg().KeyExists(Key(4'999'999)));
 }
 
-TEST_F(Store, LongValuesAreCutAndFoldersStayInside) {
+// Long texts are cut at whole characters, hostile names cannot lead folders outside, and
+// a header count a server may claim reserves no memory.
+TEST_F(Store, LongValuesAreCutCountsBoundedAndFoldersStayInside) {
   WriteStore(2);
   std::string long_name;
   for (int i = 0; i < 300; ++i)
@@ -227,19 +231,12 @@ TEST_F(Store, LongValuesAreCutAndFoldersStayInside) {
   s->ComputeDirs(u);
   EXPECT_EQ(u.InDir, dir.str() + "in/u.._.._etc_passwd");
   EXPECT_EQ(u.OutDir, dir.str() + "out/u.._.._etc_passwd");
-}
 
-TEST_F(Store, HeadersAreBoundedAndCut) {
-  WriteStore(1);
-  auto s = Start();
-  s->ClearHeads(0, 4'000'000'000LL);  // a count a server may claim
+  s->ClearHeads(0, 4'000'000'000LL);
   EXPECT_LE(s->Conf[0].Heads.capacity(), 1024u);
-  std::string subject;
-  for (int i = 0; i < 300; ++i)
-    subject += "ю";
-  s->AddHead(0, 0, "a@b", subject, " 2048 байт", "date", "to", "id1", 3);
+  s->AddHead(0, 0, "a@b", long_name, " 2048 байт", "date", "to", "id1", 3);
   ASSERT_EQ(s->Conf[0].HeadCount, 1);
-  EXPECT_EQ(s->Conf[0].Heads[0].Subject, CutChars(subject, 255));
+  EXPECT_EQ(s->Conf[0].Heads[0].Subject, CutChars(long_name, 255));
   EXPECT_THROW(s->ClearHeads(5, 1), std::out_of_range);
 }
 
@@ -258,6 +255,91 @@ TEST(Password, ScramblingRoundTripsAndRefusesMalformedText) {
   EXPECT_EQ(tusers::DecodePwd(stored, "a"), std::string(255, '\x80'));
   for (const char* bad : {"4123", "0", "2", "31", "312", "3256", "2a1", " 15", "15 "})
     EXPECT_THROW(tusers::DecodePwd(bad, "key"), std::invalid_argument) << bad;
+}
+
+// The keyring misbehaving in ways a real one rarely shows on demand: it takes a password
+// but gives back another, the backup cannot be written, an item is gone for good.
+class MemoryKeyring : public Keyring {
+ public:
+  Lookup Find(const std::string& id) override {
+    if (down) return {Status::Unreachable, {}, "down"};
+    const auto it = items.find(id);
+    if (it == items.end()) return {Status::Missing, {}, {}};
+    return {Status::Found, garble ? it->second + "?" : it->second, {}};
+  }
+  std::string Store(const std::string& id, const std::string&, const std::string& s) override {
+    if (down) return "down";
+    items[id] = s;
+    return {};
+  }
+  std::string Remove(const std::string& id) override {
+    if (down) return "down";
+    items.erase(id);
+    return {};
+  }
+  std::map<std::string, std::string> items;
+  bool down = false;
+  bool garble = false;
+};
+
+struct KeyringStore : ::testing::Test, test::StoreFixture {
+  MemoryKeyring keyring;
+  std::filesystem::path backup_file = dir.path() / "passwords.reg";
+  std::unique_ptr<RegistryFile> backup;
+
+  // A new start with the keyring and a backup store (nullptr: one that cannot be written).
+  std::unique_ptr<tusers> Open(bool backup_writable = true) {
+    reg.reset();
+    backup = backup_writable ? std::make_unique<RegistryFile>(backup_file, dir.path() / "error.log")
+                             : std::make_unique<RegistryFile>();
+    return std::make_unique<tusers>(Reg(), autostart, dir.str(), "/usr/bin/vigilo", &keyring,
+                                    backup.get());
+  }
+  void SetPassword(tusers& s, const std::string& pwd) {
+    s.Conf.at(0).UserName = "work";
+    s.Conf.at(0).UserPwd = pwd;
+    s.Save();
+  }
+  std::string Stored() { return Reg().ReadString(Key(1), "UserPwd").value_or("?"); }
+};
+
+TEST_F(KeyringStore, NoMarkerUnlessTheKeyringGivesThePasswordBackAndTheBackupHoldsIt) {
+  keyring.garble = true;
+  SetPassword(*Open(), "pw");
+  EXPECT_EQ(Stored(), tusers::EncodePwd("pw", "work"));
+  EXPECT_TRUE(keyring.items.empty());  // the item it garbled went again
+  keyring.garble = false;
+  SetPassword(*Open(false), "pw");
+  EXPECT_EQ(Stored(), tusers::EncodePwd("pw", "work"));
+  SetPassword(*Open(), "pw");
+  EXPECT_EQ(Stored(), "keyring:" + Open()->Conf.at(0).UserPwdKeyring);
+}
+
+TEST_F(KeyringStore, AnUnreadableItemKeepsItsConfigurationAndItsMarkerUntilRetyped) {
+  SetPassword(*Open(), "pw");
+  const std::string marker = Stored();
+  keyring.items.clear();
+  std::filesystem::remove(backup_file);
+  auto s = Open();
+  ASSERT_EQ(s->Conf.size(), 1u);
+  EXPECT_NE(ErrorLog().find("must be entered again"), std::string::npos);
+  s->UseKeyring = false;  // even moving out keeps what cannot be read
+  s->Save();
+  EXPECT_EQ(Stored(), marker);
+  SetPassword(*s, "typed");
+  EXPECT_EQ(Stored(), tusers::EncodePwd("typed", "work"));
+}
+
+TEST_F(KeyringStore, ADeletedConfigurationLeavesNoItemBehind) {
+  auto s = Open();
+  SetPassword(*s, "one");
+  s->Conf[s->AddConf()].UserPwd = "two";
+  s->Save();
+  EXPECT_EQ(keyring.items.size(), 2u);
+  s->Conf[0].Deleted = true;
+  s->Save();
+  ASSERT_EQ(keyring.items.size(), 1u);
+  EXPECT_EQ(Open()->Conf.at(0).UserPwd, "two");
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
-// The settings file exactly as the program writes it, byte for byte, against files
-// kept beside this test: a first start, an old hand-written store after loading
-// (missing values written back with their defaults, nothing else touched) and after a
-// save that changes everything. Saving again changes nothing. After a deliberate
-// change of the format, VIGILO_UPDATE_GOLDEN=1 rewrites them.
+// The settings file byte for byte against files kept beside this test: a first start, an
+// old hand-written store after loading (missing values written back with their defaults,
+// nothing else touched) and after a save that changes everything; saving again changes
+// nothing. After a deliberate change of the format, VIGILO_UPDATE_GOLDEN=1 rewrites them.
 
 #include <gtest/gtest.h>
 

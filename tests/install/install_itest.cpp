@@ -31,7 +31,6 @@ Output Shell(const std::string& command) {
 }
 
 using test::ShellQuote;
-
 bool Have(const std::string& program) {
   return Shell("command -v " + ShellQuote(program)).status == 0;
 }
@@ -48,15 +47,6 @@ std::pair<unsigned, unsigned> PngSize(const fs::path& file) {
     return v;
   };
   return {be32(16), be32(20)};
-}
-
-std::vector<int> IconSizes() {
-  std::vector<int> sizes;
-  std::istringstream in(VIGILO_ICON_SIZES_TEXT);
-  std::string item;
-  while (std::getline(in, item, ','))
-    sizes.push_back(std::stoi(item));
-  return sizes;
 }
 
 const std::string kVersionLine = std::string("Vigilo ") + VIGILO_VERSION_TEXT + "\n";
@@ -81,9 +71,10 @@ TEST(Install, TreeHoldsProgramLauncherIconsManualAndCopyright) {
 
   const fs::path icons = usr / "share/icons/hicolor";
   EXPECT_NE(ReadFile(icons / "scalable/apps/vigilo.svg").find("<svg"), std::string::npos);
-  ASSERT_FALSE(IconSizes().empty());
-  for (const int size : IconSizes()) {
-    const std::string name = std::to_string(size) + "x" + std::to_string(size);
+  ASSERT_NE(std::string(VIGILO_ICON_SIZES_TEXT), "");
+  std::istringstream sizes(VIGILO_ICON_SIZES_TEXT);
+  for (std::string size; std::getline(sizes, size, ',');) {
+    const std::string name = size + "x" + size;
     const auto [w, h] = PngSize(icons / name / "apps/vigilo.png");
     EXPECT_EQ(std::to_string(w) + "x" + std::to_string(h), name);
   }

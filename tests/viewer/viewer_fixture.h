@@ -38,14 +38,16 @@ class RecordingViewerView : public ViewerView {
   bool answer = true;
 };
 
-// Server operations through a real check cycle; external programs are recorded.
-class RigServices : public ViewerServices {
+// Server work through a real check cycle, an immediate deletion as the program wires it;
+// external programs are recorded.
+class RigServices : public RefreshingServices {
  public:
-  explicit RigServices(TCheckCycle& check) : check_(check) {}
-  bool EnsureConnection() override { return check_.EnsureConnection(); }
-  bool PopLogin(int32_t conf) override { return check_.PopLogin(conf); }
-  void FinishConnection() override { check_.FinishConnection(); }
-  void WriteErrorLog(const std::string& e, int32_t conf) override { check_.WriteErrorLog(e, conf); }
+  explicit RigServices(CheckRig& rig) : RefreshingServices(rig), rig_(rig) {}
+  bool EnsureConnection() override { return rig_.check.EnsureConnection(); }
+  void FinishConnection() override { rig_.check.FinishConnection(); }
+  void WriteErrorLog(const std::string& e, int32_t conf) override {
+    rig_.check.WriteErrorLog(e, conf);
+  }
   bool StartProgram(const std::string& program, const std::vector<std::string>& args) override {
     started.push_back({program, args});
     return true;
@@ -62,13 +64,13 @@ class RigServices : public ViewerServices {
   std::vector<std::string> opened;
 
  private:
-  TCheckCycle& check_;
+  CheckRig& rig_;
 };
 
 struct ViewerRig : CheckRig {
   TempDir temp;
   RecordingViewerView shown;
-  RigServices services{check};
+  RigServices services{*this};
   TMailViewer viewer{s, pop, services, shown, temp.str()};
 };
 

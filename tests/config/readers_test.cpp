@@ -1,5 +1,8 @@
+// Ini files (window places, icon sets) and the mail account of Thunderbird's profile.
+
 #include <gtest/gtest.h>
 
+#include "config/inifile.h"
 #include "config/thunderbird.h"
 #include "tests/support/tempdir.h"
 
@@ -35,13 +38,11 @@ TEST(Thunderbird, ReadsTheDefaultPop3AccountOfTheDefaultProfile) {
   test::WriteFile(tb / "old.default" / "prefs.js", "");
   const auto a = FindThunderbirdAccount(ThunderbirdFolders(home.path().string()));
   ASSERT_TRUE(a);
-  EXPECT_EQ(a->AccountName, "Иван \"дома\"");
-  EXPECT_EQ(a->Email, "ivan@example.test");
-  EXPECT_EQ(a->PopServer, "pop.example.test");
+  EXPECT_EQ(
+      a->AccountName + "|" + a->Email + "|" + a->PopServer + "|" + a->PopUser + "|" + a->SmtpServer,
+      "Иван \"дома\"|ivan@example.test|pop.example.test|ivan|smtp.example.test");
   EXPECT_FALSE(a->PopPort);
-  EXPECT_EQ(a->PopUser, "ivan");
   EXPECT_EQ(a->PopSecurity, 2);
-  EXPECT_EQ(a->SmtpServer, "smtp.example.test");
   EXPECT_EQ(a->SmtpPort, 587);
   EXPECT_EQ(a->SmtpSecurity, 1);
 
@@ -56,6 +57,27 @@ TEST(Thunderbird, ReadsTheDefaultPop3AccountOfTheDefaultProfile) {
                   "user_pref(\"mail.server.server1.type\", \"imap\");\n");
   EXPECT_FALSE(ReadThunderbirdAccount(tb.string()));
   EXPECT_FALSE(ReadThunderbirdAccount((home.path() / "missing").string()));
+}
+
+TEST(IniFile, KeysKeepFileOrderAndNamesIgnoreCase) {
+  test::TempDir t;
+  const std::string path = t.str() + "icon.ini";
+  test::WriteFile(
+      path, "[ImageList1]\r\n 1 = /b.ico \r\n0=/a.ico\r\n; note\r\n[Other]\nLeft=10\nbad line\n");
+  IniFile ini(path);
+  EXPECT_EQ(ini.Keys("imagelist1"), (std::vector<std::string>{"1", "0"}));
+  EXPECT_EQ(ini.ReadString("ImageList1", "1", ""), "/b.ico");
+  EXPECT_EQ(ini.ReadInteger("other", "LEFT", 0), 10);
+  EXPECT_EQ(ini.ReadInteger("other", "Top", 7), 7);
+  EXPECT_FALSE(ini.HasSection("Missing"));
+
+  ini.Write("ImageList1", "0", "/c.ico");
+  ini.Write("New", "Путь", "/д.ico");
+  ASSERT_EQ(ini.Save(), "");
+  IniFile again(path);
+  EXPECT_EQ(again.ReadString("ImageList1", "0", ""), "/c.ico");
+  EXPECT_EQ(again.ReadString("New", "Путь", ""), "/д.ico");
+  EXPECT_EQ(again.Keys("ImageList1"), (std::vector<std::string>{"1", "0"}));
 }
 
 }  // namespace
