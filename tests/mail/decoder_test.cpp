@@ -54,6 +54,28 @@ TEST(DecodePlain, WithoutMimeVersionEverythingIsBody) {
   EXPECT_TRUE(m.Body.empty());
 }
 
+// A single text body, decoded in pieces straight from the message.
+TEST(DecodeText, QuotedPrintableWithSoftBreaksAndBase64) {
+  TmsMessage m = Decode(
+      Crlf(kMime + "text/plain; charset=iso-8859-1\nContent-Transfer-Encoding: "
+                   "Quoted-Printable\n\nCaf=E9 au lait, long and =\ncontinues.\nSecond =3D\n"));
+  EXPECT_EQ(m.Body, (TmsStrings{"Caf\xE9 au lait, long and continues.", "Second ="}));
+  EXPECT_EQ(m.CharSet, csISO8859);
+
+  const std::string cyr = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
+  TmsStrings lines;
+  EncodeBase64Lines(cyr + "\r\n<p>line two</p>\r\n", lines);
+  std::string raw = Crlf(kMime +
+                         "text/html; charset=\"utf-8\"\n"
+                         "Content-Transfer-Encoding: base64\n\n");
+  for (const auto& l : lines)
+    raw += l + "\r\n\r\n";  // blank lines between are skipped
+  m = Decode(raw);
+  EXPECT_EQ(m.Body, (TmsStrings{cyr, "<p>line two</p>"}));
+  EXPECT_EQ(m.StoredContentType(), "text/html");
+  EXPECT_EQ(m.CharSet, csUTF8);
+}
+
 TEST(DecodeMultipart, MixedWithNestedAlternativeAndNamedFiles) {
   TmsMessage m = Decode(
       Crlf(kMime +
